@@ -1,0 +1,10 @@
+# talvek_module(NAME DEPENDS dep...) builds src/NAME/*.cpp into talvek_NAME.
+function(talvek_module name)
+  cmake_parse_arguments(ARG "" "" "DEPENDS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(talvek_${name} STATIC ${sources})
+  target_include_directories(talvek_${name} PUBLIC ${CMAKE_SOURCE_DIR}/src)
+  target_include_directories(talvek_${name} SYSTEM PUBLIC ${ASIO_INCLUDE_DIR})
+  target_compile_definitions(talvek_${name} PUBLIC ASIO_STANDALONE ASIO_NO_DEPRECATED)
+  target_link_libraries(talvek_${name} PUBLIC Threads::Threads ${ARG_DEPENDS})
+endfunction()

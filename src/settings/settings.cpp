@@ -1,0 +1,75 @@
+#include "settings/settings.h"
+
+namespace talvek::settings {
+
+namespace {
+
+constexpr uint32_t kAnyPort = 21;
+
+std::string ReadText(const RegistryStore& store, std::string_view name) {
+  return store.getString(kSettingsKey, name).value_or(std::string());
+}
+
+uint32_t ReadNumber(const RegistryStore& store, std::string_view name, uint32_t fallback) {
+  return store.getDword(kSettingsKey, name).value_or(fallback);
+}
+
+template <typename Block>
+void ReadBlockInto(const RegistryStore& store, Block& block) {
+  if (std::optional<Block> stored = ReadBlock<Block>(store)) block = *stored;
+}
+
+}  // namespace
+
+void LoadSettings(const RegistryStore& store, Settings& s) {
+  s.ftpRootDir = ReadText(store, "FTPRootDir");
+  s.uploadsDir = ReadText(store, "UploadsDir");
+  s.logPath = ReadText(store, "LogPath");
+  s.msgFilePath = ReadText(store, "MsgFilePath");
+  s.logonFile = ReadText(store, "LogonFile");
+  s.redirUploads = ReadNumber(store, "RedirUploads", 0);
+  s.sendLogonMsg = ReadNumber(store, "SendLogonMsg", 0);
+  s.enableLog = ReadNumber(store, "EnableLog", 0);
+  s.graphBkColor = ReadNumber(store, "GraphBkColor", 16777215);
+  s.graphForeColor = ReadNumber(store, "GraphForeColor", 0);
+  s.cache = ReadBlock<CacheSettings>(store).value_or(CacheSettings::Defaults());
+  ReadBlockInto(store, s.anonymous);
+  ReadBlockInto(store, s.general);
+  ReadBlockInto(store, s.net);
+  // The stored port counts only while "Always use this port" is set.
+  if (s.net.alwaysUsePort == 0) s.net.port = kAnyPort;
+}
+
+void SaveSettings(RegistryStore& store, const Settings& s) {
+  store.setString(kSettingsKey, "FTPRootDir", s.ftpRootDir);
+  store.setString(kSettingsKey, "UploadsDir", s.uploadsDir);
+  store.setString(kSettingsKey, "LogPath", s.logPath);
+  store.setString(kSettingsKey, "MsgFilePath", s.msgFilePath);
+  store.setString(kSettingsKey, "LogonFile", s.logonFile);
+  store.setDword(kSettingsKey, "RedirUploads", s.redirUploads);
+  store.setDword(kSettingsKey, "SendLogonMsg", s.sendLogonMsg);
+  store.setDword(kSettingsKey, "EnableLog", s.enableLog);
+  store.setDword(kSettingsKey, "GraphBkColor", s.graphBkColor);
+  store.setDword(kSettingsKey, "GraphForeColor", s.graphForeColor);
+  WriteBlock(store, s.cache);
+  WriteBlock(store, s.anonymous);
+  WriteBlock(store, s.general);
+  WriteBlock(store, s.net);
+}
+
+std::string ReadDefaultIp(const RegistryStore& store) { return ReadText(store, "DefaultIP"); }
+
+void WriteDefaultIp(RegistryStore& store, std::string_view address) {
+  store.setString(kSettingsKey, "DefaultIP", std::string(address));
+}
+
+uint32_t ReadNewInstall(const RegistryStore& store) { return ReadNumber(store, "NewInstall", 1); }
+
+void WriteNewInstall(RegistryStore& store, uint32_t value) { store.setDword(kSettingsKey, "NewInstall", value); }
+
+std::string WithTrailingSlash(std::string path) {
+  if (!path.empty() && path.back() != '/') path += '/';
+  return path;
+}
+
+}  // namespace talvek::settings

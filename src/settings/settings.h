@@ -1,0 +1,54 @@
+// The server's settings as one value, and their loading from and saving to
+// the settings key of the store. The caller owns both the store and the value.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "settings/registry_store.h"
+#include "settings/settings_blocks.h"
+
+namespace talvek::settings {
+
+struct Settings {
+  CacheSettings cache = CacheSettings::Defaults();
+  uint32_t enableLog = 0, sendLogonMsg = 0;
+  std::string ftpRootDir, uploadsDir, logonFile, logPath, msgFilePath;
+  AnonymousSettings anonymous{};
+  GeneralSettings general{};
+  NetSettings net{};
+  uint32_t redirUploads = 0, graphBkColor = 16777215, graphForeColor = 0;
+};
+
+// Missing texts read as empty and missing numbers as their defaults; a missing
+// (or wrongly sized) block leaves its field as it was, except the cache block,
+// which becomes CacheSettings::Defaults(). Without "Always use this port" the
+// port is 21.
+void LoadSettings(const RegistryStore& store, Settings& settings);
+// Writes every value LoadSettings reads; other values of the key stay.
+void SaveSettings(RegistryStore& store, const Settings& settings);
+
+std::string ReadDefaultIp(const RegistryStore& store);
+void WriteDefaultIp(RegistryStore& store, std::string_view address);
+// The first-start marker: 1 until the defaults were imported.
+uint32_t ReadNewInstall(const RegistryStore& store);
+void WriteNewInstall(RegistryStore& store, uint32_t value);
+
+// "" stays ""; any other path gets a trailing "/" when it has none.
+std::string WithTrailingSlash(std::string path);
+
+// A block of the settings key, or nothing when missing or of the wrong size.
+template <typename Block>
+std::optional<Block> ReadBlock(const RegistryStore& store) {
+  std::optional<std::vector<uint8_t>> bytes = store.getBinary(kSettingsKey, Block::kValueName);
+  return bytes ? Block::unpack(*bytes) : std::nullopt;
+}
+
+template <typename Block>
+void WriteBlock(RegistryStore& store, const Block& block) {
+  store.setBinary(kSettingsKey, Block::kValueName, block.pack(), Block::kStoreType);
+}
+
+}  // namespace talvek::settings

@@ -27,11 +27,13 @@ struct RegistryValue {
   std::string name;
   ValueType type = ValueType::None;
   std::string data;  // raw bytes; a string's text without a terminating NUL
+  bool operator==(const RegistryValue&) const = default;
 };
 
 struct RegistryKey {
   std::string path;
   std::vector<RegistryValue> values;  // in insertion order
+  bool operator==(const RegistryKey&) const = default;
 };
 
 class RegistryStore {

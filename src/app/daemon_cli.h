@@ -1,0 +1,40 @@
+// The daemon's command line: global options, then optionally a subcommand
+// ("config", "accounts", "filter") with its own arguments.
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace talvek::app {
+
+struct DaemonOptions {
+  std::optional<std::filesystem::path> settings_file;
+  std::optional<std::filesystem::path> program_directory;
+  std::optional<std::string> root;
+  std::optional<uint16_t> port;
+  bool auto_start = false;
+  bool background = false;
+  bool help = false;
+  std::string subcommand;  // empty: run the server
+  std::vector<std::string> subcommand_args;
+};
+
+struct ParseResult {
+  std::optional<DaemonOptions> options;
+  std::string error;  // set when options is empty
+};
+
+ParseResult ParseDaemonArguments(const std::vector<std::string>& args);
+
+// --settings, else $TALVEK_FTP_SETTINGS, else
+// $XDG_CONFIG_HOME (or ~/.config)/Talvek/Talvek FTP/settings.reg.
+std::filesystem::path ResolveSettingsFile(const DaemonOptions& options);
+// --program-dir, else $TALVEK_FTP_HOME, else the executable's directory.
+std::filesystem::path ResolveProgramDirectory(const DaemonOptions& options);
+
+std::string UsageText();
+
+}  // namespace talvek::app

@@ -1,0 +1,145 @@
+// talvek-ftpd: the headless daemon. Runs the server from the settings file
+// until SIGTERM or SIGINT, or runs one operator subcommand and exits.
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <pthread.h>
+
+#include "app/daemon_cli.h"
+#include "app/daemon_view.h"
+#include "platform/system_info.h"
+#include "server/server.h"
+#include "settings/config_command.h"
+#include "settings/defaults_import.h"
+#include "settings/registry_store.h"
+#include "settings/settings.h"
+
+namespace talvek::app {
+
+namespace {
+
+constexpr int kUsageError = 2;
+
+// Applies --root, --port and the LogonFile default to the store before the
+// server reads it, so they persist. Returns an error text or "".
+std::string ApplyStartOptions(const DaemonOptions& options, settings::RegistryStore& store) {
+  settings::Settings current;
+  settings::LoadSettings(store, current);
+  if (options.root) {
+    std::error_code error;
+    auto root = std::filesystem::weakly_canonical(std::filesystem::absolute(*options.root), error);
+    if (error || !std::filesystem::is_directory(root, error))
+      return "--root: '" + *options.root + "' is not a directory";
+    store.setString(settings::kSettingsKey, "FTPRootDir", settings::WithTrailingSlash(root.string()));
+  }
+  if (options.port) {
+    auto net = settings::ReadBlock<settings::NetSettings>(store).value_or(settings::NetSettings{});
+    net.port = *options.port;
+    net.alwaysUsePort = 1;
+    settings::WriteBlock(store, net);
+  }
+  if (current.logonFile.empty())
+    store.setString(settings::kSettingsKey, "LogonFile", (store.file().parent_path() / "accounts.lgn").string());
+  return {};
+}
+
+int SaveStore(const settings::RegistryStore& store) {
+  if (int error = store.save()) {
+    std::cerr << "talvek-ftpd: cannot save " << store.file() << ": " << std::strerror(error) << "\n";
+    return 1;
+  }
+  return 0;
+}
+
+// Blocks the stop and reload signals in every thread; the main thread
+// takes them with sigwait.
+sigset_t BlockControlSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGTERM);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGHUP);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+  std::signal(SIGPIPE, SIG_IGN);
+  return signals;
+}
+
+int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
+              const std::filesystem::path& program_directory) {
+  if (auto error = ApplyStartOptions(options, store); !error.empty()) {
+    std::cerr << "talvek-ftpd: " << error << "\n";
+    return kUsageError;
+  }
+  settings::Settings loaded;
+  settings::LoadSettings(store, loaded);
+  if (loaded.ftpRootDir.empty()) {
+    std::cerr << "talvek-ftpd: no FTP root directory is set; start with --root DIR "
+                 "(or: talvek-ftpd config set FTPRootDir DIR)\n";
+    return kUsageError;
+  }
+  if (int status = SaveStore(store)) return status;
+
+  sigset_t signals = BlockControlSignals();
+  DaemonView view;
+  server::Server server(view);
+  server::ServerEnvironment environment;
+  environment.program_directory = program_directory;
+  environment.program_name = platform::ExecutableName();
+  environment.auto_start_switch = options.auto_start;
+  environment.background_switch = options.background;
+  environment.default_ip = settings::ReadDefaultIp(store);
+  server.initialise(loaded, environment);
+  // Headless, there is no one to press "Start": listen at once.
+  if (!server.active()) server.toggleActive();
+  auto started = server.waitForStart();
+  if (!started || !started->listening) {
+    server.shutdown();
+    return 1;
+  }
+
+  for (;;) {
+    int signal_number = 0;
+    if (sigwait(&signals, &signal_number) != 0) continue;
+    if (signal_number == SIGHUP) continue;
+    break;
+  }
+  server.shutdown();
+  settings::SaveSettings(store, server.settings());
+  return SaveStore(store);
+}
+
+}  // namespace
+
+int Main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  auto parsed = ParseDaemonArguments(args);
+  if (!parsed.options) {
+    std::cerr << "talvek-ftpd: " << parsed.error << "\n" << UsageText();
+    return kUsageError;
+  }
+  const DaemonOptions& options = *parsed.options;
+  if (options.help) {
+    std::cout << UsageText();
+    return 0;
+  }
+  auto settings_file = ResolveSettingsFile(options);
+  auto program_directory = ResolveProgramDirectory(options);
+  settings::RegistryStore store(settings_file);
+  if (!store.load()) {
+    std::cerr << "talvek-ftpd: cannot read " << settings_file << "\n";
+    return 1;
+  }
+  settings::RunFirstStartImport(store, program_directory);
+
+  if (options.subcommand == "config")
+    return settings::RunConfigCommand(options.subcommand_args, store, std::cout, std::cerr);
+  if (!options.subcommand.empty()) {
+    std::cerr << "talvek-ftpd: '" << options.subcommand << "' is not available in this build\n";
+    return kUsageError;
+  }
+  return RunServer(options, store, program_directory);
+}
+
+}  // namespace talvek::app
+
+int main(int argc, char** argv) { return talvek::app::Main(argc, argv); }

@@ -1,0 +1,28 @@
+#include "ftp/command_context.h"
+#include "ftp/reply_table.h"
+#include "ftp/status_commands.h"
+
+namespace talvek::ftp {
+
+std::string RunCommand(Command command, CommandContext& context, std::string& argument) {
+  switch (command) {
+    case Command::Noop: return HandleNoop(context, argument);
+    case Command::Syst: return HandleSyst(context, argument);
+    case Command::Site:
+    case Command::Allo:
+    case Command::Macb:
+    case Command::Acct: return HandleSuperfluous(context, argument);
+    case Command::Type: return HandleType(context, argument);
+    case Command::Mode: return HandleMode(context, argument);
+    case Command::Stru: return HandleStru(context, argument);
+    case Command::Stat: return HandleStat(context, argument);
+    case Command::Xsts: return HandleXsts(context, argument);
+    case Command::Help: return HandleHelp(context, argument);
+    case Command::Quit: return HandleQuit(context, argument);
+    default:
+      // Commands whose handlers this build does not have yet.
+      return Reply(502);
+  }
+}
+
+}  // namespace talvek::ftp

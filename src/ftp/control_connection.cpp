@@ -1,0 +1,102 @@
+#include "ftp/control_connection.h"
+
+#include "ftp/command_context.h"
+#include "ftp/command_table.h"
+#include "ftp/reply_table.h"
+#include "log/log_thread.h"
+#include "server/connection_record.h"
+#include "server/server.h"
+
+namespace talvek::ftp {
+
+ControlConnection::ControlConnection(asio::io_context& io, server::Server& server)
+    : AsyncSocket(io), server_(server) {}
+
+void ControlConnection::start() { sendReply(std::string(server_.greeting())); }
+
+void ControlConnection::sendReply(std::string& text) {
+  text += "\r\n";
+  send(text);
+}
+
+void ControlConnection::destroy() { closeAfterSending(); }
+
+void ControlConnection::OnReceive(int) {
+  char buffer[kReceiveBuffer];
+  int received = receive(buffer, sizeof buffer);
+  auto record = record_.lock();
+  if (!record) return;
+  if (!record->admitted) {
+    // Admission has not finished: nothing is dispatched yet.
+    if (received > 0) sendReply(Reply(451));
+    return;
+  }
+  if (received <= 0) return;
+  reader_.append(std::string_view(buffer, static_cast<size_t>(received)));
+  processLines();
+}
+
+void ControlConnection::processLines() {
+  while (isOpen() && !removed_) {
+    auto line = reader_.next();
+    if (!line) return;
+    if (line->too_long) {
+      sendReply(Reply(500));
+      continue;
+    }
+    processCommand(line->text);
+  }
+}
+
+void ControlConnection::processCommand(const std::string& raw_line) {
+  auto record = record_.lock();
+  if (!record || removed_) return;
+  auto parsed = ParseCommandLine(raw_line);
+  if (!parsed) return;
+  record->touch();
+
+  std::string received_line;
+  if (record->monitor) {
+    std::string display_name;
+    {
+      std::lock_guard lock(record->text_mutex);
+      record->last_command_line = parsed->line;
+      display_name = record->display_name;
+    }
+    received_line = log::NowText() + " : Received " + parsed->line + " from " + display_name;
+    server_.handToLog(received_line);
+  }
+
+  std::string reply = Reply(500);
+  if (auto command = CommandTable::instance().find(parsed->keyword)) {
+    CommandContext context{server_, *record, *this};
+    reply = RunCommand(*command, context, parsed->argument);
+  }
+
+  if (parsed->keyword == "QUIT" || reply.empty()) {
+    removed_ = true;
+    server_.remove(record);
+    return;
+  }
+  sendReply(reply);
+  if (record->monitor) {
+    record->touch();
+    std::string responded = "\r\n" + log::NowText() + " : Responded " + reply + "\r\n";
+    server_.handToLog(responded);
+    server_.appendMonitor(received_line + responded);
+  }
+}
+
+void ControlConnection::OnOutOfBandData(int) { server_.logEvent("Received out of band data"); }
+
+void ControlConnection::OnClose(int) {
+  // The peer has gone: remove the connection at once rather than leave it
+  // registered until a sweep finds it.
+  peer_closed_ = true;
+  auto record = record_.lock();
+  if (!record || removed_ || !record->admitted || record->closing) return;
+  removed_ = true;
+  server_.remove(record);
+}
+
+}  // namespace talvek::ftp

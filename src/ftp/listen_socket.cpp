@@ -1,0 +1,47 @@
+#include "ftp/listen_socket.h"
+
+#include "ftp/control_connection.h"
+#include "server/connection_record.h"
+#include "server/server.h"
+
+namespace talvek::ftp {
+
+ListenSocket::ListenSocket(asio::io_context& io, server::Server& server)
+    : AsyncListenSocket(io), server_(server), passive_(false) {}
+
+ListenSocket::ListenSocket(asio::io_context& io, server::Server& server,
+                           std::weak_ptr<server::ConnectionRecord> record)
+    : AsyncListenSocket(io), server_(server), passive_(true), record_(std::move(record)) {}
+
+void ListenSocket::OnAccept(int) {
+  if (passive_)
+    acceptDataConnection();
+  else
+    acceptControlConnection();
+}
+
+void ListenSocket::acceptControlConnection() {
+  // The record is made once a connection is really there, so an empty
+  // accept never counts a connection.
+  auto connection = std::make_shared<ControlConnection>(context(), server_);
+  if (!accept(*connection)) return;
+  auto record = std::make_shared<server::ConnectionRecord>(server_.counter(), server_.recordDefaults());
+  record->address_length = sizeof(sockaddr_in);
+  record->control_connection = connection;
+  connection->attach(record);
+  std::error_code error;
+  auto peer = connection->socket().remote_endpoint(error);
+  if (!error && peer.address().is_v4()) {
+    record->peer_socket_address.sin_family = AF_INET;
+    record->peer_socket_address.sin_port = htons(peer.port());
+    record->peer_socket_address.sin_addr.s_addr = htonl(peer.address().to_v4().to_uint());
+  }
+  server_.admit(record);
+}
+
+void ListenSocket::acceptDataConnection() {
+  // Data connections arrive with the transfer commands; until then a
+  // passive listener takes nothing.
+}
+
+}  // namespace talvek::ftp

@@ -1,0 +1,127 @@
+// Admission of a newly accepted control connection: IP filter, per-address
+// limit with its overflow policy, total limit; then registration and the
+// greeting, or a 421 reply and the record's disposal.
+#include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
+
+#include "ftp/control_connection.h"
+#include "server/server.h"
+
+namespace talvek::server {
+
+namespace {
+
+// A reverse lookup may not hold a new client up for longer than this.
+constexpr auto kLookupLimit = std::chrono::seconds(2);
+
+// Runs the system resolver off the control thread; whichever comes first,
+// the name or the time limit, continues admission (once).
+void SystemReverseLookup(asio::io_context& io, const std::string& address,
+                         std::function<void(std::string)> done) {
+  std::error_code error;
+  auto ip = asio::ip::make_address_v4(address, error);
+  if (error) {
+    done({});
+    return;
+  }
+  struct Lookup {
+    explicit Lookup(asio::io_context& io) : resolver(io), timer(io) {}
+    asio::ip::tcp::resolver resolver;
+    asio::steady_timer timer;
+    std::function<void(std::string)> done;
+    bool finished = false;
+    void finish(std::string name) {
+      if (finished) return;
+      finished = true;
+      timer.cancel();
+      resolver.cancel();
+      done(std::move(name));
+    }
+  };
+  auto lookup = std::make_shared<Lookup>(io);
+  lookup->done = std::move(done);
+  lookup->timer.expires_after(kLookupLimit);
+  lookup->timer.async_wait([lookup](const std::error_code& e) {
+    if (!e) lookup->finish({});
+  });
+  lookup->resolver.async_resolve(
+      asio::ip::tcp::endpoint(ip, 0),
+      [lookup, address](const std::error_code& e, asio::ip::tcp::resolver::results_type results) {
+        std::string name;
+        if (!e && !results.empty()) name = results.begin()->host_name();
+        // A name that only repeats the address is no name.
+        if (name == address) name.clear();
+        lookup->finish(std::move(name));
+      });
+}
+
+}  // namespace
+
+void Server::admit(const std::shared_ptr<ConnectionRecord>& record) {
+  std::string address;
+  uint16_t port = 0;
+  bool known = record->control_connection && record->control_connection->peerName(address, port);
+  {
+    std::lock_guard lock(record->text_mutex);
+    record->peer_address = known ? address : std::string();
+    record->peer_port = port;
+  }
+  if (!known) {
+    continueAdmission(record, {});
+    return;
+  }
+  auto lookup = environment_.reverse_lookup ? environment_.reverse_lookup : SystemReverseLookup;
+  // The record stays owned by this continuation until admission ends.
+  lookup(context(), address, [this, record](std::string name) { continueAdmission(record, name); });
+}
+
+void Server::continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name) {
+  auto connection = record->control_connection;
+  if (!connection || connection->peerClosed() || !connection->isOpen()) {
+    // The client left while it was being looked up.
+    record->control_connection.reset();
+    return;
+  }
+  std::string peer_address;
+  std::string display_name;
+  {
+    std::lock_guard lock(record->text_mutex);
+    record->host_name = host_name;
+    record->display_name = host_name.empty() ? record->peer_address : host_name;
+    peer_address = record->peer_address;
+    display_name = record->display_name;
+  }
+  auto current = settings();
+  auto refuse = [&](const std::string& reply, bool closing) {
+    connection->sendReply(std::string(reply));
+    record->closing = closing;
+    post(ftp::ControlMessage::Drop(record));
+  };
+
+  if (filter_ && filter_(current, peer_address)) {
+    refuse("421 Host " + display_name + " not permitted access to this server", true);
+    std::string line = "Attempt to connect by banned host " + peer_address;
+    if (display_name != peer_address) line += " (" + display_name + ")";
+    logEvent(line + " rejected");
+    return;
+  }
+  if (current.general.limitPerAddress && perAddressLimitReached(peer_address)) {
+    if (current.general.refuseNew) {
+      refuse("421 Maximum allowable connections per user exceeded", true);
+      return;
+    }
+    closeOldestFromAddress(peer_address);
+  }
+  if (connectionCount() > static_cast<int64_t>(current.general.maxConnections)) {
+    refuse("421 Maximum allowable connections exceeded", false);
+    return;
+  }
+  if (!record->closing) {
+    registerRecord(record);
+    connection->start();
+    logEvent(" New connection: " + peer_address);
+  }
+  record->admitted = true;
+}
+
+}  // namespace talvek::server

@@ -1,0 +1,339 @@
+#include "server/server.h"
+
+#include <asio/post.hpp>
+
+#include <algorithm>
+#include <cstring>
+#include <future>
+#include <thread>
+
+#include "ftp/control_connection.h"
+#include "ftp/listen_socket.h"
+#include "ftp/reply_table.h"
+#include "ftp/socket_error_text.h"
+#include "platform/system_info.h"
+
+namespace talvek::server {
+
+namespace {
+// How long removal waits for readers of a record to let go of it.
+constexpr auto kGateWait = std::chrono::milliseconds(3000);
+}  // namespace
+
+Server::Server(OperatorView& view)
+    : view_(view), control_thread_([this](const ftp::ControlMessage& message) { handleMessage(message); }) {
+  counter_.changed = [this] { refreshTitle(); };
+}
+
+Server::~Server() {
+  if (control_thread_.running()) {
+    post(ftp::ControlMessage::Of(ftp::ControlMessageId::EndThread));
+    control_thread_.join();
+  }
+  // Sockets must go while the event loop they belong to still exists.
+  std::lock_guard lock(registry_mutex_);
+  registry_.clear();
+  control_listener_.reset();
+  counter_.changed = nullptr;
+}
+
+void Server::initialise(const settings::Settings& loaded, const ServerEnvironment& environment) {
+  environment_ = environment;
+  active_ = false;
+  {
+    std::lock_guard lock(settings_mutex_);
+    settings_ = loaded;
+    if (!settings_.net.alwaysUsePort) settings_.net.port = 21;
+  }
+  greeting_ = ftp::Reply(220);
+  chooseAddress(loaded);
+  control_thread_.start();
+  program_directory_ = environment.program_directory;
+  refreshTitle();
+  help_table_.load(program_directory_ / (environment.program_name + ".ini"));
+  if (environment.auto_start_switch) updateSettings([](auto& s) { s.general.autoStart = 1; });
+  key_text_ = std::to_string(static_cast<int32_t>(platform::SystemVolumeSerial()));
+  auto current = settings();
+  if (current.enableLog && !current.logPath.empty()) {
+    if (int error = log_thread_.open(current.logPath))
+      view_.showMessage("Cannot open the log file " + current.logPath + ": " + std::strerror(error),
+                        "Talvek FTP", MessageIcon::Warning);
+  }
+  if (environment.background_switch) updateSettings([](auto& s) { s.general.runInBackground = 1; });
+  if (current.general.autoStart || environment.auto_start_switch) toggleActive();
+}
+
+void Server::chooseAddress(const settings::Settings& loaded) {
+  host_name_ = platform::LocalHostName();
+  local_addresses_ = platform::LocalIPv4Addresses(host_name_);
+  if (local_addresses_.size() == 1) {
+    server_address_ = local_addresses_.front();
+    return;
+  }
+  // Several addresses and no dialog to ask: the chosen default, or every
+  // address (PASV then names the address the client reached).
+  (void)loaded;
+  server_address_ = environment_.default_ip;
+}
+
+void Server::shutdown() {
+  if (!control_thread_.running()) return;
+  if (active_) toggleActive();
+  // Connections close one by one after the stop; give them a moment.
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (std::chrono::steady_clock::now() < until) {
+    bool empty = false;
+    runOnControlThread([&] {
+      std::lock_guard lock(registry_mutex_);
+      empty = registry_.empty();
+    });
+    if (empty) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  post(ftp::ControlMessage::Of(ftp::ControlMessageId::EndThread));
+  control_thread_.join();
+  log_thread_.flush();
+}
+
+void Server::toggleActive() {
+  bool now_active = !active_.load();
+  active_ = now_active;
+  if (now_active) {
+    std::lock_guard lock(start_mutex_);
+    ++start_requests_;
+  }
+  post(ftp::ControlMessage::Of(now_active ? ftp::ControlMessageId::StartServer : ftp::ControlMessageId::StopServer));
+}
+
+std::optional<StartResult> Server::waitForStart(std::chrono::milliseconds limit) {
+  std::unique_lock lock(start_mutex_);
+  if (!start_cv_.wait_for(lock, limit, [this] { return start_results_ >= start_requests_; }))
+    return std::nullopt;
+  return last_start_;
+}
+
+bool Server::runOnControlThread(std::function<void()> work, std::chrono::milliseconds limit) {
+  if (control_thread_.onThisThread()) {
+    work();
+    return true;
+  }
+  auto done = std::make_shared<std::promise<void>>();
+  auto finished = done->get_future();
+  asio::post(context(), [work = std::move(work), done] {
+    work();
+    done->set_value();
+  });
+  return finished.wait_for(limit) == std::future_status::ready;
+}
+
+void Server::handleMessage(const ftp::ControlMessage& message) {
+  switch (message.id) {
+    case ftp::ControlMessageId::StartServer: start(); break;
+    case ftp::ControlMessageId::StopServer: stop(); break;
+    case ftp::ControlMessageId::CloseConnection: closeConnection(message); break;
+    case ftp::ControlMessageId::IdleSweep: break;
+    case ftp::ControlMessageId::DisposeDataSocket: break;
+    case ftp::ControlMessageId::EndThread:
+      if (control_listener_) control_listener_->close();
+      break;
+  }
+}
+
+void Server::start() {
+  auto current = settings();
+  uint16_t port = static_cast<uint16_t>(current.net.port);
+  const std::string& bind_address = server_address_;
+  control_listener_ = std::make_shared<ftp::ListenSocket>(context(), *this);
+  if (int error = control_listener_->create(bind_address, port)) {
+    socketErrorText(error, false);
+    view_.setStatusText("Failed to create passive socket");
+    view_.showMessage("Failed to start server.\nCheck that no other network applications are using TCP/IP port 21",
+                      "Server start failure", MessageIcon::Warning);
+    control_listener_.reset();
+    active_ = false;
+    finishStart({false, port, error});
+    return;
+  }
+  if (int error = control_listener_->listen(5)) {
+    view_.setStatusText("Listen on port " + std::to_string(port) + " failed");
+    control_listener_->close();
+    control_listener_.reset();
+    active_ = false;
+    finishStart({false, port, error});
+    return;
+  }
+  listening_port_ = control_listener_->port();
+  view_.setStatusText("FTP Server ready, listening on port " + std::to_string(listening_port_.load()));
+  finishStart({true, listening_port_.load(), 0});
+}
+
+void Server::finishStart(StartResult result) {
+  std::lock_guard lock(start_mutex_);
+  last_start_ = result;
+  start_results_ = start_requests_;
+  start_cv_.notify_all();
+}
+
+void Server::stop() {
+  if (control_listener_) control_listener_->close();
+  control_listener_.reset();
+  listening_port_ = 0;
+  view_.setStatusText("Server inactive");
+  for (const auto& record : registrySnapshot())
+    post(ftp::ControlMessage::Close(record));
+}
+
+void Server::closeConnection(const ftp::ControlMessage& message) {
+  std::lock_guard lock(control_thread_.lock());
+  auto record = message.owned_record ? message.owned_record : message.record.lock();
+  if (!record) return;
+  if (record->control_connection) record->control_connection->destroy();
+  if (message.remove) {
+    remove(record);
+  } else {
+    // Never registered: dropping the last owner destroys the record.
+    record->control_connection.reset();
+  }
+}
+
+void Server::registerRecord(const std::shared_ptr<ConnectionRecord>& record) {
+  {
+    std::lock_guard lock(registry_mutex_);
+    registry_.push_back(record);
+  }
+  refreshTitle();
+  view_.userListChanged();
+}
+
+bool Server::perAddressLimitReached(const std::string& peer_address) {
+  int limit = static_cast<int>(settings().general.connectionsPerAddress);
+  std::lock_guard lock(registry_mutex_);
+  int count = 0;
+  for (const auto& record : registry_)
+    if (record->peerAddress() == peer_address) ++count;
+  return count >= limit;
+}
+
+void Server::closeOldestFromAddress(const std::string& peer_address) {
+  std::shared_ptr<ConnectionRecord> oldest;
+  {
+    std::lock_guard lock(registry_mutex_);
+    for (const auto& record : registry_) {
+      GateHold hold(record->gate);
+      if (record->peerAddress() == peer_address) {
+        oldest = record;
+        break;
+      }
+    }
+  }
+  if (oldest) remove(oldest);
+}
+
+void Server::remove(const std::shared_ptr<ConnectionRecord>& record) {
+  std::unique_lock lock(registry_mutex_);
+  auto item = std::find(registry_.begin(), registry_.end(), record);
+  if (item == registry_.end()) return;  // already removed
+  if (record->data_socket) {
+    // A transfer runs: it is aborted, and its end removes the connection.
+    lock.unlock();
+    post(ftp::ControlMessage::Dispose(record->data_socket));
+    return;
+  }
+  uint32_t slot = record->slot_number.load();
+  registry_.erase(item);
+  if (record->control_connection) {
+    record->control_connection->destroy();
+    record->control_connection.reset();
+  }
+  record->gate.waitFor(kGateWait);
+  if (record->passive_listener) {
+    record->passive_listener->close();
+    record->passive_listener.reset();
+  }
+  for (const auto& other : registry_) {
+    uint32_t number = other->slot_number.load();
+    if (number > slot) other->slot_number.store(number - 1);
+  }
+  std::string name = record->displayName();
+  lock.unlock();
+  view_.userListChanged();
+  logEvent("Connection to " + name + " closed.");
+}
+
+void Server::disconnectAnonymousUsers() {
+  for (const auto& record : registrySnapshot()) {
+    GateHold hold(record->gate);
+    std::string user;
+    {
+      std::lock_guard lock(record->text_mutex);
+      user = record->user_name;
+    }
+    bool anonymous = user.size() == 9 && std::equal(user.begin(), user.end(), "anonymous",
+                                                    [](char a, char b) { return std::tolower(a) == b; });
+    if (anonymous) post(ftp::ControlMessage::Close(record));
+  }
+}
+
+std::vector<std::shared_ptr<ConnectionRecord>> Server::registrySnapshot() const {
+  std::lock_guard lock(registry_mutex_);
+  return registry_;
+}
+
+std::string Server::title() const {
+  std::lock_guard lock(settings_mutex_);
+  return title_text_;
+}
+
+void Server::refreshTitle() {
+  int count = counter_.count.load();
+  std::string address = server_address_.empty() ? "0.0.0.0" : server_address_;
+  std::string text = "Talvek FTP - " + host_name_ + " (" + address + ") : " + std::to_string(count) +
+                     (count == 1 ? " connection" : " connections");
+  {
+    std::lock_guard lock(settings_mutex_);
+    title_text_ = text;
+  }
+  view_.setTitle(text);
+}
+
+void Server::handToLog(std::string text) {
+  if (!settings().enableLog) return;
+  log_thread_.write(std::move(text));
+}
+
+void Server::logEvent(std::string text) {
+  handToLog(text);
+  text += "\r\n\r\n";
+  view_.appendMonitorText(text);
+}
+
+std::string Server::socketErrorText(int code, bool quiet) {
+  if (auto known = ftp::KnownSocketErrorText(code)) {
+    if (!quiet) logEvent(*known);
+    return *known;
+  }
+  return ftp::SocketErrorText(code);
+}
+
+settings::Settings Server::settings() const {
+  std::lock_guard lock(settings_mutex_);
+  return settings_;
+}
+
+void Server::updateSettings(const std::function<void(settings::Settings&)>& change) {
+  std::lock_guard lock(settings_mutex_);
+  change(settings_);
+}
+
+RecordDefaults Server::recordDefaults() const {
+  std::lock_guard lock(settings_mutex_);
+  RecordDefaults defaults;
+  defaults.record_file_lists = settings_.general.recordFileLists != 0;
+  defaults.monitor = settings_.general.monitorNew != 0;
+  defaults.data_port = static_cast<uint16_t>(settings_.net.port);
+  defaults.current_directory = settings_.ftpRootDir;
+  defaults.uploads_directory = settings_.uploadsDir;
+  return defaults;
+}
+
+}  // namespace talvek::server

@@ -1,0 +1,171 @@
+// The server object: the settings as loaded, the local network identity,
+// the control thread and control listener, the connection registry with its
+// lock, the account store, the log thread and the counters. One per process
+// in the daemon; tests make their own. It outlives every connection record.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "ftp/control_thread.h"
+#include "ftp/help_table.h"
+#include "log/log_thread.h"
+#include "server/connection_record.h"
+#include "server/operator_view.h"
+#include "settings/settings.h"
+
+namespace talvek::ftp {
+class ListenSocket;
+}
+
+namespace talvek::server {
+
+// Finds the host name of a dotted IPv4 address; calls `done` with the name,
+// or an empty text, on the control thread.
+using ReverseLookup =
+    std::function<void(asio::io_context&, const std::string& address, std::function<void(std::string)> done)>;
+
+// Whether the IP filter refuses a peer address (the filter list decides).
+using AdmissionFilter = std::function<bool(const settings::Settings&, const std::string& peer_address)>;
+
+// The outcome of the latest start of the listener.
+struct StartResult {
+  bool listening = false;
+  uint16_t port = 0;
+  int error_code = 0;  // socket error code of a failed start
+};
+
+// What initialisation needs from its caller.
+struct ServerEnvironment {
+  std::filesystem::path program_directory;
+  std::string program_name = "talvek-ftpd";
+  bool auto_start_switch = false;  // "/s" on the command line
+  bool background_switch = false;  // "/b" on the command line
+  std::string default_ip;          // "DefaultIP"
+  ReverseLookup reverse_lookup;    // empty: the system resolver, bounded
+};
+
+class Server {
+ public:
+  explicit Server(OperatorView& view);
+  ~Server();  // stops the control thread; all records are gone afterwards
+  Server(const Server&) = delete;
+  Server& operator=(const Server&) = delete;
+
+  // Start-up in the fixed order, with the settings already loaded into
+  // `settings`. Starts the control thread; starts the server when
+  // "Auto Start On" is set.
+  void initialise(const settings::Settings& settings, const ServerEnvironment& environment);
+  // Stops the server, closes every connection (bounded wait) and ends the
+  // control thread. The caller saves settings() afterwards.
+  void shutdown();
+
+  // Inverts the active flag and posts the start or the stop.
+  void toggleActive();
+  bool active() const { return active_.load(); }
+  // Waits (bounded) for the result of the start posted last.
+  std::optional<StartResult> waitForStart(std::chrono::milliseconds limit = std::chrono::seconds(5));
+  // Runs `work` on the control thread and waits for it (bounded).
+  bool runOnControlThread(std::function<void()> work,
+                          std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+  // Installs the IP filter consulted by admission; none admits everyone.
+  void setAdmissionFilter(AdmissionFilter filter) { filter_ = std::move(filter); }
+
+  void post(ftp::ControlMessage message) { control_thread_.post(std::move(message)); }
+
+  // --- control thread operations ---
+  void start();
+  void stop();
+  void registerRecord(const std::shared_ptr<ConnectionRecord>& record);
+  bool perAddressLimitReached(const std::string& peer_address);
+  void closeOldestFromAddress(const std::string& peer_address);
+  void remove(const std::shared_ptr<ConnectionRecord>& record);
+  void disconnectAnonymousUsers();
+  // A new connection was accepted into `record`: admit or refuse it.
+  void admit(const std::shared_ptr<ConnectionRecord>& record);
+
+  // --- any thread ---
+  void refreshTitle();
+  // An event line: to the log (when enabled) and, with "\r\n\r\n", the monitor.
+  void logEvent(std::string text);
+  // A text for the log file only, when "EnableLog" is set.
+  void handToLog(std::string text);
+  void appendMonitor(const std::string& text) { view_.appendMonitorText(text); }
+  // The socket error text; known codes are also logged unless `quiet`.
+  std::string socketErrorText(int code, bool quiet);
+
+  settings::Settings settings() const;
+  void updateSettings(const std::function<void(settings::Settings&)>& change);
+  RecordDefaults recordDefaults() const;
+
+  int connectionCount() const { return counter_.count.load(); }
+  ConnectionCounter& counter() { return counter_; }
+  // Lookups of the file cache (hits and misses), reported by XSTS.
+  uint64_t fileCacheLookups() const { return file_cache_lookups.load(); }
+  std::atomic<uint64_t> file_cache_lookups{0};
+  std::vector<std::shared_ptr<ConnectionRecord>> registrySnapshot() const;
+  const std::string& greeting() const { return greeting_; }
+  const ftp::HelpTable& helpTable() const { return help_table_; }
+  const std::string& hostName() const { return host_name_; }
+  const std::string& serverAddress() const { return server_address_; }
+  const std::vector<std::string>& localAddresses() const { return local_addresses_; }
+  const std::filesystem::path& programDirectory() const { return program_directory_; }
+  const std::string& keyText() const { return key_text_; }
+  std::string title() const;
+  uint16_t listeningPort() const { return listening_port_.load(); }
+  asio::io_context& context() { return control_thread_.context(); }
+  ftp::ControlThread& controlThread() { return control_thread_; }
+  log::LogThread& logThread() { return log_thread_; }
+  OperatorView& view() { return view_; }
+
+  std::atomic<uint64_t> bytes_sent{0};
+  std::atomic<uint64_t> bytes_received{0};
+
+ private:
+  void handleMessage(const ftp::ControlMessage& message);
+  void closeConnection(const ftp::ControlMessage& message);
+  void chooseAddress(const settings::Settings& settings);
+  void finishStart(StartResult result);
+  void continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name);
+
+  OperatorView& view_;
+  ConnectionCounter counter_;
+  AdmissionFilter filter_;
+  mutable std::mutex settings_mutex_;
+  settings::Settings settings_;
+  ServerEnvironment environment_;
+  std::string greeting_;
+  ftp::HelpTable help_table_;
+  std::string host_name_;
+  std::string server_address_;
+  std::vector<std::string> local_addresses_;
+  std::filesystem::path program_directory_;
+  std::string key_text_;
+  std::string title_text_ = "Talvek FTP";
+
+  std::atomic<bool> active_{false};
+  std::atomic<uint16_t> listening_port_{0};
+  std::mutex start_mutex_;
+  std::condition_variable start_cv_;
+  uint64_t start_requests_ = 0;
+  uint64_t start_results_ = 0;
+  StartResult last_start_;
+
+  mutable std::mutex registry_mutex_;
+  std::vector<std::shared_ptr<ConnectionRecord>> registry_;
+  std::shared_ptr<ftp::ListenSocket> control_listener_;
+
+  log::LogThread log_thread_;
+  ftp::ControlThread control_thread_;  // last: its thread ends before the rest goes
+};
+
+}  // namespace talvek::server

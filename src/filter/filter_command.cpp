@@ -1,0 +1,117 @@
+#include "filter/filter_command.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "filter/filter_file.h"
+#include "filter/filter_list.h"
+#include "filter/pattern_engine.h"
+
+namespace talvek::filter {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: filter list | add PATTERN | remove PATTERN | enable | disable | mode block|allow\n";
+
+int Usage(std::ostream& err) {
+  err << kUsage;
+  return 2;
+}
+
+std::string ModeText(uint32_t blockListed) {
+  return blockListed == 1 ? "block listed addresses" : "allow only listed addresses";
+}
+
+// Reads the current list; a file that exists but cannot be read is never
+// overwritten, so the operator's entries cannot be lost to a failed read.
+bool ReadOrReport(const std::filesystem::path& file, FilterEntries& entries, std::ostream& err) {
+  FilterFileContent content = ReadFilterFile(file);
+  if (content.error != 0) {
+    err << "filter: cannot read " << file.string() << ": " << std::strerror(content.error) << "\n";
+    return false;
+  }
+  entries = std::move(content.entries);
+  return true;
+}
+
+int SaveOrReport(const std::filesystem::path& file, const FilterEntries& entries, std::ostream& err) {
+  int error = WriteFilterFile(file, entries);
+  if (error == 0) return 0;
+  err << "filter: cannot write " << file.string() << ": " << std::strerror(error) << "\n";
+  return 1;
+}
+
+int List(const std::filesystem::path& file, uint32_t enabled, uint32_t blockListed,
+         std::ostream& out, std::ostream& err) {
+  FilterEntries entries;
+  if (!ReadOrReport(file, entries, err)) return 1;
+  out << "IP filtering " << (enabled != 0 ? "enabled" : "disabled") << ", mode: "
+      << ModeText(blockListed) << "\n";
+  for (const std::string& entry : entries) out << ToWildcardForm(entry) << "\n";
+  return 0;
+}
+
+int Add(const std::filesystem::path& file, const std::string& typed, std::ostream& out,
+        std::ostream& err) {
+  if (typed.empty()) {
+    err << "filter: the pattern must not be empty (it would match every address)\n";
+    return 2;
+  }
+  std::string stored = ToStoredForm(typed);
+  PatternEngine engine;
+  if (!engine.compile(stored)) {
+    err << "filter: invalid pattern " << typed << ": " << engine.firstErrorMessage() << "\n";
+    return 2;
+  }
+  FilterEntries entries;
+  if (!ReadOrReport(file, entries, err)) return 1;
+  if (std::ranges::any_of(entries, [&](const std::string& e) { return SameEntry(e, stored); })) {
+    err << "filter: pattern already listed: " << typed << "\n";
+    return 2;
+  }
+  entries.push_back(stored);
+  if (int status = SaveOrReport(file, entries, err)) return status;
+  out << "Added " << typed << "\n";
+  return 0;
+}
+
+int Remove(const std::filesystem::path& file, const std::string& typed, std::ostream& out,
+           std::ostream& err) {
+  FilterEntries entries;
+  if (!ReadOrReport(file, entries, err)) return 1;
+  std::string stored = ToStoredForm(typed);
+  auto removed = std::ranges::remove_if(entries, [&](const std::string& e) { return SameEntry(e, stored); });
+  if (removed.empty()) {
+    err << "filter: pattern not listed: " << typed << "\n";
+    return 2;
+  }
+  entries.erase(removed.begin(), removed.end());
+  if (int status = SaveOrReport(file, entries, err)) return status;
+  out << "Removed " << typed << "\n";
+  return 0;
+}
+
+}  // namespace
+
+int RunFilterCommand(const std::vector<std::string>& args, const std::filesystem::path& filtersFile,
+                     uint32_t& filterEnabled, uint32_t& blockListed, std::ostream& out,
+                     std::ostream& err) {
+  if (args.empty()) return Usage(err);
+  const std::string& verb = args[0];
+  if (args.size() == 1 && verb == "list") return List(filtersFile, filterEnabled, blockListed, out, err);
+  if (args.size() == 2 && verb == "add") return Add(filtersFile, args[1], out, err);
+  if (args.size() == 2 && verb == "remove") return Remove(filtersFile, args[1], out, err);
+  if (args.size() == 1 && (verb == "enable" || verb == "disable")) {
+    filterEnabled = verb == "enable" ? 1 : 0;
+    out << "IP filtering " << verb << "d\n";
+    return 0;
+  }
+  if (args.size() == 2 && verb == "mode" && (args[1] == "block" || args[1] == "allow")) {
+    blockListed = args[1] == "block" ? 1 : 0;
+    out << "Mode: " << ModeText(blockListed) << "\n";
+    return 0;
+  }
+  return Usage(err);
+}
+
+}  // namespace talvek::filter

@@ -48,8 +48,8 @@ bool PatternMatcher::tryAt(std::size_t start) {
 }
 
 bool PatternMatcher::matchFrom(std::size_t node, int depth) {
-  if (depth > deepest_) deepest_ = depth;
   if (depth > kMaxMatchDepth) return stopAtLimit();
+  if (depth > deepest_) deepest_ = depth;
   while (node != 0) {
     if (!charge(1)) return false;
     std::size_t next = program_.next(node);

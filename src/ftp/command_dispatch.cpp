@@ -1,5 +1,7 @@
 #include "ftp/command_context.h"
 #include "ftp/reply_table.h"
+#include "ftp/file_commands.h"
+#include "ftp/navigation_commands.h"
 #include "ftp/status_commands.h"
 
 namespace talvek::ftp {
@@ -19,6 +21,14 @@ std::string RunCommand(Command command, CommandContext& context, std::string& ar
     case Command::Xsts: return HandleXsts(context, argument);
     case Command::Help: return HandleHelp(context, argument);
     case Command::Quit: return HandleQuit(context, argument);
+    case Command::Cwd: return HandleCwd(context, argument);
+    case Command::Cdup: return HandleCdup(context, argument);
+    case Command::Pwd: return HandlePwd(context, argument);
+    case Command::Dele: return HandleDele(context, argument);
+    case Command::Rmd: return HandleRmd(context, argument);
+    case Command::Mkd: return HandleMkd(context, argument);
+    case Command::Rnfr: return HandleRnfr(context, argument);
+    case Command::Rnto: return HandleRnto(context, argument);
     default:
       // Commands whose handlers this build does not have yet.
       return Reply(502);

@@ -55,10 +55,16 @@ void WriteFile(const std::filesystem::path& path, const std::string& content) {
 
 LineClient::~LineClient() { close(); }
 
-bool LineClient::connect(uint16_t port, const std::string& address) {
+bool LineClient::connect(uint16_t port, const std::string& address, const std::string& source) {
   close();
   fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) return false;
+  if (!source.empty()) {
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    ::inet_pton(AF_INET, source.c_str(), &local.sin_addr);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) return false;
+  }
   sockaddr_in peer{};
   peer.sin_family = AF_INET;
   peer.sin_port = htons(port);

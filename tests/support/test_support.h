@@ -41,7 +41,7 @@ class LineClient {
   LineClient(const LineClient&) = delete;
   LineClient& operator=(const LineClient&) = delete;
 
-  bool connect(uint16_t port, const std::string& address = "127.0.0.1");
+  bool connect(uint16_t port, const std::string& address = "127.0.0.1", const std::string& source = "");
   bool send(const std::string& bytes);
   // Sends `line` followed by CR LF.
   bool command(const std::string& line) { return send(line + "\r\n"); }

@@ -1,0 +1,142 @@
+// Start, stop and the connection registry of a real server.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <thread>
+
+#include "support/server_fixture.h"
+
+namespace talvek::server {
+namespace {
+
+using test::ServerFixture;
+
+TEST(Server, StopClosesEveryConnectionAndRestartListensAgain) {
+  test::TempDir root;
+  ServerFixture fixture(test::LoopbackSettings(root.dir()));
+  auto a = fixture.connect();
+  auto b = fixture.connect();
+  auto c = fixture.connect();
+  ASSERT_TRUE(fixture.waitForRegistered(3));
+  fixture.server().toggleActive();
+  EXPECT_TRUE(a->waitClosed());
+  EXPECT_TRUE(b->waitClosed());
+  EXPECT_TRUE(c->waitClosed());
+  EXPECT_TRUE(fixture.waitForRegistered(0));
+  EXPECT_TRUE(test::WaitUntil([&] { return fixture.server().connectionCount() == 0; }));
+  EXPECT_TRUE(test::WaitUntil([&] {
+    std::string title = fixture.view().lastTitle(), tail = ": 0 connections";
+    return title.size() > tail.size() && title.compare(title.size() - tail.size(), tail.size(), tail) == 0;
+  })) << fixture.view().lastTitle();
+  auto statuses = fixture.view().statuses();
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Server inactive"), statuses.end());
+
+  fixture.server().toggleActive();
+  auto started = fixture.server().waitForStart();
+  ASSERT_TRUE(started && started->listening);
+  test::LineClient again;
+  ASSERT_TRUE(again.connect(started->port));
+  EXPECT_EQ(again.readReply(), "220 Service ready for new user");
+}
+
+TEST(Server, StartOnAPortInUseReportsTheFailureAndStaysInactive) {
+  int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  socklen_t length = sizeof address;
+  ::getsockname(blocker, reinterpret_cast<sockaddr*>(&address), &length);
+  ::listen(blocker, 1);
+
+  test::TempDir root;
+  auto settings = test::LoopbackSettings(root.dir());
+  settings.net.port = ntohs(address.sin_port);
+  ServerFixture fixture(settings);
+  EXPECT_EQ(fixture.port(), 0);
+  EXPECT_FALSE(fixture.server().active());
+  auto statuses = fixture.view().statuses();
+  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Failed to create passive socket"), statuses.end());
+  auto messages = fixture.view().messages();
+  ASSERT_FALSE(messages.empty());
+  EXPECT_EQ(messages.back(),
+            "Failed to start server.\nCheck that no other network applications are using TCP/IP port 21");
+  EXPECT_NE(fixture.view().monitor().find("The specified address is already in use.\r\n"), std::string::npos);
+  ::close(blocker);
+}
+
+TEST(Server, ReadyStatusNamesThePortAndTitleCountsConnections) {
+  test::TempDir root;
+  ServerFixture fixture(test::LoopbackSettings(root.dir()));
+  auto statuses = fixture.view().statuses();
+  ASSERT_FALSE(statuses.empty());
+  EXPECT_EQ(statuses.back(), "FTP Server ready, listening on port " + std::to_string(fixture.port()));
+  auto client = fixture.connect();
+  ASSERT_TRUE(fixture.waitForRegistered(1));
+  std::string expected_tail = " (127.0.0.1) : 1 connection";
+  auto title = fixture.server().title();
+  EXPECT_EQ(title.rfind("Talvek FTP - ", 0), 0u) << title;
+  EXPECT_EQ(title.substr(title.size() - expected_tail.size()), expected_tail);
+}
+
+TEST(Server, RemovalRenumbersSlotsDensely) {
+  test::TempDir root;
+  ServerFixture fixture(test::LoopbackSettings(root.dir()));
+  std::vector<std::unique_ptr<test::LineClient>> clients;
+  for (int i = 0; i < 4; ++i) {
+    clients.push_back(fixture.connect());
+    ASSERT_TRUE(fixture.waitForRegistered(static_cast<size_t>(i + 1)));
+  }
+  clients[1]->close();
+  ASSERT_TRUE(fixture.waitForRegistered(3));
+  std::vector<uint32_t> slots;
+  for (const auto& record : fixture.server().registrySnapshot()) slots.push_back(record->slot_number.load());
+  EXPECT_EQ(slots, (std::vector<uint32_t>{1, 2, 3}));
+}
+
+TEST(Server, RemovalWaitsForAHeldUsageGate) {
+  test::TempDir root;
+  ServerFixture fixture(test::LoopbackSettings(root.dir()));
+  auto client = fixture.connect();
+  ASSERT_TRUE(fixture.waitForRegistered(1));
+  auto record = fixture.server().registrySnapshot().front();
+  std::atomic<bool> released{false};
+  record->gate.acquire();
+  std::thread reader([&] {
+    // The reader lets go once the removal has begun waiting for it.
+    test::WaitUntil([&] { return fixture.server().registrySnapshot().empty(); });
+    released = true;
+    record->gate.release();
+  });
+  client->close();
+  EXPECT_TRUE(test::WaitUntil([&] { return fixture.view().monitor().find("closed.") != std::string::npos; }));
+  EXPECT_TRUE(released.load());
+  reader.join();
+}
+
+TEST(Server, DisconnectsAnonymousUsersOfAnyCase) {
+  test::TempDir root;
+  ServerFixture fixture(test::LoopbackSettings(root.dir()));
+  auto anonymous = fixture.connect();
+  auto named = fixture.connect();
+  ASSERT_TRUE(fixture.waitForRegistered(2));
+  auto records = fixture.server().registrySnapshot();
+  {
+    std::lock_guard lock(records[0]->text_mutex);
+    records[0]->user_name = "Anonymous";
+  }
+  {
+    std::lock_guard lock(records[1]->text_mutex);
+    records[1]->user_name = "bob";
+  }
+  records.clear();
+  fixture.server().runOnControlThread([&] { fixture.server().disconnectAnonymousUsers(); });
+  EXPECT_TRUE(anonymous->waitClosed());
+  EXPECT_EQ(named->ask("NOOP"), "200 Command OK");
+}
+
+}  // namespace
+}  // namespace talvek::server

@@ -1,0 +1,107 @@
+// A real server on 127.0.0.1 with an ephemeral port and a temporary FTP
+// root, for tests that drive the control engine through sockets.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "server/server.h"
+#include "support/test_support.h"
+
+namespace talvek::test {
+
+// Records what the operator would see.
+class RecordingView : public server::OperatorView {
+ public:
+  void setStatusText(const std::string& text) override { add(status_, text); }
+  void showMessage(const std::string& text, const std::string&, server::MessageIcon) override { add(messages_, text); }
+  void setTitle(const std::string& title) override { add(titles_, title); }
+  void userListChanged() override {}
+  void appendMonitorText(const std::string& text) override { add(monitor_, text); }
+
+  std::string monitor() const { return joined(monitor_); }
+  std::vector<std::string> statuses() const { return copy(status_); }
+  std::vector<std::string> messages() const { return copy(messages_); }
+  std::string lastTitle() const {
+    std::lock_guard lock(mutex_);
+    return titles_.empty() ? std::string() : titles_.back();
+  }
+
+ private:
+  void add(std::vector<std::string>& list, const std::string& text) {
+    std::lock_guard lock(mutex_);
+    list.push_back(text);
+  }
+  std::vector<std::string> copy(const std::vector<std::string>& list) const {
+    std::lock_guard lock(mutex_);
+    return list;
+  }
+  std::string joined(const std::vector<std::string>& list) const {
+    std::lock_guard lock(mutex_);
+    std::string all;
+    for (const auto& text : list) all += text;
+    return all;
+  }
+  mutable std::mutex mutex_;
+  std::vector<std::string> status_, messages_, titles_, monitor_;
+};
+
+// Settings that admit everyone on loopback, for tests to adjust.
+inline settings::Settings LoopbackSettings(const std::string& ftp_root) {
+  settings::Settings settings;
+  settings.ftpRootDir = ftp_root;
+  settings.general.maxConnections = 100;
+  settings.general.connectionsPerAddress = 100;
+  settings.general.refuseNew = 1;
+  settings.net.port = 0;  // any free port
+  settings.net.alwaysUsePort = 1;
+  return settings;
+}
+
+class ServerFixture {
+ public:
+  explicit ServerFixture(settings::Settings settings, server::ServerEnvironment environment = {},
+                         server::AdmissionFilter filter = {}) {
+    server_ = std::make_unique<server::Server>(view_);
+    if (filter) server_->setAdmissionFilter(std::move(filter));
+    environment.default_ip = "127.0.0.1";
+    if (!environment.reverse_lookup)
+      environment.reverse_lookup = [](asio::io_context&, const std::string&, std::function<void(std::string)> done) {
+        done({});
+      };
+    settings.general.autoStart = 0;
+    server_->initialise(settings, environment);
+    server_->toggleActive();
+    auto started = server_->waitForStart();
+    if (started && started->listening) port_ = started->port;
+  }
+  ~ServerFixture() { server_->shutdown(); }
+
+  uint16_t port() const { return port_; }
+  server::Server& server() { return *server_; }
+  RecordingView& view() { return view_; }
+
+  // A client that has read the greeting.
+  std::unique_ptr<LineClient> connect() {
+    auto client = std::make_unique<LineClient>();
+    EXPECT_TRUE(client->connect(port_));
+    auto greeting = client->readReply();
+    EXPECT_EQ(greeting.value_or("<none>"), "220 Service ready for new user");
+    return client;
+  }
+  // Waits until `count` connections are registered.
+  bool waitForRegistered(size_t count) {
+    return WaitUntil([&] { return server_->registrySnapshot().size() == count; });
+  }
+
+ private:
+  RecordingView view_;
+  std::unique_ptr<server::Server> server_;
+  uint16_t port_ = 0;
+};
+
+}  // namespace talvek::test

@@ -59,6 +59,7 @@ void Server::initialise(const settings::Settings& loaded, const ServerEnvironmen
       view_.showMessage("Cannot open the log file " + current.logPath + ": " + std::strerror(error),
                         "Talvek FTP", MessageIcon::Warning);
   }
+  runOnControlThread([this] { armIdleTimer(); });
   if (environment.background_switch) updateSettings([](auto& s) { s.general.runInBackground = 1; });
   if (current.general.autoStart || environment.auto_start_switch) toggleActive();
 }
@@ -131,9 +132,10 @@ void Server::handleMessage(const ftp::ControlMessage& message) {
     case ftp::ControlMessageId::StartServer: start(); break;
     case ftp::ControlMessageId::StopServer: stop(); break;
     case ftp::ControlMessageId::CloseConnection: closeConnection(message); break;
-    case ftp::ControlMessageId::IdleSweep: break;
+    case ftp::ControlMessageId::IdleSweep: idleSweep(std::time(nullptr)); break;
     case ftp::ControlMessageId::DisposeDataSocket: break;
     case ftp::ControlMessageId::EndThread:
+      idle_timer_.cancel();
       if (control_listener_) control_listener_->close();
       break;
   }

@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include <asio/steady_timer.hpp>
+
 #include "ftp/control_thread.h"
 #include "ftp/help_table.h"
 #include "log/log_thread.h"
@@ -90,6 +92,10 @@ class Server {
   void closeOldestFromAddress(const std::string& peer_address);
   void remove(const std::shared_ptr<ConnectionRecord>& record);
   void disconnectAnonymousUsers();
+  // Closes every connection idle for more than the time-out at `now`.
+  void idleSweep(std::time_t now);
+  // (Re)arms the periodic idle sweep from the settings; off when disabled.
+  void armIdleTimer();
   // A new connection was accepted into `record`: admit or refuse it.
   void admit(const std::shared_ptr<ConnectionRecord>& record);
 
@@ -165,7 +171,8 @@ class Server {
   std::shared_ptr<ftp::ListenSocket> control_listener_;
 
   log::LogThread log_thread_;
-  ftp::ControlThread control_thread_;  // last: its thread ends before the rest goes
+  ftp::ControlThread control_thread_;  // its thread ends before the rest goes
+  asio::steady_timer idle_timer_{control_thread_.context()};
 };
 
 }  // namespace talvek::server

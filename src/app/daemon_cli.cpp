@@ -84,7 +84,9 @@ std::filesystem::path ResolveProgramDirectory(const DaemonOptions& options) {
 std::string UsageText() {
   return "usage: talvek-ftpd [--settings FILE] [--program-dir DIR] [--root DIR] [--port N]\n"
          "                   [-s|--auto-start] [-b|--background]\n"
-         "       talvek-ftpd [--settings FILE] config list | get NAME | set NAME VALUE\n";
+         "       talvek-ftpd [--settings FILE] config list | get NAME | set NAME VALUE\n"
+         "       talvek-ftpd [--program-dir DIR] filter list | add PATTERN | remove PATTERN |\n"
+         "                   enable | disable | mode block|allow\n";
 }
 
 }  // namespace talvek::app

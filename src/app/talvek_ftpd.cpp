@@ -7,6 +7,8 @@
 
 #include "app/daemon_cli.h"
 #include "app/daemon_view.h"
+#include "filter/filter_command.h"
+#include "filter/filter_file.h"
 #include "platform/system_info.h"
 #include "server/server.h"
 #include "settings/config_command.h"
@@ -100,11 +102,31 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
   for (;;) {
     int signal_number = 0;
     if (sigwait(&signals, &signal_number) != 0) continue;
-    if (signal_number == SIGHUP) continue;
+    if (signal_number == SIGHUP) {
+      // Operator tools changed files behind the running server.
+      server.reloadFilterList();
+      std::cout << "Reloaded the IP filter list" << std::endl;
+      continue;
+    }
     break;
   }
   server.shutdown();
   settings::SaveSettings(store, server.settings());
+  return SaveStore(store);
+}
+
+// The filter list lives in the program directory; its enable flag and mode
+// in the general settings block.
+int RunFilter(const DaemonOptions& options, settings::RegistryStore& store,
+              const std::filesystem::path& program_directory) {
+  auto general = settings::ReadBlock<settings::GeneralSettings>(store).value_or(settings::GeneralSettings{});
+  uint32_t enabled = general.filterEnabled, block_listed = general.blockListed;
+  int status = filter::RunFilterCommand(options.subcommand_args, program_directory / filter::kFilterFileName,
+                                        enabled, block_listed, std::cout, std::cerr);
+  if (status != 0 || (enabled == general.filterEnabled && block_listed == general.blockListed)) return status;
+  general.filterEnabled = enabled;
+  general.blockListed = block_listed;
+  settings::WriteBlock(store, general);
   return SaveStore(store);
 }
 
@@ -133,6 +155,7 @@ int Main(int argc, char** argv) {
 
   if (options.subcommand == "config")
     return settings::RunConfigCommand(options.subcommand_args, store, std::cout, std::cerr);
+  if (options.subcommand == "filter") return RunFilter(options, store, program_directory);
   if (!options.subcommand.empty()) {
     std::cerr << "talvek-ftpd: '" << options.subcommand << "' is not available in this build\n";
     return kUsageError;

@@ -98,7 +98,7 @@ void Server::continueAdmission(const std::shared_ptr<ConnectionRecord>& record, 
     post(ftp::ControlMessage::Drop(record));
   };
 
-  if (filter_ && filter_(current, peer_address)) {
+  if (refusedByFilter(current, peer_address)) {
     refuse("421 Host " + display_name + " not permitted access to this server", true);
     std::string line = "Attempt to connect by banned host " + peer_address;
     if (display_name != peer_address) line += " (" + display_name + ")";

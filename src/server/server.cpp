@@ -7,6 +7,8 @@
 #include <future>
 #include <thread>
 
+#include "filter/filter_file.h"
+#include "filter/ip_filter.h"
 #include "ftp/control_connection.h"
 #include "ftp/listen_socket.h"
 #include "ftp/reply_table.h"
@@ -51,6 +53,7 @@ void Server::initialise(const settings::Settings& loaded, const ServerEnvironmen
   program_directory_ = environment.program_directory;
   refreshTitle();
   help_table_.load(program_directory_ / (environment.program_name + ".ini"));
+  filter::LoadFilterList(filtersFile(), filter_list_);
   if (environment.auto_start_switch) updateSettings([](auto& s) { s.general.autoStart = 1; });
   key_text_ = std::to_string(static_cast<int32_t>(platform::SystemVolumeSerial()));
   auto current = settings();
@@ -260,6 +263,27 @@ void Server::remove(const std::shared_ptr<ConnectionRecord>& record) {
   lock.unlock();
   view_.userListChanged();
   logEvent("Connection to " + name + " closed.");
+}
+
+std::filesystem::path Server::filtersFile() const { return program_directory_ / filter::kFilterFileName; }
+
+bool Server::refusedByFilter(const settings::Settings& current, const std::string& peer_address) const {
+  if (filter_) return filter_(current, peer_address);
+  return filter::IsRefused(filter_list_, current.general.filterEnabled != 0, current.general.blockListed != 0,
+                           peer_address);
+}
+
+void Server::recheckFilter() {
+  auto current = settings();
+  for (const auto& record : registrySnapshot()) {
+    GateHold hold(record->gate);
+    if (refusedByFilter(current, record->peerAddress())) post(ftp::ControlMessage::Close(record));
+  }
+}
+
+void Server::reloadFilterList() {
+  filter::LoadFilterList(filtersFile(), filter_list_);
+  recheckFilter();
 }
 
 void Server::disconnectAnonymousUsers() {

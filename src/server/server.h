@@ -17,6 +17,7 @@
 
 #include <asio/steady_timer.hpp>
 
+#include "filter/filter_list.h"
 #include "ftp/control_thread.h"
 #include "ftp/help_table.h"
 #include "log/log_thread.h"
@@ -79,7 +80,8 @@ class Server {
   bool runOnControlThread(std::function<void()> work,
                           std::chrono::milliseconds limit = std::chrono::seconds(5));
 
-  // Installs the IP filter consulted by admission; none admits everyone.
+  // Replaces the IP filter consulted by admission (tests); by default the
+  // filter list with the enable flag and mode of the settings decides.
   void setAdmissionFilter(AdmissionFilter filter) { filter_ = std::move(filter); }
 
   void post(ftp::ControlMessage message) { control_thread_.post(std::move(message)); }
@@ -92,6 +94,12 @@ class Server {
   void closeOldestFromAddress(const std::string& peer_address);
   void remove(const std::shared_ptr<ConnectionRecord>& record);
   void disconnectAnonymousUsers();
+  // Closes every registered connection the IP filter now refuses.
+  void recheckFilter();
+  // Reads "Filters.txt" from the program directory again, then re-checks.
+  void reloadFilterList();
+  filter::FilterList& filterList() { return filter_list_; }
+  std::filesystem::path filtersFile() const;
   // Closes every connection idle for more than the time-out at `now`.
   void idleSweep(std::time_t now);
   // (Re)arms the periodic idle sweep from the settings; off when disabled.
@@ -141,11 +149,13 @@ class Server {
   void closeConnection(const ftp::ControlMessage& message);
   void chooseAddress(const settings::Settings& settings);
   void finishStart(StartResult result);
+  bool refusedByFilter(const settings::Settings& settings, const std::string& peer_address) const;
   void continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name);
 
   OperatorView& view_;
   ConnectionCounter counter_;
   AdmissionFilter filter_;
+  filter::FilterList filter_list_;
   mutable std::mutex settings_mutex_;
   settings::Settings settings_;
   ServerEnvironment environment_;

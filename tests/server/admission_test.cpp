@@ -115,3 +115,58 @@ TEST(Admission, AdmittedConnectionIsLoggedAndCounted) {
 
 }  // namespace
 }  // namespace talvek::server
+
+namespace talvek::server {
+namespace {
+
+settings::Settings Filtering(const std::string& root, uint32_t block_listed) {
+  auto settings = test::LoopbackSettings(root);
+  settings.general.filterEnabled = 1;
+  settings.general.blockListed = block_listed;
+  return settings;
+}
+
+TEST(FilterAdmission, BlockModeRefusesAListedAddressFromFiltersTxt) {
+  test::TempDir root, program;
+  program.write("Filters.txt", "^127\\.0\\.0\\.1$\r\n");
+  ServerEnvironment environment;
+  environment.program_directory = program.path();
+  ServerFixture fixture(Filtering(root.dir(), 1), environment);
+  test::LineClient refused;
+  ASSERT_TRUE(refused.connect(fixture.port()));
+  EXPECT_EQ(refused.readReply(), "421 Host 127.0.0.1 not permitted access to this server");
+  test::LineClient other;
+  ASSERT_TRUE(other.connect(fixture.port(), "127.0.0.1", "127.0.0.2"));
+  EXPECT_EQ(other.readReply(), "220 Service ready for new user");
+}
+
+TEST(FilterAdmission, AllowOnlyModeAdmitsOnlyListedAddresses) {
+  test::TempDir root, program;
+  program.write("Filters.txt", "^127\\.0\\.0\\.1$\r\n");
+  ServerEnvironment environment;
+  environment.program_directory = program.path();
+  ServerFixture fixture(Filtering(root.dir(), 0), environment);
+  auto admitted = fixture.connect();
+  test::LineClient refused;
+  ASSERT_TRUE(refused.connect(fixture.port(), "127.0.0.1", "127.0.0.3"));
+  EXPECT_EQ(refused.readReply(), "421 Host 127.0.0.3 not permitted access to this server");
+}
+
+TEST(FilterAdmission, RecheckAfterAnEditDisconnectsANowRefusedClient) {
+  test::TempDir root, program;
+  ServerEnvironment environment;
+  environment.program_directory = program.path();
+  ServerFixture fixture(Filtering(root.dir(), 1), environment);
+  auto client = fixture.connect();
+  test::LineClient bystander;
+  ASSERT_TRUE(bystander.connect(fixture.port(), "127.0.0.1", "127.0.0.2"));
+  ASSERT_EQ(bystander.readReply(), "220 Service ready for new user");
+  ASSERT_TRUE(fixture.waitForRegistered(2));
+  program.write("Filters.txt", "^127\\.0\\.0\\.1$\r\n");
+  fixture.server().reloadFilterList();
+  EXPECT_TRUE(client->waitClosed());
+  EXPECT_EQ(bystander.ask("NOOP"), "200 Command OK");
+}
+
+}  // namespace
+}  // namespace talvek::server

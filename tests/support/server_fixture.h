@@ -69,6 +69,7 @@ class ServerFixture {
     server_ = std::make_unique<server::Server>(view_);
     if (filter) server_->setAdmissionFilter(std::move(filter));
     environment.default_ip = "127.0.0.1";
+    if (environment.program_directory.empty()) environment.program_directory = program_directory_.path();
     if (!environment.reverse_lookup)
       environment.reverse_lookup = [](asio::io_context&, const std::string&, std::function<void(std::string)> done) {
         done({});
@@ -84,6 +85,7 @@ class ServerFixture {
   uint16_t port() const { return port_; }
   server::Server& server() { return *server_; }
   RecordingView& view() { return view_; }
+  const std::filesystem::path& programDirectory() const { return program_directory_.path(); }
 
   // A client that has read the greeting.
   std::unique_ptr<LineClient> connect() {
@@ -99,6 +101,7 @@ class ServerFixture {
   }
 
  private:
+  TempDir program_directory_;
   RecordingView view_;
   std::unique_ptr<server::Server> server_;
   uint16_t port_ = 0;

@@ -77,8 +77,9 @@ void Server::admit(const std::shared_ptr<ConnectionRecord>& record) {
 
 void Server::continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name) {
   auto connection = record->control_connection;
-  if (!connection || connection->peerClosed() || !connection->isOpen()) {
-    // The client left while it was being looked up.
+  if (!connection || connection->peerClosed() || !connection->isOpen() || !control_listener_) {
+    // The client left, or the server stopped, while it was being looked up.
+    if (connection) connection->destroy();
     record->control_connection.reset();
     return;
   }

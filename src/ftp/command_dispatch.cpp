@@ -1,8 +1,10 @@
 #include "ftp/command_context.h"
 #include "ftp/reply_table.h"
 #include "ftp/file_commands.h"
+#include "ftp/login_commands.h"
 #include "ftp/navigation_commands.h"
 #include "ftp/status_commands.h"
+#include "transfer/data_commands.h"
 
 namespace talvek::ftp {
 
@@ -21,6 +23,9 @@ std::string RunCommand(Command command, CommandContext& context, std::string& ar
     case Command::Xsts: return HandleXsts(context, argument);
     case Command::Help: return HandleHelp(context, argument);
     case Command::Quit: return HandleQuit(context, argument);
+    case Command::User: return HandleUser(context, argument);
+    case Command::Pass: return HandlePass(context, argument);
+    case Command::Rein: return HandleRein(context, argument);
     case Command::Cwd: return HandleCwd(context, argument);
     case Command::Cdup: return HandleCdup(context, argument);
     case Command::Pwd: return HandlePwd(context, argument);
@@ -29,6 +34,16 @@ std::string RunCommand(Command command, CommandContext& context, std::string& ar
     case Command::Mkd: return HandleMkd(context, argument);
     case Command::Rnfr: return HandleRnfr(context, argument);
     case Command::Rnto: return HandleRnto(context, argument);
+    case Command::Port: return transfer::HandlePort(context, argument);
+    case Command::Pasv: return transfer::HandlePasv(context, argument);
+    case Command::Rest: return transfer::HandleRest(context, argument);
+    case Command::Abor: return transfer::HandleAbor(context, argument);
+    case Command::Retr: return transfer::HandleRetr(context, argument);
+    case Command::Stor: return transfer::HandleStor(context, argument);
+    case Command::Stou: return transfer::HandleStou(context, argument);
+    case Command::Appe: return transfer::HandleAppe(context, argument);
+    case Command::List: return transfer::HandleList(context, argument);
+    case Command::Nlst: return transfer::HandleNlst(context, argument);
     default:
       // Commands whose handlers this build does not have yet.
       return Reply(502);

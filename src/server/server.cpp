@@ -11,9 +11,11 @@
 #include "filter/ip_filter.h"
 #include "ftp/control_connection.h"
 #include "ftp/listen_socket.h"
+#include "ftp/login_commands.h"
 #include "ftp/reply_table.h"
 #include "ftp/socket_error_text.h"
 #include "platform/system_info.h"
+#include "transfer/data_socket.h"
 
 namespace talvek::server {
 
@@ -48,6 +50,7 @@ void Server::initialise(const settings::Settings& loaded, const ServerEnvironmen
     if (!settings_.net.alwaysUsePort) settings_.net.port = 21;
   }
   greeting_ = ftp::Reply(220);
+  applyCacheSettings();
   chooseAddress(loaded);
   control_thread_.start();
   program_directory_ = environment.program_directory;
@@ -63,6 +66,7 @@ void Server::initialise(const settings::Settings& loaded, const ServerEnvironmen
                         "Talvek FTP", MessageIcon::Warning);
   }
   runOnControlThread([this] { armIdleTimer(); });
+  if (current.sendLogonMsg && !current.msgFilePath.empty()) logon_message_ = ftp::BuildLogonMessage(current.msgFilePath);
   if (environment.background_switch) updateSettings([](auto& s) { s.general.runInBackground = 1; });
   if (current.general.autoStart || environment.auto_start_switch) toggleActive();
 }
@@ -136,7 +140,7 @@ void Server::handleMessage(const ftp::ControlMessage& message) {
     case ftp::ControlMessageId::StopServer: stop(); break;
     case ftp::ControlMessageId::CloseConnection: closeConnection(message); break;
     case ftp::ControlMessageId::IdleSweep: idleSweep(std::time(nullptr)); break;
-    case ftp::ControlMessageId::DisposeDataSocket: break;
+    case ftp::ControlMessageId::DisposeDataSocket: transfer::DisposeDataSocket(*this, message.data_socket); break;
     case ftp::ControlMessageId::EndThread:
       idle_timer_.cancel();
       if (control_listener_) control_listener_->close();
@@ -240,6 +244,7 @@ void Server::remove(const std::shared_ptr<ConnectionRecord>& record) {
   if (item == registry_.end()) return;  // already removed
   if (record->data_socket) {
     // A transfer runs: it is aborted, and its end removes the connection.
+    record->data_socket->removeOwnerWhenClosed();
     lock.unlock();
     post(ftp::ControlMessage::Dispose(record->data_socket));
     return;
@@ -263,6 +268,20 @@ void Server::remove(const std::shared_ptr<ConnectionRecord>& record) {
   lock.unlock();
   view_.userListChanged();
   logEvent("Connection to " + name + " closed.");
+}
+
+bool Server::accountExists(const std::string&) const { return false; }
+
+std::optional<AccountLogin> Server::checkAccount(const std::string&, const std::string&) const {
+  return std::nullopt;
+}
+
+void Server::applyCacheSettings() {
+  auto cache = settings().cache;
+  directory_cache_.setOverflowPercent(cache.overflowPercent);
+  file_cache_.setOverflowPercent(cache.overflowPercent);
+  directory_cache_.setLimit(uint64_t{cache.dirCacheKB} * 1024);
+  file_cache_.setLimit(uint64_t{cache.fileCacheKB} * 1024);
 }
 
 std::filesystem::path Server::filtersFile() const { return program_directory_ / filter::kFilterFileName; }

@@ -17,6 +17,7 @@
 
 #include <asio/steady_timer.hpp>
 
+#include "cache/cache_store.h"
 #include "filter/filter_list.h"
 #include "ftp/control_thread.h"
 #include "ftp/help_table.h"
@@ -38,6 +39,16 @@ using ReverseLookup =
 
 // Whether the IP filter refuses a peer address (the filter list decides).
 using AdmissionFilter = std::function<bool(const settings::Settings&, const std::string& peer_address)>;
+
+// What a named user's login loads into the connection record.
+struct AccountLogin {
+  uint8_t permissions = 0;
+  std::string home_directory;  // the FTP root when the account has none
+  std::string uploads_directory;
+  bool redirect_uploads = true;
+  bool custom_logon_message = false;
+  std::string logon_message_file;
+};
 
 // The outcome of the latest start of the listener.
 struct StartResult {
@@ -107,6 +118,13 @@ class Server {
   // A new connection was accepted into `record`: admit or refuse it.
   void admit(const std::shared_ptr<ConnectionRecord>& record);
 
+  // --- named accounts (any thread) ---
+  bool accountExists(const std::string& name) const;
+  // The account's login data when `password` is right; nothing otherwise.
+  std::optional<AccountLogin> checkAccount(const std::string& name, const std::string& password) const;
+  // The "230- " lines of the general logon message ("" when none).
+  const std::string& logonMessage() const { return logon_message_; }
+
   // --- any thread ---
   void refreshTitle();
   // An event line: to the log (when enabled) and, with "\r\n\r\n", the monitor.
@@ -124,7 +142,14 @@ class Server {
   int connectionCount() const { return counter_.count.load(); }
   ConnectionCounter& counter() { return counter_; }
   // Lookups of the file cache (hits and misses), reported by XSTS.
-  uint64_t fileCacheLookups() const { return file_cache_lookups.load(); }
+  uint64_t fileCacheLookups() const { return uint64_t{file_cache_.hits()} + file_cache_.misses(); }
+  // The directory-listing cache and the file cache.
+  cache::CacheStore& directoryCache() { return directory_cache_; }
+  cache::CacheStore& fileCache() { return file_cache_; }
+  // Sets both caches' limits and overflow margin from the settings.
+  void applyCacheSettings();
+  // How long a data connection may take to arrive (tests shorten it).
+  std::atomic<int> data_connection_timeout_ms{30000};
   std::atomic<uint64_t> file_cache_lookups{0};
   std::vector<std::shared_ptr<ConnectionRecord>> registrySnapshot() const;
   const std::string& greeting() const { return greeting_; }
@@ -166,6 +191,7 @@ class Server {
   std::vector<std::string> local_addresses_;
   std::filesystem::path program_directory_;
   std::string key_text_;
+  std::string logon_message_;
   std::string title_text_ = "Talvek FTP";
 
   std::atomic<bool> active_{false};
@@ -176,6 +202,8 @@ class Server {
   uint64_t start_results_ = 0;
   StartResult last_start_;
 
+  cache::CacheStore directory_cache_;
+  cache::CacheStore file_cache_;
   mutable std::mutex registry_mutex_;
   std::vector<std::shared_ptr<ConnectionRecord>> registry_;
   std::shared_ptr<ftp::ListenSocket> control_listener_;

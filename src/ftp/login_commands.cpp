@@ -1,0 +1,112 @@
+#include "ftp/login_commands.h"
+
+#include <fstream>
+
+#include "ftp/reply_table.h"
+#include "server/connection_record.h"
+#include "server/server.h"
+
+namespace talvek::ftp {
+
+namespace {
+
+// Logon message files are small texts; a runaway file is cut here.
+constexpr size_t kMaxLogonMessage = 64 * 1024;
+
+bool AnonymousAllowed(const settings::Settings& settings) { return settings.anonymous.allow != 0; }
+
+}  // namespace
+
+bool IsAnonymousName(const std::string& name) {
+  static const std::string kAnonymous = "ANONYMOUS";
+  if (name.size() != kAnonymous.size()) return false;
+  for (size_t i = 0; i < name.size(); ++i) {
+    char c = name[i];
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
+    if (c != kAnonymous[i]) return false;
+  }
+  return true;
+}
+
+std::string BuildLogonMessage(const std::filesystem::path& file) {
+  std::string message;
+  std::ifstream in(file);
+  std::string line;
+  while (message.size() < kMaxLogonMessage && std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    message += "230- " + line + "\r\n";
+  }
+  return message;
+}
+
+std::string HandleUser(CommandContext& context, std::string& argument) {
+  auto settings = context.server.settings();
+  {
+    std::lock_guard lock(context.record.text_mutex);
+    context.record.user_name = argument;
+  }
+  bool known = (AnonymousAllowed(settings) && IsAnonymousName(argument)) ||
+               context.server.accountExists(argument);
+  if (!known) return Reply(530);
+  context.record.user_accepted = true;
+  return Reply(331);
+}
+
+std::string HandlePass(CommandContext& context, std::string& argument) {
+  auto& record = context.record;
+  if (!record.user_accepted) return Reply(530);
+  auto settings = context.server.settings();
+  std::string user;
+  {
+    std::lock_guard lock(record.text_mutex);
+    record.password = argument;
+    user = record.user_name;
+  }
+  std::string reply;
+  if (AnonymousAllowed(settings) && IsAnonymousName(user)) {
+    if (settings.sendLogonMsg) reply = context.server.logonMessage();
+    std::string root = settings.anonymous.rootText();
+    if (root.empty()) root = settings.ftpRootDir;
+    if (root.back() != '/') root += '/';
+    record.logged_in = true;
+    record.permissions = settings.anonymous.rights & 7;
+    std::lock_guard lock(record.text_mutex);
+    record.root_directory = root;
+    record.current_directory = root;
+    record.redirect_uploads = true;
+  } else {
+    auto login = context.server.checkAccount(user, argument);
+    record.logged_in = login.has_value();
+    if (!login) return Reply(530);
+    if (login->custom_logon_message)
+      reply = BuildLogonMessage(login->logon_message_file);
+    else if (settings.sendLogonMsg)
+      reply = context.server.logonMessage();
+    std::string home = login->home_directory;
+    if (home.empty() || home.back() != '/') home += '/';
+    record.permissions = login->permissions & 7;
+    std::lock_guard lock(record.text_mutex);
+    record.current_directory = home;
+    record.root_directory = home;
+    record.uploads_directory = login->uploads_directory;
+    record.redirect_uploads = login->redirect_uploads;
+  }
+  context.server.refreshTitle();
+  return reply + Reply(230);
+}
+
+std::string HandleRein(CommandContext& context, std::string&) {
+  auto& record = context.record;
+  auto settings = context.server.settings();
+  record.data_port = static_cast<uint16_t>(settings.net.port);
+  record.logged_in = false;
+  record.user_accepted = false;
+  record.permissions = 0;
+  std::lock_guard lock(record.text_mutex);
+  record.user_name.clear();
+  record.password.clear();
+  record.current_directory = settings.ftpRootDir;
+  return Reply(220);
+}
+
+}  // namespace talvek::ftp

@@ -1,0 +1,93 @@
+// USER, PASS, REIN and the logon message, over a real socket.
+#include <gtest/gtest.h>
+
+#include "support/server_fixture.h"
+
+namespace talvek::ftp {
+namespace {
+
+using test::ServerFixture;
+
+settings::Settings WithAnonymous(const std::string& root, bool allow) {
+  auto settings = test::LoopbackSettings(root);
+  settings.anonymous.allow = allow ? 1 : 0;
+  settings.anonymous.rights = 1;
+  return settings;
+}
+
+TEST(Login, AnonymousAcceptsAnyPasswordInAnyLetterCase) {
+  test::TempDir root;
+  ServerFixture fixture(WithAnonymous(root.dir(), true));
+  auto client = fixture.connect();
+  EXPECT_EQ(client->ask("USER Anonymous"), "331 User name okay, need password");
+  EXPECT_EQ(client->ask("PASS"), "230 User logged in, proceed");
+  auto record = fixture.server().registrySnapshot().front();
+  EXPECT_EQ(record->permissions, 1);
+  EXPECT_TRUE(record->redirect_uploads);
+  std::lock_guard lock(record->text_mutex);
+  EXPECT_EQ(record->root_directory, root.dir());  // empty anonymous root: the FTP root
+  EXPECT_EQ(record->password, "");
+}
+
+TEST(Login, AnonymousRefusedWhenNotAllowedAndUnknownNamesToo) {
+  test::TempDir root;
+  ServerFixture fixture(WithAnonymous(root.dir(), false));
+  auto client = fixture.connect();
+  EXPECT_EQ(client->ask("USER anonymous"), "530 Not logged on");
+  EXPECT_EQ(client->ask("PASS x"), "530 Not logged on");
+  EXPECT_EQ(client->ask("USER bob"), "530 Not logged on");
+  EXPECT_EQ(client->ask("DELE x"), "550 You do not have delete permission on this server");
+}
+
+TEST(Login, PassWithoutUserIsRefusedAndNotStored) {
+  test::TempDir root;
+  ServerFixture fixture(WithAnonymous(root.dir(), true));
+  auto client = fixture.connect();
+  EXPECT_EQ(client->ask("PASS secret"), "530 Not logged on");
+  auto record = fixture.server().registrySnapshot().front();
+  std::lock_guard lock(record->text_mutex);
+  EXPECT_EQ(record->password, "");
+}
+
+TEST(Login, LogonMessageLinesPrecedeThe230) {
+  test::TempDir root;
+  root.write("welcome.txt", "a\nb\n");
+  auto settings = WithAnonymous(root.dir(), true);
+  settings.sendLogonMsg = 1;
+  settings.msgFilePath = root.dir() + "welcome.txt";
+  ServerFixture fixture(settings);
+  auto client = fixture.connect();
+  EXPECT_EQ(client->ask("USER anonymous"), "331 User name okay, need password");
+  EXPECT_EQ(client->ask("PASS me@"), "230- a\r\n230- b\r\n230 User logged in, proceed");
+}
+
+TEST(Login, MissingLogonMessageFileGivesAPlainLogin) {
+  test::TempDir root;
+  auto settings = WithAnonymous(root.dir(), true);
+  settings.sendLogonMsg = 1;
+  settings.msgFilePath = root.dir() + "missing.txt";
+  ServerFixture fixture(settings);
+  auto client = fixture.connect();
+  client->ask("USER anonymous");
+  EXPECT_EQ(client->ask("PASS me@"), "230 User logged in, proceed");
+}
+
+TEST(Login, ReinLogsOutAndReturnsToTheFtpRoot) {
+  test::TempDir root;
+  root.write("pub/file", "x");
+  auto settings = WithAnonymous(root.dir(), true);
+  settings.anonymous.rights = 7;
+  ServerFixture fixture(settings);
+  auto client = fixture.connect();
+  client->ask("USER anonymous");
+  client->ask("PASS x");
+  EXPECT_EQ(client->ask("CWD pub"), "250 pub is current working directory");
+  EXPECT_EQ(client->ask("REIN"), "220 Service ready for new user");
+  EXPECT_EQ(client->ask("PWD"), "257 \"/\" is current working directory");
+  EXPECT_EQ(client->ask("DELE pub/file"), "550 You do not have delete permission on this server");
+  EXPECT_EQ(client->ask("PASS x"), "530 Not logged on");
+  EXPECT_EQ(client->ask("ACCT x"), "202 Command not implemented, superfluous on this server");
+}
+
+}  // namespace
+}  // namespace talvek::ftp

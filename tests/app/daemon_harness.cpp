@@ -1,0 +1,196 @@
+#include "app/daemon_harness.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstring>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace talvek::test {
+
+namespace {
+
+std::atomic<int> run_counter{0};
+
+// The test's environment without anything that could point the daemon at
+// real user files, plus a HOME inside the sandbox.
+std::vector<std::string> ChildEnvironment(const std::filesystem::path& sandbox) {
+  std::vector<std::string> environment;
+  for (char** entry = environ; *entry; ++entry) {
+    std::string text = *entry;
+    auto name = text.substr(0, text.find('='));
+    if (name == "HOME" || name == "XDG_CONFIG_HOME" || name == "TALVEK_FTP_SETTINGS" ||
+        name == "TALVEK_FTP_HOME")
+      continue;
+    environment.push_back(text);
+  }
+  environment.push_back("HOME=" + (sandbox / "home").string());
+  environment.push_back("XDG_CONFIG_HOME=" + (sandbox / "home" / ".config").string());
+  return environment;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (auto& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+pid_t Spawn(const std::filesystem::path& sandbox, const std::vector<std::string>& args,
+            const std::filesystem::path& cwd, const std::filesystem::path& out,
+            const std::filesystem::path& err) {
+  std::vector<std::string> argv{TALVEK_FTPD_PATH};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> envp = ChildEnvironment(sandbox);
+  auto argv_pointers = Pointers(argv);
+  auto envp_pointers = Pointers(envp);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  // The child starts with default signal handling and nothing blocked,
+  // whatever the test runner has set up.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+
+  pid_t pid = -1;
+  int error = posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, argv_pointers.data(),
+                          envp_pointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) throw std::runtime_error(std::string("cannot start the daemon: ") + std::strerror(error));
+  return pid;
+}
+
+}  // namespace
+
+uint16_t FreeLoopbackPort() {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  address.sin_port = 0;
+  socklen_t length = sizeof address;
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error("no free loopback port");
+  }
+  ::close(fd);
+  return ntohs(address.sin_port);
+}
+
+Sandbox::Sandbox() {
+  std::filesystem::create_directories(path() / "conf");
+  std::filesystem::create_directories(path() / "home");
+  std::filesystem::create_directories(programDir());
+  std::filesystem::create_directories(root());
+  auto shipped = std::filesystem::path(TALVEK_FTPD_PATH).parent_path() / "defaults.reg";
+  std::filesystem::copy_file(shipped, programDir() / "defaults.reg");
+}
+
+std::vector<std::string> Sandbox::arguments(const std::vector<std::string>& args) const {
+  std::vector<std::string> all{"--settings", settingsFile().string(), "--program-dir", programDir().string()};
+  all.insert(all.end(), args.begin(), args.end());
+  return all;
+}
+
+RunResult Sandbox::run(const std::vector<std::string>& args, std::chrono::milliseconds limit) const {
+  int n = run_counter++;
+  auto out = path() / ("run" + std::to_string(n) + ".out");
+  auto err = path() / ("run" + std::to_string(n) + ".err");
+  pid_t pid = Spawn(path(), arguments(args), path(), out, err);
+  int status = 0;
+  bool exited = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit);
+  RunResult result;
+  if (!exited) {
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, &status, 0);
+  } else if (WIFEXITED(status)) {
+    result.status = WEXITSTATUS(status);
+  }
+  result.out = ReadFile(out);
+  result.err = ReadFile(err);
+  return result;
+}
+
+RunResult Sandbox::config(const std::vector<std::string>& args) const {
+  std::vector<std::string> all{"config"};
+  all.insert(all.end(), args.begin(), args.end());
+  return run(all);
+}
+
+std::string Sandbox::get(const std::string& name) const {
+  RunResult result = config({"get", name});
+  if (result.status != 0 || result.out.empty() || result.out.back() != '\n') return "<failed>";
+  return result.out.substr(0, result.out.size() - 1);
+}
+
+uint16_t Sandbox::prepareLoopback() {
+  if (config({"set", "DefaultIP", "127.0.0.1"}).status != 0) throw std::runtime_error("cannot set DefaultIP");
+  return FreeLoopbackPort();
+}
+
+Daemon::Daemon(const Sandbox& sandbox, const std::vector<std::string>& args, std::filesystem::path cwd) {
+  int n = run_counter++;
+  out_file_ = sandbox.path() / ("daemon" + std::to_string(n) + ".out");
+  err_file_ = sandbox.path() / ("daemon" + std::to_string(n) + ".err");
+  if (cwd.empty()) cwd = sandbox.path();
+  pid_ = Spawn(sandbox.path(), sandbox.arguments(args), cwd, out_file_, err_file_);
+}
+
+Daemon::~Daemon() {
+  if (pid_ > 0 && !reaped_) {
+    ::kill(pid_, SIGKILL);
+    ::waitpid(pid_, nullptr, 0);
+  }
+}
+
+std::string Daemon::out() const { return ReadFile(out_file_); }
+std::string Daemon::err() const { return ReadFile(err_file_); }
+
+bool Daemon::waitForOutput(const std::string& text, std::chrono::milliseconds limit) const {
+  return WaitUntil([&] { return out().find(text) != std::string::npos; }, limit);
+}
+
+bool Daemon::waitListening(uint16_t port, std::chrono::milliseconds limit) const {
+  return waitForOutput("FTP Server ready, listening on port " + std::to_string(port) + "\n", limit);
+}
+
+bool Daemon::signal(int number) const { return !reaped_ && ::kill(pid_, number) == 0; }
+
+bool Daemon::running() {
+  if (reaped_) return false;
+  int status = 0;
+  if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+    reaped_ = true;
+    status_ = status;
+  }
+  return !reaped_;
+}
+
+std::optional<int> Daemon::waitExit(std::chrono::milliseconds limit) {
+  WaitUntil([&] { return !running(); }, limit);
+  if (!reaped_ || !WIFEXITED(status_)) return std::nullopt;
+  return WEXITSTATUS(status_);
+}
+
+}  // namespace talvek::test

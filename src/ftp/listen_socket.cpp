@@ -3,6 +3,7 @@
 #include "ftp/control_connection.h"
 #include "server/connection_record.h"
 #include "server/server.h"
+#include "transfer/data_commands.h"
 
 namespace talvek::ftp {
 
@@ -40,8 +41,12 @@ void ListenSocket::acceptControlConnection() {
 }
 
 void ListenSocket::acceptDataConnection() {
-  // Data connections arrive with the transfer commands; until then a
-  // passive listener takes nothing.
+  auto record = record_.lock();
+  if (!record) {
+    close();
+    return;
+  }
+  transfer::AcceptDataConnection(server_, record, *this);
 }
 
 }  // namespace talvek::ftp

@@ -96,7 +96,9 @@ struct ConnectionRecord {
   bool redirect_uploads = false;
   uint16_t data_port = 21;
   std::atomic<uint32_t> slot_number{0};
-  int64_t restart_offset = 0;
+  std::atomic<int64_t> restart_offset{0};  // REST; a completed download clears it
+  // Counts transfer commands, so a late time-out can tell its own wait.
+  uint32_t transfer_serial = 0;
   // Progress of the running transfer, for STAT.
   std::atomic<int64_t> transfer_done{0};
   std::atomic<int64_t> transfer_total{0};

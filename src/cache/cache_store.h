@@ -1,0 +1,91 @@
+// A byte-limited memory cache of immutable blocks keyed by text: the
+// directory-listing cache and the file cache are both instances. Entries
+// are handed out as shared, read-only blocks, so clearing or evicting never
+// frees bytes that a transfer is still sending.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace talvek::cache {
+
+using CachedBytes = std::shared_ptr<const std::string>;
+
+// What an entry holds.
+enum CacheTag : uint32_t { kListingTag = 0, kFileTag = 2 };
+
+// One entry as the contents view shows it.
+struct CacheEntryInfo {
+  std::string key;
+  uint64_t size = 0;
+  uint32_t hits = 0;
+  uint32_t tag = 0;
+};
+
+class CacheStore {
+ public:
+  static constexpr size_t kChains = 200;
+
+  CacheStore() = default;
+  virtual ~CacheStore() = default;
+  CacheStore(const CacheStore&) = delete;
+  CacheStore& operator=(const CacheStore&) = delete;
+
+  // The block cached under `key` (case-sensitive), counting a hit or a
+  // miss; nothing, uncounted, while an eviction runs.
+  CachedBytes lookup(const std::string& key);
+  // Stores `data` under `key`; false when refused (larger than the limit,
+  // or no room could be made).
+  bool add(const std::string& key, CachedBytes data, uint32_t tag);
+  // Evicts least-hit entries until used + room <= limit; false when room
+  // exceeds the limit.
+  bool evict(uint64_t room);
+  // Sets the limit and shrinks to it at once.
+  void setLimit(uint64_t bytes);
+  // The extra share of the limit freed by an eviction (0..100).
+  void setOverflowPercent(uint32_t percent);
+  // Drops every entry; the hit and miss totals stay.
+  void clear();
+
+  bool busy() const { return busy_.load(); }
+  uint32_t hits() const { return hits_.load(); }
+  uint32_t misses() const { return misses_.load(); }
+  uint64_t used() const;
+  uint32_t count() const;
+  uint64_t limit() const;
+  // Every entry, chain by chain, each chain from its head.
+  std::vector<CacheEntryInfo> entries() const;
+
+  // Chain of a key: its bytes summed as signed 8-bit values, modulo 200.
+  static size_t ChainOf(std::string_view key);
+
+ private:
+  struct Entry {
+    std::string key;
+    CachedBytes data;
+    uint64_t size = 0;
+    uint32_t hits = 1;
+    uint32_t tag = 0;
+    bool doomed = false;
+  };
+
+  bool evictLocked(uint64_t room);
+
+  mutable std::mutex mutex_;
+  std::array<std::vector<Entry>, kChains> chains_;  // each chain head first
+  std::atomic<bool> busy_{false};
+  std::atomic<uint32_t> hits_{0};
+  std::atomic<uint32_t> misses_{0};
+  uint64_t limit_ = 0;
+  uint64_t used_ = 0;
+  uint32_t count_ = 0;
+  uint32_t overflow_percent_ = 25;
+};
+
+}  // namespace talvek::cache

@@ -1,0 +1,50 @@
+// The byte pipe of one transfer: the data connection's descriptor, owned by
+// the transfer thread, with sends and receives that wait for readiness a
+// poll interval at a time and give up as soon as the transfer is aborted.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+
+namespace talvek::transfer {
+
+enum class IoStatus { Ok, Aborted, Failed };
+
+struct IoResult {
+  IoStatus status = IoStatus::Ok;
+  int error = 0;     // errno of a failure
+  int64_t bytes = 0;  // bytes moved
+};
+
+class DataChannel {
+ public:
+  // How long one wait for readiness lasts before the abort flag is read again.
+  static constexpr int kPollMilliseconds = 100;
+
+  DataChannel(int fd, const std::atomic<bool>& aborted) : fd_(fd), aborted_(aborted) {}
+  ~DataChannel() { close(); }
+  DataChannel(const DataChannel&) = delete;
+  DataChannel& operator=(const DataChannel&) = delete;
+
+  // Sends all `size` bytes, or stops at an abort or an error.
+  IoResult send(const char* data, size_t size);
+  // Sends `count` bytes of `file` from `offset` with sendfile, in bounded steps.
+  IoResult sendFile(int file, int64_t offset, int64_t count);
+  // Receives what has arrived, waiting for it; bytes 0 means the peer closed.
+  IoResult receive(char* buffer, size_t size);
+  // Closes the connection; the client then sees the end of the data.
+  void close();
+  bool aborted() const { return aborted_.load(); }
+
+ private:
+  // Waits until `events` are ready: Ok, Aborted, or Failed with errno.
+  IoResult wait(short events);
+
+  int fd_;
+  const std::atomic<bool>& aborted_;
+};
+
+}  // namespace talvek::transfer

@@ -1,0 +1,266 @@
+#include "transfer/data_commands.h"
+
+#include <arpa/inet.h>
+
+#include <charconv>
+#include <cstdlib>
+
+#include "ftp/control_connection.h"
+#include "ftp/listen_socket.h"
+#include "ftp/reply_table.h"
+#include "ftp/virtual_path.h"
+#include "server/connection_record.h"
+#include "server/server.h"
+#include "transfer/data_socket.h"
+
+namespace talvek::transfer {
+
+namespace {
+
+constexpr uint8_t kRead = 1, kWrite = 2, kDelete = 4;
+
+// Leading decimal digits of `text` as a number (0 when none), like atoi.
+int64_t LeadingNumber(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
+
+std::string ClientAddress(const server::ConnectionRecord& record) {
+  char text[INET_ADDRSTRLEN] = {};
+  ::inet_ntop(AF_INET, &record.peer_socket_address.sin_addr, text, sizeof text);
+  return text;
+}
+
+// The data connection is made only to the client's own address: a PORT
+// naming another host would let a client aim the server at third parties.
+std::optional<asio::ip::tcp::endpoint> ActiveTarget(const server::ConnectionRecord& record) {
+  std::error_code error;
+  auto host = asio::ip::make_address_v4(record.peerAddress(), error);
+  if (error || record.data_port == 0 || host.to_string() != ClientAddress(record)) return std::nullopt;
+  return asio::ip::tcp::endpoint(host, record.data_port);
+}
+
+// A passive transfer whose client never connects is answered after the time-out.
+void ArmPendingTimeout(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record) {
+  auto timer = std::make_shared<asio::steady_timer>(server.context());
+  timer->expires_after(std::chrono::milliseconds(server.data_connection_timeout_ms.load()));
+  uint32_t serial = record->transfer_serial;
+  std::weak_ptr<server::ConnectionRecord> weak = record;
+  timer->async_wait([timer, weak, serial](const std::error_code& error) {
+    auto owner = weak.lock();
+    if (error || !owner || owner->transfer_serial != serial) return;
+    if (!owner->transfer_pending || owner->data_connected) return;
+    owner->transfer_pending = false;
+    if (owner->passive_listener) {
+      owner->passive_listener->close();
+      owner->passive_listener.reset();
+    }
+    if (owner->control_connection) owner->control_connection->sendReply(ftp::Reply(425));
+  });
+}
+
+std::shared_ptr<server::ConnectionRecord> Shared(ftp::CommandContext& context) {
+  for (const auto& record : context.server.registrySnapshot())
+    if (record.get() == &context.record) return record;
+  return nullptr;
+}
+
+}  // namespace
+
+PortTarget ParsePortArgument(std::string argument) {
+  PortTarget target;
+  for (int part = 0; part < 4; ++part) {
+    size_t comma = argument.find(',');
+    if (comma == std::string::npos) {
+      if (part < 3) target.host += ".";
+      continue;
+    }
+    target.host += argument.substr(0, comma);
+    if (part < 3) target.host += ".";
+    argument.erase(0, comma + 1);
+  }
+  size_t comma = argument.find(',');
+  std::string high = argument.substr(0, comma);
+  std::string low = comma == std::string::npos ? std::string() : argument.substr(comma + 1);
+  auto byte = [](const std::string& text) { return static_cast<uint16_t>(LeadingNumber(text) & 0xff); };
+  target.port = static_cast<uint16_t>(byte(high) * 256 + byte(low));
+  return target;
+}
+
+std::string UniqueNameFor(std::time_t when) {
+  std::tm local{};
+  localtime_r(&when, &local);
+  char name[32];
+  std::strftime(name, sizeof name, "%Y_%m_%d_%H_%M_%S", &local);
+  return name;
+}
+
+std::string HandlePort(ftp::CommandContext& context, std::string& argument) {
+  PortTarget target = ParsePortArgument(argument);
+  auto& record = context.record;
+  {
+    std::lock_guard lock(record.text_mutex);
+    record.peer_address = target.host;
+  }
+  record.data_port = target.port;
+  record.passive = false;
+  return ftp::Reply(200);
+}
+
+std::string HandlePasv(ftp::CommandContext& context, std::string&) {
+  auto& record = context.record;
+  auto& server = context.server;
+  if (record.data_connected && record.data_socket) DisposeDataSocket(server, record.data_socket);
+  if (server.settings().net.disablePasv) return ftp::Reply(502);
+  if (record.passive_listener) {
+    record.passive_listener->close();
+    record.passive_listener.reset();
+    record.transfer_pending = false;
+  }
+  auto shared = Shared(context);
+  if (!shared) return ftp::Reply(451);
+  std::string local_address;
+  uint16_t control_port = 0;
+  context.connection.socketName(local_address, control_port);
+  // Listen where the client already reaches us, not on every interface.
+  auto listener = std::make_shared<ftp::ListenSocket>(server.context(), server, shared);
+  if (listener->create(local_address, 0) != 0 || listener->listen(5) != 0) return ftp::Reply(451);
+  record.passive = true;
+  record.passive_listener = listener;
+  std::string address = server.serverAddress().empty() ? local_address : server.serverAddress();
+  for (char& c : address)
+    if (c == '.') c = ',';
+  uint16_t port = listener->port();
+  return "227 Entering Passive Mode (" + address + "," + std::to_string(port >> 8) + "," +
+         std::to_string(port & 0xff) + ")";
+}
+
+std::string HandleRest(ftp::CommandContext& context, std::string& argument) {
+  context.record.restart_offset = LeadingNumber(argument);
+  return ftp::Reply(350);
+}
+
+std::string HandleAbor(ftp::CommandContext& context, std::string&) {
+  if (auto& socket = context.record.data_socket) {
+    socket->abort();
+    context.server.post(ftp::ControlMessage::Dispose(socket));
+  }
+  return ftp::Reply(226);
+}
+
+std::string HandleRetr(ftp::CommandContext& context, std::string& argument) {
+  if ((context.record.permissions & kRead) == 0) return ftp::Reply(550);
+  return StartTransfer(context, argument, TransferKind::Retr);
+}
+
+std::string HandleStor(ftp::CommandContext& context, std::string& argument) {
+  if ((context.record.permissions & kWrite) == 0) return ftp::Reply(532);
+  return StartTransfer(context, argument, TransferKind::Stor);
+}
+
+std::string HandleAppe(ftp::CommandContext& context, std::string& argument) {
+  if ((context.record.permissions & kDelete) == 0) return ftp::Reply(532);
+  return StartTransfer(context, argument, TransferKind::Appe);
+}
+
+std::string HandleStou(ftp::CommandContext& context, std::string&) {
+  if ((context.record.permissions & kWrite) == 0) return ftp::Reply(532);
+  std::string current;
+  {
+    std::lock_guard lock(context.record.text_mutex);
+    current = context.record.current_directory;
+  }
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    std::string name = UniqueNameFor(std::time(nullptr));
+    if (ftp::EntryExists(current + name)) continue;
+    return StartTransfer(context, name, TransferKind::Stou);
+  }
+  return ftp::Reply(451);
+}
+
+std::string HandleList(ftp::CommandContext& context, std::string& argument) {
+  if ((context.record.permissions & kRead) == 0) return ftp::Reply(450);
+  if (argument == "-L") argument.clear();
+  return StartTransfer(context, argument, TransferKind::List);
+}
+
+std::string HandleNlst(ftp::CommandContext& context, std::string& argument) {
+  if ((context.record.permissions & kRead) == 0) return ftp::Reply(450);
+  return StartTransfer(context, argument, TransferKind::Nlst);
+}
+
+std::string StartTransfer(ftp::CommandContext& context, std::string& argument, TransferKind kind) {
+  auto& record = context.record;
+  auto& server = context.server;
+  std::string current;
+  {
+    std::lock_guard lock(record.text_mutex);
+    current = record.current_directory;
+  }
+  if (!ftp::CheckPath(argument, current, server.settings().ftpRootDir))
+    return "501 Directory " + argument + " does not exist";
+  // One transfer at a time per connection.
+  if (record.transfer_pending) return ftp::Reply(425);
+  ++record.transfer_serial;
+  bool connected = record.data_connected;
+  if (!connected && !record.passive) {
+    auto target = ActiveTarget(record);
+    auto shared = Shared(context);
+    if (!target || !shared) return ftp::Reply(425);
+    if (record.data_socket) DisposeDataSocket(server, record.data_socket);
+    auto socket = std::make_shared<DataSocket>(server.context(), server, shared);
+    record.data_socket = socket;
+    record.transfer_pending = true;
+    socket->setTransfer(argument, kind);
+    socket->startActive(*target, std::chrono::milliseconds(server.data_connection_timeout_ms.load()));
+    return ftp::Reply(150);
+  }
+  if (!connected) {
+    auto shared = Shared(context);
+    if (!shared) return ftp::Reply(425);
+    record.pending_transfer_kind = static_cast<int32_t>(kind);
+    {
+      std::lock_guard lock(record.text_mutex);
+      record.transfer_argument = argument;
+    }
+    record.transfer_pending = true;
+    ArmPendingTimeout(server, shared);
+    return ftp::Reply(150);
+  }
+  if (record.passive && record.data_socket && !record.data_socket->started()) {
+    // The reply is queued before the thread's own final reply can be.
+    record.transfer_pending = true;
+    record.data_socket->setTransfer(argument, kind);
+    record.data_socket->startNow();
+    return ftp::Reply(125);
+  }
+  return ftp::Reply(425);
+}
+
+void AcceptDataConnection(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record,
+                          ftp::ListenSocket& listener) {
+  auto socket = std::make_shared<DataSocket>(listener.context(), server, record);
+  if (!listener.accept(*socket)) return;
+  std::string address;
+  uint16_t port = 0;
+  // Only the client itself may take its data connection.
+  if (!socket->peerName(address, port) || address != ClientAddress(*record)) {
+    socket->closeNow();
+    return;
+  }
+  socket->adoptAccepted();
+  if (record->data_socket) DisposeDataSocket(server, record->data_socket);
+  record->data_socket = socket;
+  record->data_connected = true;
+  if (record->transfer_pending) {
+    std::string argument;
+    {
+      std::lock_guard lock(record->text_mutex);
+      argument = record->transfer_argument;
+    }
+    socket->setTransfer(argument, static_cast<TransferKind>(record->pending_transfer_kind));
+    socket->startNow();
+  }
+  // One PASV admits exactly one data connection.
+  listener.close();
+  if (record->passive_listener.get() == &listener) record->passive_listener.reset();
+}
+
+}  // namespace talvek::transfer

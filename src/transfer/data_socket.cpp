@@ -1,0 +1,158 @@
+#include "transfer/data_socket.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "ftp/control_connection.h"
+#include "ftp/reply_table.h"
+#include "server/connection_record.h"
+#include "server/server.h"
+#include "transfer/data_channel.h"
+
+namespace talvek::transfer {
+
+namespace {
+// How long disposal waits for a transfer thread to notice its abort.
+constexpr auto kFinishWait = std::chrono::milliseconds(5000);
+}  // namespace
+
+DataSocket::DataSocket(asio::io_context& io, server::Server& server, std::weak_ptr<server::ConnectionRecord> owner)
+    : AsyncSocket(io), server_(server), owner_(std::move(owner)), connect_timer_(io) {
+  if (auto record = owner_.lock()) record->gate.acquire();
+}
+
+DataSocket::~DataSocket() {
+  aborted_.store(true);
+  if (thread_.joinable()) {
+    if (thread_.get_id() == std::this_thread::get_id())
+      thread_.detach();
+    else
+      thread_.join();
+  }
+  if (fd_ >= 0) ::close(fd_);
+  if (auto record = owner_.lock()) record->gate.release();
+}
+
+void DataSocket::setTransfer(std::string argument, TransferKind kind) {
+  argument_ = std::move(argument);
+  kind_ = kind;
+}
+
+int DataSocket::takeDescriptor() {
+  // The event loop lets go of the socket; from here only the transfer
+  // thread reads and writes it.
+  std::error_code error;
+  int fd = socket().release(error);
+  if (error || fd < 0) return -1;
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+  return fd;
+}
+
+void DataSocket::adoptAccepted() { fd_ = takeDescriptor(); }
+
+void DataSocket::startActive(const asio::ip::tcp::endpoint& peer, std::chrono::milliseconds timeout) {
+  connect(peer);
+  connect_timer_.expires_after(timeout);
+  std::weak_ptr<DataSocket> weak = std::static_pointer_cast<DataSocket>(shared_from_this());
+  connect_timer_.async_wait([weak](const std::error_code& error) {
+    auto self = weak.lock();
+    if (error || !self || self->fd_ >= 0 || self->thread_.joinable()) return;
+    // The connect is still outstanding: cancelling it reports the failure.
+    std::error_code ignored;
+    self->socket().close(ignored);
+  });
+}
+
+void DataSocket::OnConnect(int error_code) {
+  connect_timer_.cancel();
+  if (error_code != 0 || disposed_) {
+    if (error_code != 0) server_.appendMonitor(server_.socketErrorText(error_code, false));
+    failToConnect();
+    return;
+  }
+  fd_ = takeDescriptor();
+  auto record = owner_.lock();
+  if (!record || fd_ < 0) {
+    failToConnect();
+    return;
+  }
+  record->data_connected = true;
+  startNow();
+}
+
+void DataSocket::failToConnect() {
+  // The client has had 150; it learns that no data will come.
+  auto record = owner_.lock();
+  if (record && record->control_connection && !disposed_) record->control_connection->sendReply(ftp::Reply(425));
+  server_.post(ftp::ControlMessage::Dispose(std::static_pointer_cast<DataSocket>(shared_from_this())));
+}
+
+void DataSocket::startNow() {
+  if (thread_.joinable() || fd_ < 0 || disposed_) return;
+  auto record = owner_.lock();
+  if (!record) return;
+  TransferJob job = MakeJob(server_, *record, kind_, argument_);
+  record->transfer_done = 0;
+  record->transfer_total = 0;
+  finished_.reset();
+  int fd = fd_;
+  fd_ = -1;
+  std::weak_ptr<DataSocket> self = std::static_pointer_cast<DataSocket>(shared_from_this());
+  thread_ = std::thread([this, fd, self, job = std::move(job)]() mutable { run(fd, std::move(job), self); });
+}
+
+void DataSocket::run(int fd, TransferJob job, const std::weak_ptr<DataSocket>& self) {
+  std::optional<std::string> reply;
+  {
+    DataChannel channel(fd, aborted_);
+    TransferRun run{server_, owner_, channel, job};
+    switch (job.kind) {
+      case TransferKind::Retr: reply = RunDownload(run); break;
+      case TransferKind::Stor:
+      case TransferKind::Stou:
+      case TransferKind::Appe: reply = RunUpload(run); break;
+      case TransferKind::List: reply = RunList(run); break;
+      case TransferKind::Nlst: reply = RunNameList(run); break;
+    }
+  }  // the data connection closes before the final reply goes out
+  std::weak_ptr<ftp::ControlConnection> connection;
+  if (auto record = owner_.lock()) connection = record->control_connection;
+  finished_.set();
+  // Disposal is queued ahead of the reply, so a client that answers the
+  // reply at once finds the data side idle.
+  server_.post(ftp::ControlMessage::Dispose(self));
+  if (auto control = connection.lock(); control && reply) control->sendReply(*reply);
+}
+
+bool DataSocket::markDisposed() {
+  if (disposed_) return false;
+  disposed_ = true;
+  return true;
+}
+
+void DataSocket::finish(std::chrono::milliseconds limit) {
+  abort();
+  if (finished_.waitFor(limit) && thread_.joinable()) thread_.join();
+}
+
+void DisposeDataSocket(server::Server& server, const std::weak_ptr<DataSocket>& weak) {
+  auto socket = weak.lock();
+  if (!socket) return;
+  bool remove_owner = socket->removesOwner();
+  if (!socket->markDisposed()) return;
+  auto record = socket->owner().lock();
+  socket->finish(kFinishWait);
+  socket->closeNow();
+  if (record && record->data_socket == socket) {
+    record->data_socket.reset();
+    record->transfer_pending = false;
+    record->data_connected = false;
+    record->passive = false;
+  }
+  // The socket's last owner goes here, which gives back its use of the gate
+  // before a removal waits for the gate.
+  socket.reset();
+  if (remove_owner && record) server.remove(record);
+}
+
+}  // namespace talvek::transfer

@@ -1,0 +1,52 @@
+#include "transfer/transfer_job.h"
+
+#include "ftp/virtual_path.h"
+#include "server/connection_record.h"
+#include "server/server.h"
+
+namespace talvek::transfer {
+
+TransferJob MakeJob(server::Server& server, server::ConnectionRecord& record, TransferKind kind,
+                    const std::string& argument) {
+  auto settings = server.settings();
+  TransferJob job;
+  job.kind = kind;
+  job.argument = argument;
+  job.root = ftp::ConfinementRoot(record, settings.ftpRootDir);
+  job.permissions = record.permissions;
+  job.redirect_uploads = record.redirect_uploads;
+  job.monitor = record.monitor;
+  job.file_lists = record.record_file_lists;
+  job.restart_offset = record.restart_offset.load();
+  job.cache = settings.cache;
+  std::lock_guard lock(record.text_mutex);
+  job.current_directory = record.current_directory;
+  job.uploads_directory = record.uploads_directory;
+  job.display_name = record.display_name;
+  return job;
+}
+
+void TransferRun::progress(int64_t done, int64_t total) {
+  if (auto owner = record.lock()) {
+    owner->transfer_done.store(done);
+    owner->transfer_total.store(total);
+  }
+}
+
+void TransferRun::touch() {
+  if (auto owner = record.lock()) owner->touch();
+}
+
+void TransferRun::addToList(bool uploads, const std::string& path) {
+  if (!job.file_lists) return;
+  if (auto owner = record.lock()) {
+    std::lock_guard lock(owner->text_mutex);
+    (uploads ? owner->uploads_list : owner->downloads_list) += path + "\r\n";
+  }
+}
+
+void TransferRun::clearRestartOffset() {
+  if (auto owner = record.lock()) owner->restart_offset.store(0);
+}
+
+}  // namespace talvek::transfer

@@ -1,0 +1,65 @@
+// What one transfer thread works from: the transfer kind and argument and
+// a copy of the connection's directories, rights and flags taken on the
+// control thread when the transfer starts, so the thread never reads the
+// record's texts while the control thread may change them.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "settings/settings_blocks.h"
+
+namespace talvek::server {
+class Server;
+struct ConnectionRecord;
+}  // namespace talvek::server
+
+namespace talvek::transfer {
+
+class DataChannel;
+
+enum class TransferKind : int { List = 0, Retr = 1, Stor = 2, Stou = 3, Appe = 4, Nlst = 5 };
+
+struct TransferJob {
+  TransferKind kind = TransferKind::List;
+  std::string argument;           // after the path check, relative to the current directory
+  std::string current_directory;  // ends with "/"
+  std::string uploads_directory;
+  std::string root;  // the connection's root, ending with "/"
+  uint8_t permissions = 0;
+  bool redirect_uploads = false;
+  bool monitor = false;
+  bool file_lists = false;
+  std::string display_name;
+  int64_t restart_offset = 0;
+  settings::CacheSettings cache = settings::CacheSettings::Defaults();
+};
+
+// Takes the copy; control thread.
+TransferJob MakeJob(server::Server& server, server::ConnectionRecord& record, TransferKind kind,
+                    const std::string& argument);
+
+// What a body needs while it runs on the transfer thread.
+struct TransferRun {
+  server::Server& server;
+  std::weak_ptr<server::ConnectionRecord> record;
+  DataChannel& channel;
+  const TransferJob& job;
+
+  // Progress for STAT and activity for the idle sweep.
+  void progress(int64_t done, int64_t total);
+  void touch();
+  void addToList(bool uploads, const std::string& path);
+  void clearRestartOffset();
+};
+
+// The body of each kind; the final reply, or nothing when the transfer was
+// aborted (ABOR has answered) or failed without a reply.
+std::optional<std::string> RunDownload(TransferRun& run);
+std::optional<std::string> RunUpload(TransferRun& run);
+std::optional<std::string> RunList(TransferRun& run);
+std::optional<std::string> RunNameList(TransferRun& run);
+
+}  // namespace talvek::transfer

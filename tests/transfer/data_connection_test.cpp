@@ -1,0 +1,217 @@
+// PORT, PASV, REST and ABOR, the start of transfers in both modes, reply
+// order, time-outs and the release of descriptors and threads.
+#include <dirent.h>
+
+#include "transfer/data_commands.h"
+#include "transfer_fixture.h"
+
+namespace talvek::test {
+namespace {
+
+const char k226[] = "226 Closing data connection. Requested file action successful.";
+const char k150[] = "150 About to open data connection";
+const char k425[] = "425 Can't open data connection";
+
+class DataConnectionTest : public TransferTest {};
+
+TEST(PortArgumentTest, SixNumbersGiveHostAndPortWithBytesTruncated) {
+  auto target = transfer::ParsePortArgument("10,0,0,7,4,1");
+  EXPECT_EQ(target.host, "10.0.0.7");
+  EXPECT_EQ(target.port, 1025);
+  EXPECT_EQ(transfer::ParsePortArgument("10,0,0,7,300,1").port, 44 * 256 + 1);
+  auto missing = transfer::ParsePortArgument("1,2");
+  EXPECT_EQ(missing.host, "1...");
+  EXPECT_EQ(transfer::ParsePortArgument("a,b,c,d,x,y").port, 0);
+}
+
+TEST(UniqueNameTest, FormatsLocalTimeWithUnderscores) {
+  std::tm when{};
+  when.tm_year = 2001 - 1900;
+  when.tm_mon = 5;
+  when.tm_mday = 15;
+  when.tm_hour = 14;
+  when.tm_min = 3;
+  when.tm_sec = 59;
+  when.tm_isdst = -1;
+  EXPECT_EQ(transfer::UniqueNameFor(std::mktime(&when)), "2001_06_15_14_03_59");
+}
+
+TEST_F(DataConnectionTest, RestAndAborReplyWithoutATransfer) {
+  auto client = loggedIn();
+  EXPECT_EQ(client->ask("REST 100"), "350 Requested file action pending further information");
+  EXPECT_EQ(client->ask("REST junk"), "350 Requested file action pending further information");
+  EXPECT_EQ(client->ask("ABOR"), k226);
+  EXPECT_EQ(client->ask("PORT 127,0,0,1,4,1"), "200 Command OK");
+}
+
+TEST_F(DataConnectionTest, PasvNamesTheServerAddressAndAListeningPort) {
+  auto client = loggedIn();
+  auto reply = client->ask("PASV").value_or("");
+  EXPECT_EQ(reply.rfind("227 Entering Passive Mode (127,0,0,1,", 0), 0u) << reply;
+  EXPECT_EQ(reply.back(), ')');
+  EXPECT_NE(PassivePort(reply), 0);
+  EXPECT_TRUE(ConnectData(PassivePort(reply)).valid());
+}
+
+TEST_F(DataConnectionTest, PasvWhenDisabledRepliesNotImplemented) {
+  fixture_.server().updateSettings([](auto& s) { s.net.disablePasv = 1; });
+  auto client = loggedIn();
+  EXPECT_EQ(client->ask("PASV"), "502 Command not implemented");
+}
+
+TEST_F(DataConnectionTest, TransferCommandsNeedTheirPermissionBits) {
+  root_.write("a.txt", "x");
+  auto client = loggedIn(0);
+  EXPECT_EQ(client->ask("RETR a.txt"), "550 Requested action not taken. File unavailable");
+  EXPECT_EQ(client->ask("STOR b.txt"), "532 Need account for storing files");
+  EXPECT_EQ(client->ask("STOU"), "532 Need account for storing files");
+  EXPECT_EQ(client->ask("LIST"), "450 Requested file action not executed");
+  EXPECT_EQ(client->ask("NLST"), "450 Requested file action not executed");
+  changeRecord([](auto& record) { record.permissions = 2; });
+  EXPECT_EQ(client->ask("APPE a.txt"), "532 Need account for storing files");
+}
+
+TEST_F(DataConnectionTest, PathWithParentStepIsRefusedBeforeAnyConnection) {
+  auto client = loggedIn();
+  EXPECT_EQ(client->ask("RETR ../etc/passwd"), "501 Directory ../etc/passwd does not exist");
+}
+
+TEST_F(DataConnectionTest, PassiveTransferWaitsWithA150AndStartsOnConnect) {
+  root_.write("a.txt", "hello");
+  auto client = loggedIn();
+  uint16_t port = PassivePort(client->ask("PASV").value_or(""));
+  EXPECT_EQ(client->ask("RETR a.txt"), k150);
+  auto data = ConnectData(port);
+  EXPECT_EQ(data.readAll(), "hello");
+  EXPECT_EQ(client->readReply(), k226);
+}
+
+TEST_F(DataConnectionTest, ActiveTransferConnectsToThePortNamed) {
+  root_.write("a.txt", "active bytes");
+  auto client = loggedIn();
+  ActiveListener listener;
+  EXPECT_EQ(client->ask(listener.portCommand()), "200 Command OK");
+  EXPECT_EQ(client->ask("RETR a.txt"), k150);
+  auto data = listener.accept();
+  ASSERT_TRUE(data.valid());
+  EXPECT_EQ(data.readAll(), "active bytes");
+  EXPECT_EQ(client->readReply(), k226);
+}
+
+TEST_F(DataConnectionTest, PortNamingAnotherHostIsNeverConnected) {
+  root_.write("a.txt", "x");
+  auto client = loggedIn();
+  EXPECT_EQ(client->ask("PORT 10,0,0,7,4,1"), "200 Command OK");
+  EXPECT_EQ(client->ask("RETR a.txt"), k425);
+  EXPECT_EQ(client->ask("PORT 127,0,0,1,0,0"), "200 Command OK");
+  EXPECT_EQ(client->ask("RETR a.txt"), k425);
+}
+
+TEST_F(DataConnectionTest, ActiveConnectRefusedGets425After150) {
+  root_.write("a.txt", "x");
+  auto client = loggedIn();
+  uint16_t closed_port;
+  {
+    ActiveListener listener;
+    closed_port = listener.port();
+  }
+  EXPECT_EQ(client->ask("PORT 127,0,0,1," + std::to_string(closed_port >> 8) + "," +
+                        std::to_string(closed_port & 0xff)),
+            "200 Command OK");
+  EXPECT_EQ(client->ask("RETR a.txt"), k150);
+  EXPECT_EQ(client->readReply(), k425);
+  ActiveListener listener;
+  EXPECT_EQ(client->ask(listener.portCommand()), "200 Command OK");
+  EXPECT_EQ(client->ask("RETR a.txt"), k150);
+  EXPECT_EQ(listener.accept().readAll(), "x");
+  EXPECT_EQ(client->readReply(), k226);
+}
+
+TEST_F(DataConnectionTest, PassiveConnectionThatNeverArrivesTimesOutWith425) {
+  fixture_.server().data_connection_timeout_ms = 200;
+  root_.write("a.txt", "x");
+  auto client = loggedIn();
+  EXPECT_EQ(client->ask("PASV").value_or("").substr(0, 3), "227");
+  EXPECT_EQ(client->ask("RETR a.txt"), k150);
+  EXPECT_EQ(client->readReply(), k425);
+  EXPECT_EQ(fetch(*client, "RETR a.txt"), "x");
+}
+
+TEST_F(DataConnectionTest, SecondTransferWhileOneRunsGets425) {
+  root_.write("big.bin", std::string(8 << 20, 'b'));
+  auto client = loggedIn();
+  auto data = passive(*client);
+  EXPECT_EQ(client->ask("RETR big.bin"), "125 Data connection already open; transfer starting");
+  EXPECT_EQ(client->ask("RETR big.bin"), k425);
+  EXPECT_EQ(data.readAll().value_or("").size(), 8u << 20);
+  EXPECT_EQ(client->readReply(), k226);
+}
+
+TEST_F(DataConnectionTest, AborMidDownloadEndsItWithTheOneReply) {
+  root_.write("big.bin", std::string(32 << 20, 'b'));
+  auto client = loggedIn();
+  auto data = passive(*client);
+  EXPECT_EQ(client->ask("RETR big.bin"), "125 Data connection already open; transfer starting");
+  // The client reads nothing, so the send blocks until the abort.
+  EXPECT_EQ(client->ask("ABOR"), k226);
+  auto rest = data.readAll();
+  ASSERT_TRUE(rest.has_value());
+  EXPECT_LT(rest->size(), 32u << 20);
+  EXPECT_TRUE(client->silentFor(std::chrono::milliseconds(300)));
+  EXPECT_EQ(client->ask("NOOP"), "200 Command OK");
+  EXPECT_EQ(fixture_.server().bytes_sent.load(), 0u);
+}
+
+TEST_F(DataConnectionTest, QuitDuringATransferRemovesTheConnectionAfterIt) {
+  root_.write("big.bin", std::string(32 << 20, 'b'));
+  auto client = loggedIn();
+  auto data = passive(*client);
+  EXPECT_EQ(client->ask("RETR big.bin"), "125 Data connection already open; transfer starting");
+  ASSERT_TRUE(client->command("QUIT"));
+  EXPECT_TRUE(client->waitClosed());
+  EXPECT_TRUE(fixture_.waitForRegistered(0));
+}
+
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* directory = ::opendir("/proc/self/fd")) {
+    while (::readdir(directory)) ++count;
+    ::closedir(directory);
+  }
+  return count;
+}
+
+int Threads() {
+  int count = 0;
+  if (DIR* directory = ::opendir("/proc/self/task")) {
+    while (::readdir(directory)) ++count;
+    ::closedir(directory);
+  }
+  return count;
+}
+
+TEST_F(DataConnectionTest, TwoHundredTransfersLeaveNoDescriptorOrThreadBehind) {
+  root_.write("a.txt", "abc");
+  auto client = loggedIn();
+  EXPECT_EQ(fetch(*client, "RETR a.txt"), "abc");
+  ASSERT_TRUE(WaitUntil([&] { return !fixture_.server().registrySnapshot().front()->data_socket; }));
+  int descriptors = OpenDescriptors();
+  int threads = Threads();
+  ActiveListener listener;
+  for (int i = 0; i < 200; ++i) {
+    if (i % 2 == 0) {
+      ASSERT_EQ(fetch(*client, i % 4 == 0 ? "RETR a.txt" : "NLST"), i % 4 == 0 ? "abc" : ".\r\n..\r\na.txt\r\n");
+    } else {
+      ASSERT_EQ(client->ask(listener.portCommand()), "200 Command OK");
+      ASSERT_EQ(client->ask("RETR a.txt"), k150);
+      ASSERT_EQ(listener.accept().readAll(), "abc");
+      ASSERT_EQ(client->readReply(), k226);
+    }
+  }
+  ASSERT_TRUE(WaitUntil([&] { return !fixture_.server().registrySnapshot().front()->data_socket; }));
+  EXPECT_EQ(OpenDescriptors(), descriptors + 1);  // the active listener
+  EXPECT_EQ(Threads(), threads);
+}
+
+}  // namespace
+}  // namespace talvek::test

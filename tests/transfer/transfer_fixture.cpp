@@ -1,0 +1,160 @@
+#include "transfer_fixture.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+namespace talvek::test {
+
+DataPeer::~DataPeer() { close(); }
+
+DataPeer& DataPeer::operator=(DataPeer&& other) noexcept {
+  if (this != &other) {
+    close();
+    fd_ = other.fd_;
+    other.fd_ = -1;
+  }
+  return *this;
+}
+
+void DataPeer::close() {
+  if (fd_ >= 0) ::close(fd_);
+  fd_ = -1;
+}
+
+std::optional<std::string> DataPeer::readAll(std::chrono::milliseconds deadline) {
+  std::string all;
+  auto until = std::chrono::steady_clock::now() + deadline;
+  std::string buffer(1 << 16, '\0');
+  while (fd_ >= 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return std::nullopt;
+    pollfd item{fd_, POLLIN, 0};
+    if (::poll(&item, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+    ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    if (got < 0) return std::nullopt;
+    if (got == 0) return all;
+    all.append(buffer.data(), static_cast<size_t>(got));
+  }
+  return std::nullopt;
+}
+
+bool DataPeer::sendAll(const std::string& bytes) {
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    if (n <= 0) return false;
+    sent += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+DataPeer ConnectData(uint16_t port) {
+  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return DataPeer();
+  }
+  return DataPeer(fd);
+}
+
+uint16_t PassivePort(const std::string& reply) {
+  unsigned h1, h2, h3, h4, p1, p2;
+  size_t open = reply.find('(');
+  if (open == std::string::npos ||
+      std::sscanf(reply.c_str() + open, "(%u,%u,%u,%u,%u,%u)", &h1, &h2, &h3, &h4, &p1, &p2) != 6)
+    return 0;
+  return static_cast<uint16_t>(p1 * 256 + p2);
+}
+
+ActiveListener::ActiveListener() {
+  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 4) == 0 &&
+      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port_ = ntohs(address.sin_port);
+}
+
+ActiveListener::~ActiveListener() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+std::string ActiveListener::portCommand() const {
+  return "PORT 127,0,0,1," + std::to_string(port_ >> 8) + "," + std::to_string(port_ & 0xff);
+}
+
+DataPeer ActiveListener::accept(std::chrono::milliseconds deadline) {
+  pollfd item{fd_, POLLIN, 0};
+  if (::poll(&item, 1, static_cast<int>(deadline.count())) <= 0) return DataPeer();
+  return DataPeer(::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+settings::Settings TransferSettings(const std::string& root) {
+  auto settings = LoopbackSettings(root);
+  settings.cache.cacheDirs = 1;
+  settings.cache.cacheFiles = 1;
+  return settings;
+}
+
+std::unique_ptr<LineClient> TransferTest::loggedIn(uint8_t permissions) {
+  auto client = fixture_.connect();
+  EXPECT_TRUE(fixture_.waitForRegistered(1));
+  changeRecord([&](server::ConnectionRecord& record) {
+    record.logged_in = true;
+    record.permissions = permissions;
+    std::lock_guard lock(record.text_mutex);
+    record.root_directory = root_.dir();
+    record.current_directory = root_.dir();
+  });
+  return client;
+}
+
+void TransferTest::changeRecord(const std::function<void(server::ConnectionRecord&)>& change) {
+  auto records = fixture_.server().registrySnapshot();
+  ASSERT_EQ(records.size(), 1u);
+  auto record = records.front();
+  ASSERT_TRUE(fixture_.server().runOnControlThread([&] { change(*record); }));
+}
+
+DataPeer TransferTest::passive(LineClient& client) {
+  auto reply = client.ask("PASV").value_or("<none>");
+  EXPECT_EQ(reply.rfind("227 Entering Passive Mode (127,0,0,1,", 0), 0u) << reply;
+  auto data = ConnectData(PassivePort(reply));
+  // The server takes the connection on its own thread; wait so that the
+  // next command finds it (125, not 150).
+  auto records = fixture_.server().registrySnapshot();
+  EXPECT_TRUE(!records.empty() && WaitUntil([&] { return records.front()->data_connected.load(); }));
+  return data;
+}
+
+std::string TransferTest::fetch(LineClient& client, const std::string& command, const std::string& final_reply) {
+  auto data = passive(client);
+  EXPECT_TRUE(data.valid());
+  EXPECT_EQ(client.ask(command), "125 Data connection already open; transfer starting");
+  auto bytes = data.readAll();
+  EXPECT_TRUE(bytes.has_value());
+  EXPECT_EQ(client.readReply(), final_reply);
+  return bytes.value_or("<timed out>");
+}
+
+std::string TransferTest::store(LineClient& client, const std::string& command, const std::string& bytes) {
+  auto data = passive(client);
+  EXPECT_TRUE(data.valid());
+  EXPECT_EQ(client.ask(command), "125 Data connection already open; transfer starting");
+  EXPECT_TRUE(data.sendAll(bytes));
+  data.close();
+  return client.readReply(std::chrono::seconds(10)).value_or("<none>");
+}
+
+}  // namespace talvek::test

@@ -1,0 +1,185 @@
+// The running daemon as FTP clients see it before logging in: the exact
+// greeting and replies of the status and parameter commands over a raw
+// connection, then the same daemon driven by Python ftplib, curl and lftp.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <memory>
+
+#include "app/daemon_harness.h"
+
+namespace talvek::test {
+namespace {
+
+using std::chrono::milliseconds;
+using std::chrono::seconds;
+
+const std::string kGeneralHelp =
+    "214 Type \"Help <command>\"  to get help about specific commands. Supported commands:  RETR, "
+    "STOR, USER, PASS, ACCT, CWD, CDUP, PORT, PASV, TYPE, MODE, STOU, APPE, REST, RNFR, RNTO,  "
+    "ABOR, DELE, RMD, MKD, LIST, NLST, SITE, SYST, STAT, HELP, NOOP";
+
+// One daemon for the whole suite: starting it per test adds nothing these
+// tests look at.
+class RunningDaemon : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    box_ = new Sandbox;
+    port_ = box_->prepareLoopback();
+    daemon_ = new Daemon(*box_, {"--root", box_->root().string(), "--port", std::to_string(port_)});
+    ASSERT_TRUE(daemon_->waitListening(port_)) << daemon_->out() << daemon_->err();
+  }
+  static void TearDownTestSuite() {
+    if (daemon_ && daemon_->running()) {
+      daemon_->signal(SIGTERM);
+      daemon_->waitExit(seconds(3));
+    }
+    delete daemon_;
+    delete box_;
+    daemon_ = nullptr;
+    box_ = nullptr;
+  }
+  void SetUp() override { ASSERT_TRUE(daemon_ && daemon_->running()) << "the daemon is not running"; }
+  void TearDown() override { EXPECT_TRUE(daemon_->running()) << "the daemon died:\n" << daemon_->err(); }
+
+  // A client that has read the greeting.
+  static std::unique_ptr<LineClient> Greeted() {
+    auto client = std::make_unique<LineClient>();
+    EXPECT_TRUE(client->connect(port_));
+    EXPECT_EQ(client->readReply(), kGreeting);
+    return client;
+  }
+  static std::string Shell(const std::string& command) {
+    // A HOME of the sandbox keeps the clients away from the user's rc files.
+    return "cd '" + box_->path().string() + "' && HOME='" + (box_->path() / "home").string() + "' " + command;
+  }
+
+  static Sandbox* box_;
+  static Daemon* daemon_;
+  static uint16_t port_;
+};
+
+Sandbox* RunningDaemon::box_ = nullptr;
+Daemon* RunningDaemon::daemon_ = nullptr;
+uint16_t RunningDaemon::port_ = 0;
+
+TEST_F(RunningDaemon, StatusCommandsBeforeLoginGetTheirExactReplies) {
+  auto client = Greeted();
+  EXPECT_EQ(client->ask("SYST"), "215 UNIX");
+  EXPECT_EQ(client->ask("SYST with an ignored argument"), "215 UNIX");
+  EXPECT_EQ(client->ask("NOOP"), "200 Command OK");
+  EXPECT_EQ(client->ask("STAT"), "202 Command not implemented, superfluous on this server");
+  EXPECT_EQ(client->ask("STAT /"), "202 Command not implemented, superfluous on this server");
+  EXPECT_EQ(client->ask("SITE anything"), "202 Command not implemented, superfluous on this server");
+  EXPECT_EQ(client->ask("ALLO 100"), "202 Command not implemented, superfluous on this server");
+}
+
+TEST_F(RunningDaemon, HelpGivesTheGeneralTextOrTheCommandsLineOnOneLine) {
+  auto client = Greeted();
+  EXPECT_EQ(client->ask("HELP"), kGeneralHelp);
+  EXPECT_EQ(client->ask("HELP stat"), "214 STAT Transmit current server status information");
+  EXPECT_EQ(client->ask("HELP STAT"), "214 STAT Transmit current server status information");
+  EXPECT_EQ(client->ask("HELP retr"), "214 RETR Download a file from the server. Syntax: RETR <filename>");
+  EXPECT_EQ(client->ask("HELP NOSUCH"), kGeneralHelp);
+}
+
+TEST_F(RunningDaemon, TypeModeAndStruAcceptOnlyTheirExactParameters) {
+  auto client = Greeted();
+  const std::string ok = "200 Command OK";
+  const std::string no = "504 Command not implemented for that parameter";
+  EXPECT_EQ(client->ask("TYPE I"), ok);
+  EXPECT_EQ(client->ask("TYPE A"), ok);
+  EXPECT_EQ(client->ask("TYPE A N"), ok);
+  EXPECT_EQ(client->ask("TYPE L8"), ok);
+  EXPECT_EQ(client->ask("TYPE i"), no);
+  EXPECT_EQ(client->ask("TYPE a"), no);
+  EXPECT_EQ(client->ask("TYPE E"), no);
+  EXPECT_EQ(client->ask("TYPE I "), no);
+  EXPECT_EQ(client->ask("MODE S"), ok);
+  EXPECT_EQ(client->ask("MODE s"), no);
+  EXPECT_EQ(client->ask("MODE B"), no);
+  EXPECT_EQ(client->ask("STRU F"), ok);
+  EXPECT_EQ(client->ask("STRU R"), no);
+  EXPECT_EQ(client->ask("STRU f"), no);
+}
+
+TEST_F(RunningDaemon, UnknownKeywordGets500AndTheConnectionLivesOn) {
+  auto client = Greeted();
+  EXPECT_EQ(client->ask("FOO"), "500 Syntax error, command unrecognized");
+  EXPECT_EQ(client->ask("XYZZY some argument"), "500 Syntax error, command unrecognized");
+  EXPECT_EQ(client->ask(std::string(5000, 'A')), "500 Syntax error, command unrecognized");
+  EXPECT_EQ(client->ask("NOOP"), "200 Command OK");
+}
+
+TEST_F(RunningDaemon, CommandSplitAcrossSendsIsCompleted) {
+  auto client = Greeted();
+  ASSERT_TRUE(client->send("NO"));
+  EXPECT_TRUE(client->silentFor(milliseconds(100)));
+  ASSERT_TRUE(client->send("OP\r\nSY"));
+  EXPECT_EQ(client->readReply(), "200 Command OK");
+  ASSERT_TRUE(client->send("ST\r\n"));
+  EXPECT_EQ(client->readReply(), "215 UNIX");
+}
+
+TEST_F(RunningDaemon, QuitClosesWithoutAReply) {
+  auto client = Greeted();
+  ASSERT_TRUE(client->command("QUIT"));
+  // Nothing but the close: a reply line would be read here.
+  EXPECT_EQ(client->readLine(seconds(3)), std::nullopt);
+  EXPECT_TRUE(client->waitClosed(seconds(1)));
+  auto next = Greeted();
+  EXPECT_EQ(next->ask("NOOP"), "200 Command OK");
+}
+
+TEST_F(RunningDaemon, PythonFtplibGetsGreetingAndReplies) {
+  const std::string script =
+      "import ftplib\n"
+      "f = ftplib.FTP()\n"
+      "f.connect('127.0.0.1', " + std::to_string(port_) + ", timeout=5)\n"
+      "print(f.getwelcome())\n"
+      "for c in ('SYST', 'NOOP', 'TYPE I', 'MODE S', 'STRU F', 'HELP stat', 'STAT'):\n"
+      "    print(f.sendcmd(c))\n"
+      "try:\n"
+      "    f.sendcmd('TYPE E')\n"
+      "except ftplib.error_perm as e:\n"
+      "    print(e)\n"
+      "f.close()\n";
+  CommandResult run = RunCommand(Shell("timeout 20 python3 -c \"$(cat <<'PYEOF'\n" + script + "PYEOF\n)\""));
+  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.output,
+            "220 Service ready for new user\n"
+            "215 UNIX\n"
+            "200 Command OK\n"
+            "200 Command OK\n"
+            "200 Command OK\n"
+            "200 Command OK\n"
+            "214 STAT Transmit current server status information\n"
+            "202 Command not implemented, superfluous on this server\n"
+            "504 Command not implemented for that parameter\n");
+}
+
+TEST_F(RunningDaemon, CurlSeesTheGreetingAndTheDaemonStaysUp) {
+  CommandResult run = RunCommand(Shell("timeout 20 curl -q -v -s --max-time 10 ftp://127.0.0.1:" +
+                                       std::to_string(port_) + "/ -o /dev/null"));
+  EXPECT_NE(run.output.find("< 220 Service ready for new user"), std::string::npos) << run.output;
+  EXPECT_NE(run.status, 124) << "curl hung:\n" << run.output;
+  auto after = Greeted();
+  EXPECT_EQ(after->ask("NOOP"), "200 Command OK");
+}
+
+TEST_F(RunningDaemon, LftpQuoteCommandsAreAnsweredAndTheDaemonServesTheNextClient) {
+  CommandResult run = RunCommand(
+      Shell("timeout 30 lftp -e 'set net:max-retries 1; set net:timeout 5; set net:reconnect-interval-base 1; "
+            "quote SYST; quote NOOP; quote HELP stat; bye' ftp://127.0.0.1:" +
+            std::to_string(port_)));
+  EXPECT_NE(run.status, 124) << "lftp hung:\n" << run.output;
+  EXPECT_NE(run.output.find("215 UNIX\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("200 Command OK\n"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("214 STAT Transmit current server status information\n"), std::string::npos)
+      << run.output;
+  auto after = Greeted();
+  EXPECT_EQ(after->ask("SYST"), "215 UNIX");
+}
+
+}  // namespace
+}  // namespace talvek::test

@@ -44,6 +44,9 @@ std::string WithSlash(std::string directory) {
 std::optional<std::string> RunUpload(TransferRun& run) {
   const TransferJob& job = run.job;
   auto& server = run.server;
+  // Redirection without an uploads directory would aim at the file system's
+  // root; such uploads are refused instead.
+  if (job.redirect_uploads && job.uploads_directory.empty()) return ftp::Reply(553);
   std::string target = job.redirect_uploads ? WithSlash(job.uploads_directory) : job.current_directory;
   std::string full_path = target + job.argument;
   // Redirected uploads stay inside the uploads directory, others inside the root.

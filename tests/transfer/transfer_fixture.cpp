@@ -43,6 +43,19 @@ std::optional<std::string> DataPeer::readAll(std::chrono::milliseconds deadline)
   return std::nullopt;
 }
 
+bool DataPeer::closedWithin(std::chrono::milliseconds deadline) {
+  auto until = std::chrono::steady_clock::now() + deadline;
+  char buffer[4096];
+  while (fd_ >= 0) {
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    if (left.count() <= 0) return false;
+    pollfd item{fd_, POLLIN, 0};
+    if (::poll(&item, 1, static_cast<int>(left.count())) <= 0) return false;
+    if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
+  }
+  return false;
+}
+
 bool DataPeer::sendAll(const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {

@@ -25,6 +25,8 @@ class DataPeer {
   // Everything until the peer closes; nothing when the deadline passes first.
   std::optional<std::string> readAll(std::chrono::milliseconds deadline = std::chrono::seconds(10));
   bool sendAll(const std::string& bytes);
+  // True when the peer closes or resets the connection within the deadline.
+  bool closedWithin(std::chrono::milliseconds deadline = std::chrono::seconds(5));
   void close();
 
  private:

@@ -1,0 +1,221 @@
+// Downloads and uploads over a real data connection: exact bytes, restart
+// offsets, the file cache, permissions, redirection and the records left.
+#include "transfer_fixture.h"
+
+namespace talvek::test {
+namespace {
+
+const char k226[] = "226 Closing data connection. Requested file action successful.";
+const char k250[] = "250 Requested file action okay, completed.";
+
+std::string Pattern(size_t size) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + i / 251) & 0xff);
+  return bytes;
+}
+
+class DownloadTest : public TransferTest {};
+
+TEST_F(DownloadTest, RetrSendsTheFileByteForByteAndCountsIt) {
+  std::string content = Pattern(3 << 20);
+  root_.write("sub/data.bin", content);
+  auto client = loggedIn();
+  EXPECT_TRUE(fetch(*client, "RETR sub/data.bin") == content);
+  EXPECT_EQ(fixture_.server().bytes_sent.load(), content.size());
+}
+
+TEST_F(DownloadTest, EmptyFileCompletesWithNothingSent) {
+  root_.write("empty", "");
+  auto client = loggedIn();
+  EXPECT_EQ(fetch(*client, "RETR empty"), "");
+}
+
+TEST_F(DownloadTest, MissingFileGetsTheFileErrorReply) {
+  auto client = loggedIn();
+  EXPECT_EQ(fetch(*client, "RETR nothing.txt", "550 Requested action not taken. File unavailable. File does not exist"),
+            "");
+}
+
+TEST_F(DownloadTest, RestSendsTheRestCountsTheWholeAndIsClearedAfter) {
+  std::string content = Pattern(1000);
+  root_.write("f.bin", content);
+  auto client = loggedIn();
+  EXPECT_EQ(client->ask("REST 100"), "350 Requested file action pending further information");
+  EXPECT_EQ(fetch(*client, "RETR f.bin"), content.substr(100));
+  EXPECT_EQ(fixture_.server().bytes_sent.load(), 1000u);
+  EXPECT_EQ(fixture_.server().registrySnapshot().front()->restart_offset.load(), 0);
+  EXPECT_EQ(fetch(*client, "RETR f.bin"), content);
+}
+
+TEST_F(DownloadTest, RestBeyondTheEndSendsTheWholeFile) {
+  std::string content = Pattern(1000);
+  root_.write("f.bin", content);
+  auto client = loggedIn();
+  EXPECT_EQ(client->ask("REST 5000"), "350 Requested file action pending further information");
+  EXPECT_EQ(fetch(*client, "RETR f.bin"), content);
+}
+
+TEST_F(DownloadTest, RestBeyondFourGibibytesReachesASparseFilesTail) {
+  const int64_t offset = (int64_t{5} << 30);
+  {
+    std::string path = root_.dir() + "huge.bin";
+    FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(::fseeko(file, offset, SEEK_SET), 0);
+    std::fputs("tail", file);
+    std::fclose(file);
+  }
+  auto client = loggedIn();
+  EXPECT_EQ(client->ask("REST " + std::to_string(offset)), "350 Requested file action pending further information");
+  EXPECT_EQ(fetch(*client, "RETR huge.bin"), "tail");
+  EXPECT_EQ(fixture_.server().bytes_sent.load(), static_cast<uint64_t>(offset + 4));
+}
+
+TEST_F(DownloadTest, SecondRetrOfASmallFileComesFromTheFileCache) {
+  root_.write("small.txt", "first");
+  auto client = loggedIn();
+  EXPECT_EQ(fetch(*client, "RETR small.txt"), "first");
+  root_.write("small.txt", "changed");
+  EXPECT_EQ(fetch(*client, "RETR small.txt"), "first");
+  EXPECT_EQ(fixture_.server().fileCache().hits(), 1u);
+  EXPECT_EQ(fixture_.server().fileCache().misses(), 1u);
+  // A restart offset bypasses the cached copy (the lookup still counts).
+  EXPECT_EQ(client->ask("REST 2"), "350 Requested file action pending further information");
+  EXPECT_EQ(fetch(*client, "RETR small.txt"), "anged");
+  EXPECT_EQ(fixture_.server().fileCache().hits(), 2u);
+  ASSERT_TRUE(client->command("XSTS"));
+  EXPECT_EQ(client->readReply(), "214- Server status:\r\n214- Users connected: 1\r\n214 Files transferred: 3");
+  EXPECT_EQ(client->readLine(), "");
+}
+
+TEST_F(DownloadTest, FilesAboveAQuarterOfTheCacheAreStreamedNotCached) {
+  fixture_.server().updateSettings([](auto& s) { s.cache.fileCacheKB = 4; });
+  fixture_.server().applyCacheSettings();
+  root_.write("fits", std::string(1024, 'f'));
+  root_.write("over", std::string(1025, 'o'));
+  auto client = loggedIn();
+  EXPECT_EQ(fetch(*client, "RETR fits").size(), 1024u);
+  EXPECT_EQ(fetch(*client, "RETR over").size(), 1025u);
+  EXPECT_EQ(fixture_.server().fileCache().count(), 1u);
+  EXPECT_EQ(fixture_.server().fileCache().used(), 1024u);
+}
+
+TEST_F(DownloadTest, FileOutsideTheRootThroughALinkIsRefused) {
+  TempDir outside;
+  outside.write("secret", "no");
+  std::filesystem::create_symlink(outside.path() / "secret", root_.path() / "link");
+  auto client = loggedIn();
+  EXPECT_EQ(fetch(*client, "RETR link", "550 Requested action not taken. File unavailable: Access denied"), "");
+}
+
+TEST_F(DownloadTest, CompletedDownloadsAreListedOncePerTransfer) {
+  fixture_.server().updateSettings([](auto& s) { s.general.recordFileLists = 1; });
+  root_.write("a.txt", "a");
+  auto client = loggedIn();
+  EXPECT_EQ(fetch(*client, "RETR a.txt"), "a");
+  EXPECT_EQ(fetch(*client, "RETR a.txt"), "a");
+  EXPECT_EQ(fetch(*client, "RETR missing", "550 Requested action not taken. File unavailable. File does not exist"),
+            "");
+  auto record = fixture_.server().registrySnapshot().front();
+  std::lock_guard lock(record->text_mutex);
+  EXPECT_EQ(record->downloads_list, "Downloads:\r\n" + root_.dir() + "a.txt\r\n" + root_.dir() + "a.txt\r\n");
+}
+
+class UploadTest : public TransferTest {};
+
+TEST_F(UploadTest, StorWritesExactBytesAndCountsThem) {
+  std::string content = Pattern(5 << 20);
+  auto client = loggedIn();
+  EXPECT_EQ(store(*client, "STOR up.bin", content), k250);
+  EXPECT_TRUE(root_.read("up.bin") == content);
+  EXPECT_EQ(fixture_.server().bytes_received.load(), content.size());
+}
+
+TEST_F(UploadTest, StorOfAnExistingFileNeedsTheDeleteBit) {
+  root_.write("keep.txt", "original");
+  auto client = loggedIn(3);
+  EXPECT_EQ(store(*client, "STOR keep.txt", "new"), "553 Requested action not taken. File name not allowed");
+  EXPECT_EQ(root_.read("keep.txt"), "original");
+  changeRecord([](auto& record) { record.permissions = 7; });
+  EXPECT_EQ(store(*client, "STOR keep.txt", "new"), k250);
+  EXPECT_EQ(root_.read("keep.txt"), "new");
+}
+
+TEST_F(UploadTest, AppeAddsToTheEndOrCreates) {
+  root_.write("log.txt", "one\n");
+  auto client = loggedIn();
+  EXPECT_EQ(store(*client, "APPE log.txt", "two\n"), k250);
+  EXPECT_EQ(root_.read("log.txt"), "one\ntwo\n");
+  EXPECT_EQ(store(*client, "APPE fresh.txt", "x"), k250);
+  EXPECT_EQ(root_.read("fresh.txt"), "x");
+}
+
+TEST_F(UploadTest, StouStoresUnderAGeneratedNameAndNamesIt) {
+  auto client = loggedIn();
+  std::string reply = store(*client, "STOU", "unique");
+  ASSERT_EQ(reply.rfind(std::string(k250) + " ", 0), 0u) << reply;
+  std::string name = reply.substr(std::string(k250).size() + 1);
+  EXPECT_EQ(name.size(), 19u);
+  EXPECT_EQ(root_.read(name), "unique");
+}
+
+TEST_F(UploadTest, ClosingWithoutDataLeavesAnEmptyFile) {
+  auto client = loggedIn();
+  EXPECT_EQ(store(*client, "STOR empty.txt", ""), k250);
+  EXPECT_TRUE(std::filesystem::exists(root_.path() / "empty.txt"));
+  EXPECT_EQ(std::filesystem::file_size(root_.path() / "empty.txt"), 0u);
+}
+
+TEST_F(UploadTest, RedirectedUploadsLandInTheUploadsDirectory) {
+  TempDir uploads;
+  root_.write("sub/x", "");
+  auto client = loggedIn();
+  changeRecord([&](auto& record) {
+    record.redirect_uploads = true;
+    std::lock_guard lock(record.text_mutex);
+    record.uploads_directory = uploads.dir();
+    record.current_directory = root_.dir() + "sub/";
+  });
+  EXPECT_EQ(store(*client, "STOR r.txt", "redirected"), k250);
+  EXPECT_EQ(uploads.read("r.txt"), "redirected");
+  EXPECT_FALSE(std::filesystem::exists(root_.path() / "sub" / "r.txt"));
+}
+
+TEST_F(UploadTest, UploadThroughALinkLeavingTheRootIsRefused) {
+  TempDir outside;
+  std::filesystem::create_directory_symlink(outside.path(), root_.path() / "out");
+  auto client = loggedIn();
+  EXPECT_EQ(store(*client, "STOR out/x.txt", "no"), "553 Requested action not taken. File name not allowed");
+  EXPECT_FALSE(std::filesystem::exists(outside.path() / "x.txt"));
+}
+
+TEST_F(UploadTest, AborEndsAnUploadAndKeepsWhatArrived) {
+  fixture_.server().updateSettings([](auto& s) { s.general.recordFileLists = 1; });
+  auto client = loggedIn();
+  auto data = passive(*client);
+  EXPECT_EQ(client->ask("STOR part.bin"), "125 Data connection already open; transfer starting");
+  EXPECT_TRUE(data.sendAll(std::string(1000, 'p')));
+  EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(root_.path() / "part.bin") &&
+                                     std::filesystem::file_size(root_.path() / "part.bin") == 1000; }));
+  EXPECT_EQ(client->ask("ABOR"), k226);
+  EXPECT_TRUE(client->silentFor(std::chrono::milliseconds(300)));
+  EXPECT_EQ(root_.read("part.bin"), std::string(1000, 'p'));
+  EXPECT_EQ(fixture_.server().bytes_received.load(), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return !fixture_.server().registrySnapshot().front()->data_socket; }));
+  auto record = fixture_.server().registrySnapshot().front();
+  std::lock_guard lock(record->text_mutex);
+  EXPECT_EQ(record->uploads_list, "Uploads:\r\n");
+}
+
+TEST_F(UploadTest, ClosingTheControlConnectionEndsARunningUpload) {
+  auto client = loggedIn();
+  auto data = passive(*client);
+  EXPECT_EQ(client->ask("STOR part.bin"), "125 Data connection already open; transfer starting");
+  EXPECT_TRUE(data.sendAll("some"));
+  client->close();
+  EXPECT_TRUE(fixture_.waitForRegistered(0));
+  EXPECT_TRUE(data.closedWithin());
+}
+
+}  // namespace
+}  // namespace talvek::test

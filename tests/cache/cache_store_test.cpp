@@ -1,0 +1,130 @@
+// The cache store: lookups and their counters, the soft limit with its
+// overflow margin, least-hit eviction order, clearing and shared entries.
+#include <gtest/gtest.h>
+
+#include "cache/cache_store.h"
+
+namespace talvek::cache {
+namespace {
+
+CachedBytes Block(size_t size, char fill = 'x') { return std::make_shared<const std::string>(size, fill); }
+
+// Keys of one chain each: "a".."z" hash to different chains.
+std::string Key(int i) { return "key" + std::to_string(i); }
+
+class CacheStoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override { cache_.setLimit(1000); }
+  // Fills to `used` with 100-byte entries key0.., each looked up `hits[i]` times.
+  void fill(int entries, const std::vector<int>& hits = {}) {
+    for (int i = 0; i < entries; ++i) {
+      ASSERT_TRUE(cache_.add(Key(i), Block(100), kFileTag));
+      for (int h = 0; i < static_cast<int>(hits.size()) && h < hits[i]; ++h) ASSERT_TRUE(cache_.lookup(Key(i)));
+    }
+  }
+  bool has(const std::string& key) {
+    for (const auto& entry : cache_.entries())
+      if (entry.key == key) return true;
+    return false;
+  }
+  CacheStore cache_;
+};
+
+TEST_F(CacheStoreTest, LookupCountsHitsAndMissesAndIsCaseSensitive) {
+  ASSERT_TRUE(cache_.add("/Dir/File", Block(10), kFileTag));
+  EXPECT_TRUE(cache_.lookup("/Dir/File"));
+  EXPECT_FALSE(cache_.lookup("/dir/file"));
+  EXPECT_FALSE(cache_.lookup("/other"));
+  EXPECT_EQ(cache_.hits(), 1u);
+  EXPECT_EQ(cache_.misses(), 2u);
+  EXPECT_EQ(cache_.entries().front().hits, 2u);
+}
+
+TEST_F(CacheStoreTest, ItemsLargerThanTheLimitAreRefused) {
+  EXPECT_FALSE(cache_.add("big", Block(1001), kFileTag));
+  EXPECT_TRUE(cache_.add("fits", Block(1000), kFileTag));
+  EXPECT_EQ(cache_.used(), 1000u);
+}
+
+TEST_F(CacheStoreTest, OverflowEvictsTheMarginSoTheLimitIsSoft) {
+  fill(9, {1, 1, 1, 1, 1, 1, 0, 1, 1});  // key6 has the fewest hits
+  ASSERT_EQ(cache_.used(), 900u);
+  // margin 250; 900 - 250 + 300 = 950 <= 1000: evict until used <= 750.
+  ASSERT_TRUE(cache_.add("new", Block(300), kFileTag));
+  EXPECT_FALSE(has(Key(6)));
+  EXPECT_EQ(cache_.count(), 8u);  // two 100-byte entries went, then 300 came
+  EXPECT_EQ(cache_.used(), 1000u);
+}
+
+TEST_F(CacheStoreTest, LargeItemWidensTheEvictionByItsSize) {
+  fill(9);
+  // 900 - 250 + 500 = 1150 > 1000: room 750, evict until used <= 250.
+  ASSERT_TRUE(cache_.add("new", Block(500), kFileTag));
+  EXPECT_EQ(cache_.used(), 200u + 500u);
+}
+
+TEST_F(CacheStoreTest, MarginAboveHalfEmptiesTheCacheBeforeAdding) {
+  cache_.setOverflowPercent(60);
+  fill(9);
+  ASSERT_TRUE(cache_.add("new", Block(200), kFileTag));
+  EXPECT_EQ(cache_.count(), 1u);
+  EXPECT_EQ(cache_.used(), 200u);
+}
+
+TEST_F(CacheStoreTest, ZeroMarginEvictsOnlyWhatTheItemNeeds) {
+  cache_.setOverflowPercent(0);
+  fill(10);
+  ASSERT_TRUE(cache_.add("new", Block(100), kFileTag));
+  EXPECT_EQ(cache_.used(), 1000u);
+  EXPECT_EQ(cache_.count(), 10u);
+}
+
+TEST_F(CacheStoreTest, EqualHitsEvictTheOneGatheredFirst) {
+  fill(10);
+  // All have one hit; the lowest chain goes first.
+  std::vector<size_t> chains;
+  for (int i = 0; i < 10; ++i) chains.push_back(CacheStore::ChainOf(Key(i)));
+  int first = static_cast<int>(std::min_element(chains.begin(), chains.end()) - chains.begin());
+  cache_.setOverflowPercent(1);  // margin 10: one 100-byte entry is enough
+  ASSERT_TRUE(cache_.add("new", Block(50), kFileTag));
+  EXPECT_FALSE(has(Key(first)));
+  EXPECT_EQ(cache_.count(), 10u);
+}
+
+TEST_F(CacheStoreTest, ChainIsTheSignedByteSumModulo200) {
+  EXPECT_EQ(CacheStore::ChainOf("a"), 97u);
+  EXPECT_EQ(CacheStore::ChainOf("dd"), 0u);
+  // 0xFF counts as -1: 97 - 1 = 96.
+  EXPECT_EQ(CacheStore::ChainOf(std::string("a\xff")), 96u);
+}
+
+TEST_F(CacheStoreTest, SmallerLimitShrinksAtOnceLeastHitFirst) {
+  fill(5, {3, 0, 2, 1, 4});
+  cache_.setLimit(300);
+  EXPECT_EQ(cache_.used(), 300u);
+  EXPECT_TRUE(has(Key(0)));
+  EXPECT_TRUE(has(Key(2)));
+  EXPECT_TRUE(has(Key(4)));
+}
+
+TEST_F(CacheStoreTest, ClearKeepsTheTotalsAndTheNextLookupMisses) {
+  fill(3, {1});
+  cache_.clear();
+  EXPECT_EQ(cache_.used(), 0u);
+  EXPECT_EQ(cache_.count(), 0u);
+  EXPECT_EQ(cache_.hits(), 1u);
+  EXPECT_FALSE(cache_.lookup(Key(0)));
+  EXPECT_EQ(cache_.misses(), 1u);
+}
+
+TEST_F(CacheStoreTest, EntryHandedOutSurvivesClearAndEviction) {
+  ASSERT_TRUE(cache_.add("file", Block(600, 'k'), kFileTag));
+  CachedBytes reader = cache_.lookup("file");
+  cache_.clear();
+  ASSERT_TRUE(cache_.add("other", Block(900), kFileTag));
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(*reader, std::string(600, 'k'));
+}
+
+}  // namespace
+}  // namespace talvek::cache

@@ -1,0 +1,157 @@
+// The long listing line, LIST and NLST over a data connection, and the
+// directory cache behind LIST.
+#include <sys/stat.h>
+#include <utime.h>
+
+#include <algorithm>
+#include <sstream>
+
+#include "transfer/listing_format.h"
+#include "transfer_fixture.h"
+
+namespace talvek::test {
+namespace {
+
+std::time_t LocalTime(int year, int month, int day) {
+  std::tm when{};
+  when.tm_year = year - 1900;
+  when.tm_mon = month - 1;
+  when.tm_mday = day;
+  when.tm_hour = 12;
+  when.tm_isdst = -1;
+  return std::mktime(&when);
+}
+
+TEST(ListingLineTest, FileLineHasFixedColumnsSizeDateAndName) {
+  transfer::ListedEntry entry{"readme.txt", false, 1234, LocalTime(2001, 6, 5)};
+  EXPECT_EQ(transfer::LongListingLine(entry), "----------    1 owner     group       1234 Jun 05 2001  readme.txt\r\n");
+}
+
+TEST(ListingLineTest, DirectoryLineBeginsWithD) {
+  transfer::ListedEntry entry{"pub", true, 0, LocalTime(2001, 1, 17)};
+  EXPECT_EQ(transfer::LongListingLine(entry), "d---------    1 owner     group          0 Jan 17 2001  pub\r\n");
+}
+
+TEST(ListingLineTest, SizesAboveTwoGibibytesStayPositiveAndWhole) {
+  transfer::ListedEntry entry{"big", false, 2147483648u, LocalTime(2010, 12, 31)};
+  EXPECT_EQ(transfer::LongListingLine(entry), "----------    1 owner     group 2147483648 Dec 31 2010  big\r\n");
+  entry.size = uint64_t{5} << 30;
+  EXPECT_EQ(transfer::LongListingLine(entry), "----------    1 owner     group 5368709120 Dec 31 2010  big\r\n");
+}
+
+TEST(CollapseTest, DoubledSeparatorsBecomeOne) {
+  EXPECT_EQ(transfer::CollapseSeparators("/a//b///c/"), "/a/b/c/");
+  EXPECT_EQ(transfer::CollapseSeparators("/plain/"), "/plain/");
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  for (size_t end = text.find("\r\n"); end != std::string::npos; end = text.find("\r\n", start)) {
+    lines.push_back(text.substr(start, end - start));
+    start = end + 2;
+  }
+  EXPECT_EQ(start, text.size()) << "text must end with CR LF";
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+void SetModified(const std::filesystem::path& path, std::time_t when) {
+  utimbuf times{when, when};
+  ASSERT_EQ(::utime(path.c_str(), &times), 0);
+}
+
+class ListingTest : public TransferTest {
+ protected:
+  void SetUp() override {
+    std::filesystem::create_directory(root_.path() / "pub");
+    root_.write("readme.txt", std::string(1234, 'r'));
+    SetModified(root_.path() / "pub", LocalTime(2001, 1, 17));
+    SetModified(root_.path() / "readme.txt", LocalTime(2001, 6, 5));
+  }
+  std::string pubLine() {
+    struct stat info {};
+    ::stat((root_.dir() + "pub").c_str(), &info);
+    return transfer::LongListingLine({"pub", true, static_cast<uint64_t>(info.st_size), LocalTime(2001, 1, 17)});
+  }
+  std::string dotLines() {
+    std::string dots;
+    for (const char* name : {".", ".."}) {
+      struct stat info {};
+      ::stat((root_.dir() + name).c_str(), &info);
+      dots += transfer::LongListingLine({name, true, static_cast<uint64_t>(info.st_size), info.st_mtime});
+    }
+    return dots;
+  }
+};
+
+TEST_F(ListingTest, ListShowsEveryEntryIncludingDotsAndCountsTheBytes) {
+  auto client = loggedIn();
+  std::string listing = fetch(*client, "LIST");
+  EXPECT_EQ(pubLine().substr(0, 33), "d---------    1 owner     group  ");
+  std::string expected = dotLines() + pubLine() +
+                         "----------    1 owner     group       1234 Jun 05 2001  readme.txt\r\n";
+  EXPECT_EQ(Lines(listing), Lines(expected));
+  EXPECT_EQ(fixture_.server().bytes_sent.load(), listing.size());
+}
+
+TEST_F(ListingTest, SecondListIsACacheHitThatMissesNewFiles) {
+  auto client = loggedIn();
+  std::string first = fetch(*client, "LIST");
+  root_.write("new.txt", "n");
+  EXPECT_EQ(fetch(*client, "LIST"), first);
+  auto& cache = fixture_.server().directoryCache();
+  EXPECT_EQ(cache.hits(), 1u);
+  EXPECT_EQ(cache.misses(), 1u);
+  EXPECT_EQ(cache.count(), 1u);
+  cache.clear();
+  EXPECT_NE(fetch(*client, "LIST").find("new.txt"), std::string::npos);
+  EXPECT_EQ(fetch(*client, "LIST -L").find("new.txt") != std::string::npos, true);
+}
+
+TEST_F(ListingTest, PatternsFilterAndAreNeverCached) {
+  root_.write("notes.txt", "1");
+  root_.write("image.png", "2");
+  auto client = loggedIn();
+  auto lines = Lines(fetch(*client, "LIST *.txt"));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_NE(lines[0].find(" notes.txt"), std::string::npos);
+  EXPECT_NE(lines[1].find(" readme.txt"), std::string::npos);
+  EXPECT_EQ(fetch(*client, "LIST -l"), "");
+  EXPECT_EQ(fetch(*client, "LIST pub"), pubLine());
+  EXPECT_EQ(fixture_.server().directoryCache().count(), 0u);
+}
+
+TEST_F(ListingTest, ListWithCachingOffIsNotStored) {
+  fixture_.server().updateSettings([](auto& s) { s.cache.cacheDirs = 0; });
+  auto client = loggedIn();
+  fetch(*client, "LIST");
+  EXPECT_EQ(fixture_.server().directoryCache().count(), 0u);
+}
+
+TEST_F(ListingTest, NlstSendsBareNamesAndCountsNothing) {
+  auto client = loggedIn();
+  EXPECT_EQ(Lines(fetch(*client, "NLST")), (std::vector<std::string>{".", "..", "pub", "readme.txt"}));
+  EXPECT_EQ(fetch(*client, "NLST *.txt"), "readme.txt\r\n");
+  EXPECT_EQ(fetch(*client, "NLST nothing*"), "");
+  EXPECT_EQ(fixture_.server().bytes_sent.load(), 0u);
+}
+
+TEST_F(ListingTest, SubdirectoryListingFollowsTheCurrentDirectory) {
+  root_.write("pub/inner.bin", "12");
+  auto client = loggedIn();
+  EXPECT_EQ(client->ask("CWD pub"), "250 pub is current working directory");
+  EXPECT_EQ(fetch(*client, "NLST inner*"), "inner.bin\r\n");
+}
+
+TEST_F(ListingTest, ListingALinkedDirectoryOutsideTheRootShowsNothing) {
+  TempDir outside;
+  outside.write("secret.txt", "s");
+  std::filesystem::create_directory_symlink(outside.path(), root_.path() / "out");
+  auto client = loggedIn();
+  EXPECT_EQ(fetch(*client, "NLST out/*"), "");
+  EXPECT_EQ(fetch(*client, "LIST out/*"), "");
+}
+
+}  // namespace
+}  // namespace talvek::test

@@ -217,5 +217,31 @@ TEST(DaemonEvents, ConnectionAndCloseLinesAppearWhileTheServerRuns) {
   EXPECT_TRUE(daemon.out().ends_with("Server inactive\n")) << daemon.out();
 }
 
+TEST(DaemonEvents, XstsCountsTheConnectionsAliveAndEndsWithAnEmptyLine) {
+  Sandbox box;
+  uint16_t port = box.prepareLoopback();
+  Daemon daemon(box, {"--root", box.root().string(), "--port", std::to_string(port)});
+  ASSERT_TRUE(daemon.waitListening(port));
+  LineClient first, second;
+  ASSERT_TRUE(first.connect(port));
+  ASSERT_EQ(first.readReply(), kGreeting);
+  ASSERT_TRUE(second.connect(port));
+  ASSERT_EQ(second.readReply(), kGreeting);
+  EXPECT_EQ(second.ask("XSTS"), "214- Server status:\r\n214- Users connected: 2\r\n214 Files transferred: 0");
+  EXPECT_EQ(second.readLine(), "");
+  // Lines after QUIT in the same packet are never answered.
+  ASSERT_TRUE(second.send("NOOP\r\nQUIT\r\nNOOP\r\n"));
+  EXPECT_EQ(second.readReply(), "200 Command OK");
+  EXPECT_EQ(second.readLine(seconds(3)), std::nullopt);
+  EXPECT_TRUE(second.waitClosed(seconds(1)));
+  // The peer that quit no longer counts.
+  EXPECT_TRUE(WaitUntil([&] {
+    auto reply = first.ask("XSTS");
+    first.readLine();
+    return reply == "214- Server status:\r\n214- Users connected: 1\r\n214 Files transferred: 0";
+  }, seconds(5)));
+  StopWith(daemon, SIGTERM);
+}
+
 }  // namespace
 }  // namespace talvek::test

@@ -17,6 +17,7 @@
 
 #include <asio/steady_timer.hpp>
 
+#include "cache/cache_refresh.h"
 #include "cache/cache_store.h"
 #include "filter/filter_list.h"
 #include "ftp/control_thread.h"
@@ -146,7 +147,7 @@ class Server {
   // The directory-listing cache and the file cache.
   cache::CacheStore& directoryCache() { return directory_cache_; }
   cache::CacheStore& fileCache() { return file_cache_; }
-  // Sets both caches' limits and overflow margin from the settings.
+  // Sets both caches' limits, overflow margin and auto refresh from the settings.
   void applyCacheSettings();
   // How long a data connection may take to arrive (tests shorten it).
   std::atomic<int> data_connection_timeout_ms{30000};
@@ -211,6 +212,8 @@ class Server {
   log::LogThread log_thread_;
   ftp::ControlThread control_thread_;  // its thread ends before the rest goes
   asio::steady_timer idle_timer_{control_thread_.context()};
+  cache::CacheRefresh directory_refresh_{control_thread_.context(), directory_cache_};
+  cache::CacheRefresh file_refresh_{control_thread_.context(), file_cache_};
 };
 
 }  // namespace talvek::server

@@ -1,0 +1,36 @@
+// Empties a cache on a fixed period ("Auto Refresh"), on the event loop it
+// is given. Owned next to the cache it clears; stops with destruction.
+#pragma once
+
+#include <asio/io_context.hpp>
+#include <asio/steady_timer.hpp>
+
+#include <chrono>
+#include <memory>
+
+#include "cache/cache_store.h"
+
+namespace talvek::cache {
+
+class CacheRefresh {
+ public:
+  CacheRefresh(asio::io_context& io, CacheStore& cache);
+  ~CacheRefresh();
+  CacheRefresh(const CacheRefresh&) = delete;
+  CacheRefresh& operator=(const CacheRefresh&) = delete;
+
+  // (Re)starts the period; a zero period stops it. Any thread.
+  void start(std::chrono::milliseconds period);
+  void stop() { start(std::chrono::milliseconds(0)); }
+
+ private:
+  void arm(uint64_t generation);
+
+  asio::io_context& io_;
+  CacheStore& cache_;
+  asio::steady_timer timer_;
+  std::chrono::milliseconds period_{0};
+  uint64_t generation_ = 0;  // tells a stale tick from the current period's
+};
+
+}  // namespace talvek::cache

@@ -85,6 +85,9 @@ std::string UsageText() {
   return "usage: talvek-ftpd [--settings FILE] [--program-dir DIR] [--root DIR] [--port N]\n"
          "                   [-s|--auto-start] [-b|--background]\n"
          "       talvek-ftpd [--settings FILE] config list | get NAME | set NAME VALUE\n"
+         "       talvek-ftpd [--settings FILE] accounts list | add NAME [options] | modify NAME [options] |\n"
+         "                   remove NAME   (options: --password P --home DIR --uploads DIR\n"
+         "                   --redirect-uploads --logon-message FILE --perms rwd)\n"
          "       talvek-ftpd [--program-dir DIR] filter list | add PATTERN | remove PATTERN |\n"
          "                   enable | disable | mode block|allow\n";
 }

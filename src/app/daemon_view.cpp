@@ -23,8 +23,9 @@ void DaemonView::setStatusText(const std::string& text) {
 
 void DaemonView::showMessage(const std::string& text, const std::string& caption, server::MessageIcon) {
   std::lock_guard lock(mutex_);
-  std::fprintf(stderr, "%s: %s\n", caption.c_str(), WithoutCarriageReturns(text).c_str());
-  std::fflush(stderr);
+  // Warnings are events for whoever watches the daemon's output.
+  std::fprintf(stdout, "%s: %s\n", caption.c_str(), WithoutCarriageReturns(text).c_str());
+  std::fflush(stdout);
 }
 
 void DaemonView::appendMonitorText(const std::string& text) {

@@ -6,6 +6,8 @@
 #include <pthread.h>
 
 #include "app/daemon_cli.h"
+#include "accounts/account_store.h"
+#include "accounts/accounts_command.h"
 #include "app/daemon_view.h"
 #include "filter/filter_command.h"
 #include "filter/filter_file.h"
@@ -104,8 +106,9 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
     if (sigwait(&signals, &signal_number) != 0) continue;
     if (signal_number == SIGHUP) {
       // Operator tools changed files behind the running server.
+      server.reloadAccounts();
       server.reloadFilterList();
-      std::cout << "Reloaded the IP filter list" << std::endl;
+      std::cout << "Reloaded the accounts file and the IP filter list" << std::endl;
       continue;
     }
     break;
@@ -113,6 +116,28 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
   server.shutdown();
   settings::SaveSettings(store, server.settings());
   return SaveStore(store);
+}
+
+// Accounts live in the file "LogonFile" names (by default beside the
+// settings), encrypted under this machine's key.
+int RunAccounts(const DaemonOptions& options, settings::RegistryStore& store) {
+  settings::Settings current;
+  settings::LoadSettings(store, current);
+  if (current.logonFile.empty()) {
+    current.logonFile = (store.file().parent_path() / "accounts.lgn").string();
+    store.setString(settings::kSettingsKey, "LogonFile", current.logonFile);
+    if (int status = SaveStore(store)) return status;
+  }
+  std::string key_text = std::to_string(static_cast<int32_t>(platform::SystemVolumeSerial()));
+  accounts::AccountStore accounts;
+  auto loaded = accounts.load(current.logonFile, key_text);
+  if (loaded.error) {
+    std::cerr << "talvek-ftpd: cannot read " << current.logonFile << ": " << std::strerror(loaded.error) << "\n";
+    return 1;
+  }
+  if (loaded.corrupt) std::cout << accounts::kCorruptAccountsCaption << ": " << accounts::kCorruptAccountsText << "\n";
+  return accounts::RunAccountsCommand(options.subcommand_args, accounts, current.ftpRootDir, key_text, std::cout,
+                                      std::cerr);
 }
 
 // The filter list lives in the program directory; its enable flag and mode
@@ -155,6 +180,7 @@ int Main(int argc, char** argv) {
 
   if (options.subcommand == "config")
     return settings::RunConfigCommand(options.subcommand_args, store, std::cout, std::cerr);
+  if (options.subcommand == "accounts") return RunAccounts(options, store);
   if (options.subcommand == "filter") return RunFilter(options, store, program_directory);
   if (!options.subcommand.empty()) {
     std::cerr << "talvek-ftpd: '" << options.subcommand << "' is not available in this build\n";

@@ -51,6 +51,12 @@ std::string HandleCwd(CommandContext& context, std::string& argument) {
     SetCurrentDirectory(context.record, *ConfineToRoot(root, candidate));
     return NowCurrent(argument);
   }
+  // PWD shows paths below the FTP root, so clients build paths from there;
+  // a user whose home lies deeper must be able to use them (still confined).
+  if (std::string candidate = ftp_root + argument; root != ftp_root && Enterable(root, candidate)) {
+    SetCurrentDirectory(context.record, *ConfineToRoot(root, candidate));
+    return NowCurrent(argument);
+  }
   return NoSuchDirectory(argument);
 }
 

@@ -60,6 +60,7 @@ void Server::initialise(const settings::Settings& loaded, const ServerEnvironmen
   if (environment.auto_start_switch) updateSettings([](auto& s) { s.general.autoStart = 1; });
   key_text_ = std::to_string(static_cast<int32_t>(platform::SystemVolumeSerial()));
   auto current = settings();
+  if (!current.logonFile.empty()) reportAccountsLoad(accounts_.load(current.logonFile, key_text_));
   if (current.enableLog && !current.logPath.empty()) {
     if (int error = log_thread_.open(current.logPath))
       view_.showMessage("Cannot open the log file " + current.logPath + ": " + std::strerror(error),
@@ -270,10 +271,36 @@ void Server::remove(const std::shared_ptr<ConnectionRecord>& record) {
   logEvent("Connection to " + name + " closed.");
 }
 
-bool Server::accountExists(const std::string&) const { return false; }
+bool Server::accountExists(const std::string& name) const { return accounts_.exists(name); }
 
-std::optional<AccountLogin> Server::checkAccount(const std::string&, const std::string&) const {
-  return std::nullopt;
+std::optional<AccountLogin> Server::checkAccount(const std::string& name, const std::string& password) const {
+  if (!accounts_.checkPassword(name, password)) return std::nullopt;
+  auto account = accounts_.find(name);
+  if (!account) return std::nullopt;
+  auto current = settings();
+  AccountLogin login;
+  login.permissions = account->permissions;
+  login.home_directory = account->homeDir.empty() ? current.ftpRootDir : account->homeDir;
+  login.uploads_directory = account->redirectUploads ? account->uploadsDir : current.uploadsDir;
+  login.redirect_uploads = account->redirectUploads;
+  login.custom_logon_message = account->customLogonMessage;
+  login.logon_message_file = account->logonMessageFile;
+  return login;
+}
+
+void Server::reloadAccounts() {
+  auto current = settings();
+  accounts_.clear();
+  if (!current.logonFile.empty()) reportAccountsLoad(accounts_.load(current.logonFile, key_text_));
+}
+
+void Server::reportAccountsLoad(const accounts::LoadResult& result) {
+  if (result.error)
+    view_.showMessage("Cannot read the accounts file " + accounts_.filePath().string() + ": " +
+                          std::strerror(result.error),
+                      "Talvek FTP", MessageIcon::Warning);
+  if (result.corrupt)
+    view_.showMessage(accounts::kCorruptAccountsText, accounts::kCorruptAccountsCaption, MessageIcon::Warning);
 }
 
 void Server::applyCacheSettings() {

@@ -18,6 +18,7 @@
 #include <asio/steady_timer.hpp>
 
 #include "cache/cache_refresh.h"
+#include "accounts/account_store.h"
 #include "cache/cache_store.h"
 #include "filter/filter_list.h"
 #include "ftp/control_thread.h"
@@ -123,6 +124,9 @@ class Server {
   bool accountExists(const std::string& name) const;
   // The account's login data when `password` is right; nothing otherwise.
   std::optional<AccountLogin> checkAccount(const std::string& name, const std::string& password) const;
+  accounts::AccountStore& accounts() { return accounts_; }
+  // Reads the accounts file again (the operator changed it), reporting damage.
+  void reloadAccounts();
   // The "230- " lines of the general logon message ("" when none).
   const std::string& logonMessage() const { return logon_message_; }
 
@@ -175,6 +179,7 @@ class Server {
   void closeConnection(const ftp::ControlMessage& message);
   void chooseAddress(const settings::Settings& settings);
   void finishStart(StartResult result);
+  void reportAccountsLoad(const accounts::LoadResult& result);
   bool refusedByFilter(const settings::Settings& settings, const std::string& peer_address) const;
   void continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name);
 
@@ -193,6 +198,7 @@ class Server {
   std::filesystem::path program_directory_;
   std::string key_text_;
   std::string logon_message_;
+  accounts::AccountStore accounts_;
   std::string title_text_ = "Talvek FTP";
 
   std::atomic<bool> active_{false};

@@ -91,3 +91,56 @@ TEST(Login, ReinLogsOutAndReturnsToTheFtpRoot) {
 
 }  // namespace
 }  // namespace talvek::ftp
+
+namespace talvek::ftp {
+namespace {
+
+class NamedLoginTest : public ::testing::Test {
+ protected:
+  NamedLoginTest() {
+    root_.write("bob/docs/readme", "r");
+    root_.write("bob-message.txt", "hello bob\n");
+    accounts::AccountRecord bob;
+    bob.name = "Bob";
+    bob.password = "secret";
+    bob.homeDir = root_.dir() + "bob/";
+    bob.permissions = accounts::kRead | accounts::kWrite;
+    bob.customLogonMessage = true;
+    bob.logonMessageFile = root_.dir() + "bob-message.txt";
+    accounts::AccountRecord plain;
+    plain.name = "amy";
+    plain.password = "";
+    fixture_.server().accounts().append(bob);
+    fixture_.server().accounts().append(plain);
+  }
+  test::TempDir root_;
+  test::ServerFixture fixture_{WithAnonymous(root_.dir(), false)};
+};
+
+TEST_F(NamedLoginTest, NamesAndPasswordsAreCaseSensitiveAndHomeIsTheRoot) {
+  auto client = fixture_.connect();
+  EXPECT_EQ(client->ask("USER bob"), "530 Not logged on");
+  EXPECT_EQ(client->ask("USER Bob"), "331 User name okay, need password");
+  EXPECT_EQ(client->ask("PASS Secret"), "530 Not logged on");
+  EXPECT_EQ(client->ask("PASS secret"), "230- hello bob\r\n230 User logged in, proceed");
+  EXPECT_EQ(client->ask("PWD"), "257 \"bob/\" is current working directory");
+  EXPECT_EQ(client->ask("CWD docs"), "250 docs is current working directory");
+  EXPECT_EQ(client->ask("CWD /bob"), "250 bob is current working directory");
+  EXPECT_EQ(client->ask("CDUP"), "501 Directory  does not exist");  // the home is bob's root
+  EXPECT_EQ(client->ask("MKD made"), "227 made created");
+  EXPECT_EQ(client->ask("DELE docs/readme"), "550 You do not have delete permission on this server");
+}
+
+TEST_F(NamedLoginTest, EmptyHomeMeansTheFtpRootAndEmptyPasswordOnlyMatchesEmpty) {
+  auto client = fixture_.connect();
+  EXPECT_EQ(client->ask("USER amy"), "331 User name okay, need password");
+  EXPECT_EQ(client->ask("PASS x"), "530 Not logged on");
+  EXPECT_EQ(client->ask("PASS"), "230 User logged in, proceed");
+  EXPECT_EQ(client->ask("PWD"), "257 \"/\" is current working directory");
+  auto record = fixture_.server().registrySnapshot().front();
+  std::lock_guard lock(record->text_mutex);
+  EXPECT_EQ(record->root_directory, root_.dir());
+}
+
+}  // namespace
+}  // namespace talvek::ftp

@@ -3,6 +3,7 @@
 #include <asio/post.hpp>
 
 #include <algorithm>
+#include <csignal>
 #include <cstring>
 #include <future>
 #include <thread>
@@ -42,6 +43,8 @@ Server::~Server() {
 }
 
 void Server::initialise(const settings::Settings& loaded, const ServerEnvironment& environment) {
+  // A peer that goes away mid-write must cost an error code, not the process.
+  std::signal(SIGPIPE, SIG_IGN);
   environment_ = environment;
   active_ = false;
   {

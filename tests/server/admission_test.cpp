@@ -109,7 +109,8 @@ TEST(Admission, AdmittedConnectionIsLoggedAndCounted) {
   ServerFixture fixture(test::LoopbackSettings(root.dir()));
   auto client = fixture.connect();
   ASSERT_TRUE(fixture.waitForRegistered(1));
-  EXPECT_NE(fixture.view().monitor().find(" New connection: 127.0.0.1\r\n\r\n"), std::string::npos);
+  EXPECT_TRUE(test::WaitUntil(
+      [&] { return fixture.view().monitor().find(" New connection: 127.0.0.1\r\n\r\n") != std::string::npos; }));
   EXPECT_EQ(fixture.server().registrySnapshot().front()->slot_number.load(), 1u);
 }
 

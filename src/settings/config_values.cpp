@@ -20,7 +20,7 @@ std::optional<uint32_t> ParseDecimal(std::string_view text, uint32_t low, uint32
   return static_cast<uint32_t>(value);
 }
 
-// Four decimal parts 0..255 without leading zeros (which some parsers read as octal).
+// Four decimal numbers 0..255 without leading zeros (which some parsers read as octal).
 bool IsDottedIpv4(std::string_view text) {
   for (int part = 0; part < 4; ++part) {
     size_t dot = text.find('.');

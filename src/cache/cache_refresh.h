@@ -2,11 +2,13 @@
 // is given. Owned next to the cache it clears; stops with destruction.
 #pragma once
 
-#include <asio/io_context.hpp>
-#include <asio/steady_timer.hpp>
-
+// Standard headers first: asio picks its allocator from what they define,
+// and every file must agree on it.
 #include <chrono>
 #include <memory>
+
+#include <asio/io_context.hpp>
+#include <asio/steady_timer.hpp>
 
 #include "cache/cache_store.h"
 

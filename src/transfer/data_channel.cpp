@@ -37,6 +37,7 @@ IoResult DataChannel::send(const char* data, size_t size) {
     ssize_t sent = ::send(fd_, data + result.bytes, size - static_cast<size_t>(result.bytes), MSG_NOSIGNAL);
     if (sent > 0) {
       result.bytes += sent;
+      moved(sent);
       continue;
     }
     if (sent < 0 && errno == EINTR) continue;
@@ -58,6 +59,7 @@ IoResult DataChannel::sendFile(int file, int64_t offset, int64_t count) {
     ssize_t sent = ::sendfile(fd_, file, &position, step);
     if (sent > 0) {
       result.bytes += sent;
+      moved(sent);
       continue;
     }
     if (sent == 0) break;  // the file became shorter
@@ -75,6 +77,7 @@ IoResult DataChannel::receive(char* buffer, size_t size) {
   for (;;) {
     if (aborted_.load()) return {IoStatus::Aborted, 0, 0};
     ssize_t got = ::recv(fd_, buffer, size, 0);
+    if (got > 0) moved(got);
     if (got >= 0) return {IoStatus::Ok, 0, got};
     if (errno == EINTR) continue;
     if (!WouldBlock(errno)) return {IoStatus::Failed, errno, 0};

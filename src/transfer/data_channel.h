@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 
 namespace talvek::transfer {
 
@@ -38,13 +39,21 @@ class DataChannel {
   // Closes the connection; the client then sees the end of the data.
   void close();
   bool aborted() const { return aborted_.load(); }
+  // Called with the byte count of every step that moved data, so that a
+  // long transfer shows progress and keeps its connection from going idle.
+  void onProgress(std::function<void(int64_t)> progress) { progress_ = std::move(progress); }
 
  private:
   // Waits until `events` are ready: Ok, Aborted, or Failed with errno.
   IoResult wait(short events);
 
+  void moved(int64_t bytes) {
+    if (progress_) progress_(bytes);
+  }
+
   int fd_;
   const std::atomic<bool>& aborted_;
+  std::function<void(int64_t)> progress_;
 };
 
 }  // namespace talvek::transfer

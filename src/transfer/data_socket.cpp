@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <new>
+
 #include "ftp/control_connection.h"
 #include "ftp/reply_table.h"
 #include "server/connection_record.h"
@@ -106,13 +108,19 @@ void DataSocket::run(int fd, TransferJob job, const std::weak_ptr<DataSocket>& s
   {
     DataChannel channel(fd, aborted_);
     TransferRun run{server_, owner_, channel, job};
-    switch (job.kind) {
-      case TransferKind::Retr: reply = RunDownload(run); break;
-      case TransferKind::Stor:
-      case TransferKind::Stou:
-      case TransferKind::Appe: reply = RunUpload(run); break;
-      case TransferKind::List: reply = RunList(run); break;
-      case TransferKind::Nlst: reply = RunNameList(run); break;
+    try {
+      switch (job.kind) {
+        case TransferKind::Retr: reply = RunDownload(run); break;
+        case TransferKind::Stor:
+        case TransferKind::Stou:
+        case TransferKind::Appe: reply = RunUpload(run); break;
+        case TransferKind::List: reply = RunList(run); break;
+        case TransferKind::Nlst: reply = RunNameList(run); break;
+      }
+    } catch (const std::bad_alloc&) {
+      // Out of memory: give back what the file cache holds and say so.
+      server_.fileCache().clear();
+      reply = ftp::Reply(451);
     }
   }  // the data connection closes before the final reply goes out
   std::weak_ptr<ftp::ControlConnection> connection;

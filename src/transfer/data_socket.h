@@ -6,13 +6,14 @@
 // socket only weakly (to post its disposal).
 #pragma once
 
-#include <asio/steady_timer.hpp>
-
+// Standard headers first: asio picks its allocator from what they define.
 #include <atomic>
 #include <chrono>
 #include <memory>
 #include <string>
 #include <thread>
+
+#include <asio/steady_timer.hpp>
 
 #include "platform/async_socket.h"
 #include "platform/manual_reset_event.h"

@@ -102,6 +102,11 @@ std::optional<std::string> RunDownload(TransferRun& run) {
     int64_t offset = job.restart_offset;
     if (offset > total || offset < 0) offset = 0;
     run.progress(offset, total);
+    run.channel.onProgress([&run, done = offset, total](int64_t bytes) mutable {
+      done += bytes;
+      run.progress(done, total);
+      run.touch();
+    });
     if (TakesWholeFileWay(job, total, file_cache)) {
       auto block = ReadWhole(file.get(), total);
       if (!block) {

@@ -86,7 +86,7 @@ std::optional<std::string> RunUpload(TransferRun& run) {
     }
     received += got.bytes;
     run.progress(received, received);
-    run.touch();
+    run.touch();  // a long upload is not idle
   }
   ::close(file);
   // What arrived before an abort or a failure stays in the file, uncounted.

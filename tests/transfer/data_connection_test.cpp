@@ -162,6 +162,21 @@ TEST_F(DataConnectionTest, AborMidDownloadEndsItWithTheOneReply) {
   EXPECT_EQ(fixture_.server().bytes_sent.load(), 0u);
 }
 
+TEST_F(DataConnectionTest, StatDuringAPassiveTransferReportsItsProgress) {
+  root_.write("big.bin", std::string(32 << 20, 'b'));
+  auto client = loggedIn();
+  uint16_t port = PassivePort(client->ask("PASV").value_or(""));
+  EXPECT_EQ(client->ask("RETR big.bin"), k150);
+  auto data = ConnectData(port);
+  auto record = fixture_.server().registrySnapshot().front();
+  ASSERT_TRUE(WaitUntil([&] { return record->transfer_done.load() > 0; }));
+  std::string reply = client->ask("STAT").value_or("");
+  EXPECT_EQ(reply.rfind("213 File big.bin : ", 0), 0u) << reply;
+  EXPECT_NE(reply.find(" of 33554432 bytes transfered"), std::string::npos) << reply;
+  EXPECT_EQ(data.readAll().value_or("").size(), 32u << 20);
+  EXPECT_EQ(client->readReply(), k226);
+}
+
 TEST_F(DataConnectionTest, QuitDuringATransferRemovesTheConnectionAfterIt) {
   root_.write("big.bin", std::string(32 << 20, 'b'));
   auto client = loggedIn();

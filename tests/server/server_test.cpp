@@ -97,24 +97,31 @@ TEST(Server, RemovalRenumbersSlotsDensely) {
   EXPECT_EQ(slots, (std::vector<uint32_t>{1, 2, 3}));
 }
 
-TEST(Server, RemovalWaitsForAHeldUsageGate) {
+TEST(Server, RemovalCompletesOnceAHeldUsageGateIsReleased) {
   test::TempDir root;
   ServerFixture fixture(test::LoopbackSettings(root.dir()));
   auto client = fixture.connect();
   ASSERT_TRUE(fixture.waitForRegistered(1));
   auto record = fixture.server().registrySnapshot().front();
-  std::atomic<bool> released{false};
   record->gate.acquire();
-  std::thread reader([&] {
-    // The reader lets go once the removal has begun waiting for it.
-    test::WaitUntil([&] { return fixture.server().registrySnapshot().empty(); });
-    released = true;
-    record->gate.release();
-  });
-  client->close();
+  ASSERT_TRUE(client->command("QUIT"));
+  record->gate.release();
   EXPECT_TRUE(test::WaitUntil([&] { return fixture.view().monitor().find("closed.") != std::string::npos; }));
-  EXPECT_TRUE(released.load());
-  reader.join();
+  EXPECT_TRUE(client->waitClosed());
+  EXPECT_TRUE(fixture.waitForRegistered(0));
+}
+
+TEST(UsageGate, WaitEndsWhenTheLastHolderReleases) {
+  UsageGate gate;
+  EXPECT_TRUE(gate.waitFor(std::chrono::milliseconds(0)));
+  gate.acquire();
+  gate.acquire();
+  gate.release();
+  EXPECT_FALSE(gate.waitFor(std::chrono::milliseconds(1)));
+  gate.release();
+  EXPECT_TRUE(gate.waitFor(std::chrono::milliseconds(0)));
+  gate.release();  // extra releases never go below zero
+  EXPECT_EQ(gate.holders(), 0);
 }
 
 TEST(Server, DisconnectsAnonymousUsersOfAnyCase) {

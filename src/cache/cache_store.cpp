@@ -29,6 +29,11 @@ bool CacheStore::add(const std::string& key, CachedBytes data, uint32_t tag) {
   uint64_t size = data->size();
   std::lock_guard lock(mutex_);
   if (size > limit_) return false;
+  // Two transfers that missed at once both add: the later one replaces.
+  auto& home = chains_[ChainOf(key)];
+  if (auto same = std::find_if(home.begin(), home.end(), [&](const Entry& entry) { return entry.key == key; });
+      same != home.end())
+    eraseLocked(home, same);
   if (used_ + size > limit_) {
     // Free a margin beyond the new item so that not every insertion evicts.
     uint64_t margin = overflow_percent_ == 0 ? 0 : limit_ / (100 / overflow_percent_);
@@ -95,6 +100,22 @@ void CacheStore::clear() {
   for (auto& chain : chains_) chain.clear();
   used_ = 0;
   count_ = 0;
+}
+
+void CacheStore::removePrefix(std::string_view prefix) {
+  std::lock_guard lock(mutex_);
+  for (auto& chain : chains_) {
+    for (auto entry = chain.begin(); entry != chain.end();) {
+      entry = std::string_view(entry->key).starts_with(prefix) ? eraseLocked(chain, entry) : entry + 1;
+    }
+  }
+}
+
+std::vector<CacheStore::Entry>::iterator CacheStore::eraseLocked(std::vector<Entry>& chain,
+                                                                  std::vector<Entry>::iterator entry) {
+  used_ -= entry->size;
+  --count_;
+  return chain.erase(entry);
 }
 
 uint64_t CacheStore::used() const {

@@ -52,6 +52,9 @@ class CacheStore {
   void setOverflowPercent(uint32_t percent);
   // Drops every entry; the hit and miss totals stay.
   void clear();
+  // Drops every entry whose key begins with `prefix` (a changed file, or a
+  // renamed or removed directory and all below it).
+  void removePrefix(std::string_view prefix);
 
   bool busy() const { return busy_.load(); }
   uint32_t hits() const { return hits_.load(); }
@@ -76,6 +79,7 @@ class CacheStore {
   };
 
   bool evictLocked(uint64_t room);
+  std::vector<Entry>::iterator eraseLocked(std::vector<Entry>& chain, std::vector<Entry>::iterator entry);
 
   mutable std::mutex mutex_;
   std::array<std::vector<Entry>, kChains> chains_;  // each chain head first

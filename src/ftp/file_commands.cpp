@@ -63,6 +63,7 @@ std::string HandleDele(CommandContext& context, std::string& argument) {
   struct stat info {};
   if (!path || ::lstat(path->c_str(), &info) != 0 || S_ISDIR(info.st_mode)) return kDeleteFailed;
   if (::unlink(path->c_str()) != 0) return kDeleteFailed;
+  context.server.forgetCachedPath(*path);
   return "250 " + argument + " deleted";
 }
 
@@ -75,6 +76,7 @@ std::string HandleRmd(CommandContext& context, std::string& argument) {
   if (!Has(context, kDelete)) return kNoDeletePermission;
   // The root itself and the current directory are not removable.
   if (!path || argument.empty() || ::rmdir(path->c_str()) != 0) return kDeleteFailed;
+  context.server.forgetCachedPath(*path);
   return "250 " + argument + " deleted";
 }
 
@@ -89,6 +91,7 @@ std::string HandleMkd(CommandContext& context, std::string& argument) {
   if (!path) return "501 Directory " + original + " does not exist";
   if (EntryExists(*path)) return "550 Directory " + argument + " already exists";
   if (::mkdir(path->c_str(), 0755) != 0) return FileErrorReply(FileErrorCauseFromErrno(errno));
+  context.server.forgetCachedPath(*path);
   return "227 " + argument + " created";
 }
 
@@ -117,6 +120,8 @@ std::string HandleRnto(CommandContext& context, std::string& argument) {
     return Reply(532);
   }
   if (!target || MoveWithoutOverwrite(source, *target) != 0) return Reply(501);
+  context.server.forgetCachedPath(source);
+  context.server.forgetCachedPath(*target);
   source.clear();
   return Reply(250);
 }

@@ -84,7 +84,10 @@ std::optional<std::string> RunDownload(TransferRun& run) {
   int64_t total = 0;
   IoResult sent;
   cache::CachedBytes cached;
-  if (!job.argument.empty()) cached = file_cache.lookup(full_path);
+  // Keyed by the canonical path, so that every spelling of a file shares one
+  // entry and a change to the file finds it.
+  const std::string& cache_key = *confined;
+  if (!job.argument.empty()) cached = file_cache.lookup(cache_key);
   if (cached && job.restart_offset == 0) {
     total = static_cast<int64_t>(cached->size());
     run.progress(0, total);
@@ -114,7 +117,7 @@ std::optional<std::string> RunDownload(TransferRun& run) {
         return ftp::Reply(451);
       }
       sent = run.channel.send(block->data(), block->size());
-      if (sent.status == IoStatus::Ok) file_cache.add(full_path, block, cache::kFileTag);
+      if (sent.status == IoStatus::Ok) file_cache.add(cache_key, block, cache::kFileTag);
     } else {
       sent = run.channel.sendFile(file.get(), offset, total - offset);
     }

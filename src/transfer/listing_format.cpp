@@ -40,13 +40,9 @@ std::string LongListingLine(const ListedEntry& entry) {
   std::string size = std::to_string(entry.size);
   std::string date = DateColumn(entry.modified);
   const char* mode = entry.directory ? "d--------- " : "---------- ";
-  int length = std::snprintf(nullptr, 0, "%s %3s %-9s %s %10s %s %s", mode, "1", "owner", "group", size.c_str(),
-                             date.c_str(), entry.name.c_str());
-  std::string line(static_cast<size_t>(length) + 1, '\0');
-  std::snprintf(line.data(), line.size(), "%s %3s %-9s %s %10s %s %s", mode, "1", "owner", "group", size.c_str(),
-                date.c_str(), entry.name.c_str());
-  line.resize(static_cast<size_t>(length));
-  return line + "\r\n";
+  // "%s %3s %-9s %s %10s %s %s": mode, links, owner, group, size, date, name.
+  std::string size_column = size.size() < 10 ? std::string(10 - size.size(), ' ') + size : size;
+  return std::string(mode) + "   1 owner     group " + size_column + " " + date + " " + entry.name + "\r\n";
 }
 
 std::vector<ListedEntry> SearchEntries(const std::string& directory, const std::string& pattern) {

@@ -61,6 +61,9 @@ std::optional<std::string> RunUpload(TransferRun& run) {
     LogFileError(server, error);
     return ftp::FileErrorReply(ftp::FileErrorCauseFromErrno(error));
   }
+  // Truncation or appending changes the file now; again at the end, in case
+  // a download cached it half written meanwhile.
+  server.forgetCachedPath(*confined);
   std::vector<char> buffer(kReceiveBlock);
   int64_t received = 0;
   std::optional<std::string> failure;
@@ -89,6 +92,7 @@ std::optional<std::string> RunUpload(TransferRun& run) {
     run.touch();  // a long upload is not idle
   }
   ::close(file);
+  server.forgetCachedPath(*confined);
   // What arrived before an abort or a failure stays in the file, uncounted.
   if (aborted) return std::nullopt;
   if (failure) return failure;

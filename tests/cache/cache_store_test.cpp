@@ -117,6 +117,27 @@ TEST_F(CacheStoreTest, ClearKeepsTheTotalsAndTheNextLookupMisses) {
   EXPECT_EQ(cache_.misses(), 1u);
 }
 
+TEST_F(CacheStoreTest, RemovePrefixDropsAFileOrATreeAndItsBytes) {
+  ASSERT_TRUE(cache_.add("/srv/a.txt", Block(100), kFileTag));
+  ASSERT_TRUE(cache_.add("/srv/dir/b", Block(200), kFileTag));
+  ASSERT_TRUE(cache_.add("/srv/dir/c/d", Block(300), kFileTag));
+  cache_.removePrefix("/srv/dir");
+  EXPECT_TRUE(has("/srv/a.txt"));
+  EXPECT_EQ(cache_.count(), 1u);
+  EXPECT_EQ(cache_.used(), 100u);
+  cache_.removePrefix("/srv/a.txt");
+  EXPECT_EQ(cache_.count(), 0u);
+  EXPECT_EQ(cache_.used(), 0u);
+}
+
+TEST_F(CacheStoreTest, AddingAKeyAgainReplacesTheEntry) {
+  ASSERT_TRUE(cache_.add("same", Block(100, 'o'), kFileTag));
+  ASSERT_TRUE(cache_.add("same", Block(300, 'n'), kFileTag));
+  EXPECT_EQ(cache_.count(), 1u);
+  EXPECT_EQ(cache_.used(), 300u);
+  EXPECT_EQ(*cache_.lookup("same"), std::string(300, 'n'));
+}
+
 TEST_F(CacheStoreTest, EntryHandedOutSurvivesClearAndEviction) {
   ASSERT_TRUE(cache_.add("file", Block(600, 'k'), kFileTag));
   CachedBytes reader = cache_.lookup("file");

@@ -88,6 +88,20 @@ TEST_F(DownloadTest, SecondRetrOfASmallFileComesFromTheFileCache) {
   EXPECT_EQ(client->readLine(), "");
 }
 
+TEST_F(DownloadTest, ChangesMadeByClientsAreNeverServedStaleFromTheCaches) {
+  root_.write("small.txt", "first");
+  auto client = loggedIn();
+  EXPECT_EQ(fetch(*client, "RETR small.txt"), "first");
+  EXPECT_EQ(fixture_.server().fileCache().count(), 1u);
+  std::string listing = fetch(*client, "LIST");
+  EXPECT_EQ(store(*client, "STOR small.txt", "second"), "250 Requested file action okay, completed.");
+  EXPECT_EQ(fetch(*client, "RETR small.txt"), "second");
+  EXPECT_NE(fetch(*client, "LIST"), listing);
+  EXPECT_EQ(client->ask("DELE small.txt"), "250 small.txt deleted");
+  EXPECT_EQ(fixture_.server().fileCache().count(), 0u);
+  EXPECT_EQ(fetch(*client, "LIST").find("small.txt"), std::string::npos);
+}
+
 TEST_F(DownloadTest, FilesAboveAQuarterOfTheCacheAreStreamedNotCached) {
   fixture_.server().updateSettings([](auto& s) { s.cache.fileCacheKB = 4; });
   fixture_.server().applyCacheSettings();

@@ -17,6 +17,7 @@
 #include "settings/defaults_import.h"
 #include "settings/registry_store.h"
 #include "settings/settings.h"
+#include "transfer/statistics.h"
 
 namespace talvek::app {
 
@@ -63,6 +64,7 @@ sigset_t BlockControlSignals() {
   sigaddset(&signals, SIGTERM);
   sigaddset(&signals, SIGINT);
   sigaddset(&signals, SIGHUP);
+  sigaddset(&signals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
   std::signal(SIGPIPE, SIG_IGN);
   return signals;
@@ -101,9 +103,24 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
     return 1;
   }
 
+  // The main thread samples the outgoing rate once a second between
+  // signals, so the statistics text has its largest rate headless too.
+  transfer::RateSampler sampler;
+  sampler.reset(server.bytes_sent.load());
+  auto print_statistics = [&] {
+    view.appendMonitorText(transfer::StatisticsText(transfer::CurrentFigures(server, sampler.maxRate())));
+  };
+  const timespec one_second{1, 0};
   for (;;) {
-    int signal_number = 0;
-    if (sigwait(&signals, &signal_number) != 0) continue;
+    int signal_number = sigtimedwait(&signals, nullptr, &one_second);
+    if (signal_number < 0) {
+      sampler.sample(server.bytes_sent.load());
+      continue;
+    }
+    if (signal_number == SIGUSR1) {
+      print_statistics();
+      continue;
+    }
     if (signal_number == SIGHUP) {
       // Operator tools changed files behind the running server.
       server.reloadAccounts();
@@ -113,6 +130,7 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
     }
     break;
   }
+  print_statistics();
   server.shutdown();
   settings::SaveSettings(store, server.settings());
   return SaveStore(store);

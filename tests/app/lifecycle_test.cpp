@@ -149,6 +149,20 @@ TEST(DaemonStop, SighupDoesNotStopTheServer) {
   StopWith(daemon, SIGTERM);
 }
 
+TEST(DaemonStop, Sigusr1PrintsTheStatisticsAndTheExitPrintsThemAgain) {
+  Sandbox box;
+  uint16_t port = box.prepareLoopback();
+  Daemon daemon(box, {"--root", box.root().string(), "--port", std::to_string(port)});
+  ASSERT_TRUE(daemon.waitListening(port));
+  const std::string statistics = "MB transmitted:\t0.00\nMB received:\t0.00\nMax Bytes\\sec:\t1\n";
+  ASSERT_TRUE(daemon.signal(SIGUSR1));
+  ASSERT_TRUE(daemon.waitForOutput(statistics)) << daemon.out();
+  EXPECT_TRUE(daemon.running());
+  StopWith(daemon, SIGTERM);
+  std::string out = daemon.out();
+  EXPECT_NE(out.find(statistics, out.find(statistics) + 1), std::string::npos) << out;
+}
+
 class DaemonSwitches : public ::testing::TestWithParam<std::pair<std::string, std::string>> {};
 
 TEST_P(DaemonSwitches, AutoStartAndBackgroundSwitchesPersistForLaterStarts) {

@@ -111,6 +111,29 @@ void CacheStore::removePrefix(std::string_view prefix) {
   }
 }
 
+bool CacheStore::remove(const std::string& key) {
+  std::lock_guard lock(mutex_);
+  auto& chain = chains_[ChainOf(key)];
+  auto entry = std::find_if(chain.begin(), chain.end(), [&](const Entry& item) { return item.key == key; });
+  if (entry == chain.end()) return false;
+  eraseLocked(chain, entry);
+  return true;
+}
+
+bool CacheStore::replace(const std::string& key, CachedBytes data) {
+  if (!data) return false;
+  std::lock_guard lock(mutex_);
+  auto& chain = chains_[ChainOf(key)];
+  auto entry = std::find_if(chain.begin(), chain.end(), [&](const Entry& item) { return item.key == key; });
+  if (entry == chain.end()) return false;
+  used_ = used_ - entry->size + data->size();
+  entry->size = data->size();
+  entry->data = std::move(data);
+  // A grown entry may take the cache over its limit: shrink back to it.
+  if (used_ > limit_) evictLocked(0);
+  return true;
+}
+
 std::vector<CacheStore::Entry>::iterator CacheStore::eraseLocked(std::vector<Entry>& chain,
                                                                   std::vector<Entry>::iterator entry) {
   used_ -= entry->size;

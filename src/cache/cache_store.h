@@ -55,6 +55,11 @@ class CacheStore {
   // Drops every entry whose key begins with `prefix` (a changed file, or a
   // renamed or removed directory and all below it).
   void removePrefix(std::string_view prefix);
+  // Drops the entry under exactly `key`; false when there is none.
+  bool remove(const std::string& key);
+  // Puts `data` in place of the entry under `key`, keeping its hits and tag,
+  // and adjusts the used total; false when there is none.
+  bool replace(const std::string& key, CachedBytes data);
 
   bool busy() const { return busy_.load(); }
   uint32_t hits() const { return hits_.load(); }

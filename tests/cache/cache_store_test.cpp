@@ -138,6 +138,33 @@ TEST_F(CacheStoreTest, AddingAKeyAgainReplacesTheEntry) {
   EXPECT_EQ(*cache_.lookup("same"), std::string(300, 'n'));
 }
 
+TEST_F(CacheStoreTest, RemoveDropsExactlyOneKey) {
+  ASSERT_TRUE(cache_.add("/srv/a.zip", Block(100), kFileTag));
+  ASSERT_TRUE(cache_.add("/srv/a.zip.part", Block(200), kFileTag));
+  EXPECT_TRUE(cache_.remove("/srv/a.zip"));
+  EXPECT_FALSE(cache_.remove("/srv/a.zip"));
+  EXPECT_TRUE(has("/srv/a.zip.part"));
+  EXPECT_EQ(cache_.used(), 200u);
+}
+
+TEST_F(CacheStoreTest, ReplaceKeepsHitsAndTagAndAdjustsTheTotal) {
+  ASSERT_TRUE(cache_.add("dir/", Block(100), kListingTag));
+  ASSERT_TRUE(cache_.add("other", Block(50), kFileTag));
+  ASSERT_TRUE(cache_.lookup("dir/"));
+  EXPECT_TRUE(cache_.replace("dir/", Block(300, 'n')));
+  EXPECT_FALSE(cache_.replace("missing", Block(1)));
+  EXPECT_EQ(cache_.used(), 350u);
+  for (const auto& entry : cache_.entries())
+    if (entry.key == "dir/") {
+      EXPECT_EQ(entry.hits, 2u);
+      EXPECT_EQ(entry.tag, uint32_t{kListingTag});
+      EXPECT_EQ(entry.size, 300u);
+    }
+  // Growing past the limit evicts back under it.
+  EXPECT_TRUE(cache_.replace("other", Block(900)));
+  EXPECT_LE(cache_.used(), 1000u);
+}
+
 TEST_F(CacheStoreTest, EntryHandedOutSurvivesClearAndEviction) {
   ASSERT_TRUE(cache_.add("file", Block(600, 'k'), kFileTag));
   CachedBytes reader = cache_.lookup("file");

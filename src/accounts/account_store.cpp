@@ -82,6 +82,20 @@ bool AccountStore::remove(const std::string& name) {
   return false;
 }
 
+bool AccountStore::replaceAt(size_t index, AccountRecord record) {
+  std::lock_guard lock(mutex_);
+  if (index >= records_.size()) return false;
+  records_[index] = std::move(record);
+  return true;
+}
+
+bool AccountStore::removeAt(size_t index) {
+  std::lock_guard lock(mutex_);
+  if (index >= records_.size()) return false;
+  records_.erase(records_.begin() + static_cast<std::ptrdiff_t>(index));
+  return true;
+}
+
 void AccountStore::clear() {
   std::lock_guard lock(mutex_);
   records_.clear();

@@ -59,6 +59,9 @@ class AccountStore {
   // Replaces the first record named `name`; false when there is none.
   bool replace(const std::string& name, AccountRecord record);
   bool remove(const std::string& name);
+  // By position in store order, for editors whose list may hold equal names.
+  bool replaceAt(size_t index, AccountRecord record);
+  bool removeAt(size_t index);
   void clear();
   std::vector<AccountRecord> records() const;
   size_t size() const;

@@ -82,10 +82,13 @@ void Server::chooseAddress(const settings::Settings& loaded) {
     server_address_ = local_addresses_.front();
     return;
   }
-  // Several addresses and no dialog to ask: the chosen default, or every
-  // address (PASV then names the address the client reached).
+  // Several addresses: the chosen default, else the operator's choice when
+  // someone can be asked, else every address (PASV then names the address
+  // the client reached).
   (void)loaded;
   server_address_ = environment_.default_ip;
+  if (server_address_.empty() && local_addresses_.size() > 1 && environment_.choose_address)
+    server_address_ = environment_.choose_address(local_addresses_);
 }
 
 void Server::shutdown() {

@@ -59,6 +59,10 @@ struct StartResult {
   int error_code = 0;  // socket error code of a failed start
 };
 
+// Asks the operator which of several local addresses to bind to; returns
+// the chosen dotted address ("" binds to every address).
+using AddressChooser = std::function<std::string(const std::vector<std::string>& addresses)>;
+
 // What initialisation needs from its caller.
 struct ServerEnvironment {
   std::filesystem::path program_directory;
@@ -67,6 +71,9 @@ struct ServerEnvironment {
   bool background_switch = false;  // "/b" on the command line
   std::string default_ip;          // "DefaultIP"
   ReverseLookup reverse_lookup;    // empty: the system resolver, bounded
+  // Asked on a host with several addresses when default_ip is empty;
+  // unset (the daemon): every address is used.
+  AddressChooser choose_address;
 };
 
 class Server {

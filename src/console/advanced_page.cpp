@@ -1,0 +1,104 @@
+#include "console/advanced_page.h"
+
+#include <algorithm>
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QVBoxLayout>
+
+#include "console/dialog_prompts.h"
+#include "console/page_fields.h"
+
+namespace talvek::console {
+
+namespace {
+constexpr uint32_t kMaxPort = 65535;
+
+template <typename Widget>
+Widget* Named(Widget* widget, const char* name) {
+  widget->setObjectName(QLatin1String(name));
+  return widget;
+}
+}  // namespace
+
+AdvancedPage::AdvancedPage(DialogPrompts& prompts, QWidget* parent)
+    : QWidget(parent),
+      prompts_(prompts),
+      port_(Named(new QLineEdit(this), "portEdit")),
+      always_port_(Named(new QCheckBox(QStringLiteral("Always use this port"), this), "alwaysPortCheck")),
+      addresses_(Named(new QListWidget(this), "addressList")),
+      prompt_(Named(new QRadioButton(QStringLiteral("Prompt on startup"), this), "promptRadio")),
+      use_default_(Named(new QRadioButton(QStringLiteral("Use as default"), this), "useDefaultRadio")),
+      disable_pasv_(Named(new QCheckBox(QStringLiteral("Disable PASV connections"), this), "disablePasvCheck")) {
+  auto* port_group = new QGroupBox(QStringLiteral("Server Port"), this);
+  auto* port_grid = new QGridLayout(port_group);
+  port_grid->addWidget(port_, 0, 0);
+  port_grid->addWidget(new QLabel(QStringLiteral("(Port 21 is default)"), port_group), 0, 1);
+  port_grid->addWidget(always_port_, 1, 0, 1, 2);
+
+  auto* address_group = new QGroupBox(QStringLiteral("Default IP Address"), this);
+  auto* address_layout = new QVBoxLayout(address_group);
+  address_layout->addWidget(addresses_);
+  address_layout->addWidget(prompt_);
+  address_layout->addWidget(use_default_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(port_group);
+  layout->addWidget(address_group);
+  layout->addWidget(disable_pasv_);
+  layout->addStretch(1);
+}
+
+void AdvancedPage::load(const settings::NetSettings& net, const NetworkIdentity& identity) {
+  server_address_ = identity.server_address;
+  port_->setText(QString::number(net.port));
+  always_port_->setChecked(net.alwaysUsePort != 0);
+  addresses_->clear();
+  for (const std::string& address : identity.local_addresses) {
+    if (address.empty()) continue;
+    addresses_->addItem(ToQString(address));
+    if (address == identity.server_address) addresses_->setCurrentRow(addresses_->count() - 1);
+  }
+  bool use_default = identity.default_ip_set || net.useAsDefault != 0;
+  (use_default ? use_default_ : prompt_)->setChecked(true);
+  bool have_addresses = addresses_->count() > 0;
+  prompt_->setEnabled(have_addresses);
+  use_default_->setEnabled(have_addresses);
+  disable_pasv_->setChecked(net.disablePasv != 0);
+}
+
+uint64_t AdvancedPage::portValue() const {
+  // Leading digits count; text without them is 0.
+  uint64_t value = 0;
+  for (QChar c : port_->text().trimmed()) {
+    if (!c.isDigit()) break;
+    value = std::min<uint64_t>(value * 10 + static_cast<uint64_t>(c.digitValue()), uint64_t{1} << 32);
+  }
+  return value;
+}
+
+bool AdvancedPage::validate() {
+  uint64_t port = portValue();
+  uint32_t low = always_port_->isChecked() ? 1 : 0;
+  if (port >= low && port <= kMaxPort) return true;
+  prompts_.inform(this, RangeMessage(low, kMaxPort), kConsoleCaption, QMessageBox::Warning);
+  port_->setFocus();
+  port_->selectAll();
+  return false;
+}
+
+void AdvancedPage::store(settings::NetSettings& net) const {
+  QListWidgetItem* selected = addresses_->currentItem();
+  net.setAddressText(selected ? ToStdString(selected->text()) : server_address_);
+  net.port = static_cast<uint32_t>(std::min<uint64_t>(portValue(), kMaxPort));
+  net.alwaysUsePort = always_port_->isChecked() ? 1 : 0;
+  net.useAsDefault = use_default_->isChecked() ? 1 : 0;
+  net.disablePasv = disable_pasv_->isChecked() ? 1 : 0;
+}
+
+}  // namespace talvek::console

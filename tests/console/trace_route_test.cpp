@@ -5,6 +5,7 @@
 #include <deque>
 
 #include "console/trace_route.h"
+#include "console/trace_runner.h"
 
 using namespace talvek::console;
 
@@ -93,6 +94,24 @@ std::vector<uint8_t> ErrorReport(uint8_t type, uint16_t identifier, uint16_t seq
   report.insert(report.end(), quoted.begin(), quoted.begin() + 28);
   return report;
 }
+
+// Answers nothing until the trace is stopped (bounded), counting its waits.
+class StallingChannel : public IcmpChannel {
+ public:
+  explicit StallingChannel(std::shared_ptr<std::atomic<int>> waits) : waits_(std::move(waits)) {}
+  int setTimeToLive(int) override { return 0; }
+  int sendEcho(uint16_t) override { return 0; }
+  std::variant<IcmpAnswer, int> receiveAnswer(uint16_t, std::chrono::milliseconds,
+                                              const std::atomic<bool>& stop) override {
+    ++*waits_;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!stop.load() && std::chrono::steady_clock::now() < until) std::this_thread::yield();
+    return stop.load() ? EINTR : ETIMEDOUT;
+  }
+
+ private:
+  std::shared_ptr<std::atomic<int>> waits_;
+};
 
 }  // namespace
 
@@ -231,6 +250,52 @@ class TraceRouteTest : public QObject {
     std::atomic<bool> stop{true};
     TraceRoute(request, stop);
     QVERIFY(lines.empty());
+  }
+
+  void runnerStopsARunningTraceAndGoesQuiet() {
+    auto waits = std::make_shared<std::atomic<int>>(0);
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    TraceRequest request;
+    request.destination = "10.0.0.9";
+    request.open = [waits](const std::string&, std::string&) -> std::unique_ptr<IcmpChannel> {
+      return std::make_unique<StallingChannel>(waits);
+    };
+    TraceRunner runner;
+    QVERIFY(runner.start(request, [calls](std::string) { ++*calls; }, [calls] { ++*calls; }));
+    QVERIFY(runner.running());
+    QVERIFY(!runner.start(request, {}, {}));  // one trace at a time
+    QTRY_VERIFY_WITH_TIMEOUT(waits->load() == 1, 5000);
+    QElapsedTimer timer;
+    timer.start();
+    runner.stop();
+    QVERIFY(timer.elapsed() < 2000);
+    QVERIFY(!runner.running());
+    QCOMPARE(calls->load(), 0);  // neither a line nor the end after stopping
+  }
+
+  void runnerReportsLinesThenTheEnd() {
+    std::mutex mutex;
+    std::vector<std::string> seen;
+    std::atomic<bool> ended{false};
+    TraceRequest request;
+    request.destination = "10.0.0.9";
+    request.host_name = [](const std::string&) { return std::string(); };
+    request.open = [](const std::string&, std::string&) -> std::unique_ptr<IcmpChannel> {
+      auto channel = std::make_unique<ScriptedChannel>();
+      channel->answers.push_back(IcmpAnswer{0, "10.0.0.9"});
+      return channel;
+    };
+    TraceRunner runner;
+    QVERIFY(runner.start(
+        request,
+        [&](std::string line) {
+          std::lock_guard lock(mutex);
+          seen.push_back(std::move(line));
+        },
+        [&] { ended = true; }));
+    QTRY_VERIFY_WITH_TIMEOUT(ended.load(), 5000);
+    std::lock_guard lock(mutex);
+    QCOMPARE(seen, std::vector<std::string>{"1\t10.0.0.9\t\t\r\nRoute trace complete\r\n"});
   }
 
   // Passes with or without the right to open ICMP sockets on this machine.

@@ -1,0 +1,91 @@
+// The main window's operator commands that open dialogs or act on the
+// server's caches and lists.
+#include <QColorDialog>
+#include <QDockWidget>
+#include <QFontDialog>
+#include <QListWidget>
+#include <QMenuBar>
+#include <QMessageBox>
+
+#include "console/console_timers.h"
+#include "console/help_topics.h"
+#include "console/main_window.h"
+#include "console/monitor_pane.h"
+#include "console/qt_operator_view.h"
+#include "console/statistics_bar.h"
+
+namespace talvek::console {
+
+namespace {
+
+// Placeholder for editors that are not part of this build yet.
+void ShowNotAvailable(const QString& command, QWidget* parent) {
+  auto* box = new QMessageBox(QMessageBox::Information, command,
+                              QObject::tr("%1 is not available yet.").arg(command), QMessageBox::Ok, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
+}
+
+}  // namespace
+
+void MainWindow::connectCommands() {
+  connect(actions_.start_stop, &QAction::triggered, this, &MainWindow::toggleServer);
+  connect(actions_.toolbar_toggle, &QAction::triggered, this, &MainWindow::toggleServer);
+  connect(actions_.configure, &QAction::triggered, this, &MainWindow::configure);
+  connect(actions_.accounts, &QAction::triggered, this, &MainWindow::showAccounts);
+  connect(actions_.filter, &QAction::triggered, this, &MainWindow::showFilterEditor);
+  connect(actions_.clear_directory_cache, &QAction::triggered, this, [this] { server_.directoryCache().clear(); });
+  connect(actions_.clear_file_cache, &QAction::triggered, this, [this] { server_.fileCache().clear(); });
+  connect(actions_.cache_contents, &QAction::triggered, this, &MainWindow::showCacheContents);
+  connect(actions_.user_list, &QAction::triggered, user_dock_, &QWidget::setVisible);
+  connect(actions_.monitor, &QAction::triggered, monitor_, &QWidget::setVisible);
+  connect(actions_.statistics, &QAction::triggered, statistics_dock_, &QWidget::setVisible);
+  connect(actions_.monitor_font, &QAction::triggered, this, &MainWindow::chooseMonitorFont);
+  connect(actions_.help_topics, &QAction::triggered, this, [this] { OpenHelpTopics(program_directory_, this); });
+  connect(actions_.exit, &QAction::triggered, this, &MainWindow::exitProgram);
+  // Every menu shows the state as it is when it opens.
+  for (QMenu* menu : menuBar()->findChildren<QMenu*>())
+    connect(menu, &QMenu::aboutToShow, this, [this] {
+      syncServerState();
+      syncViewChecks();
+    });
+}
+
+void MainWindow::configure() {
+  ShowNotAvailable(tr("Configure"), this);
+  // The new settings decide the timers and the graph colours.
+  timers_->arm();
+  statistics_->loadColors();
+}
+
+void MainWindow::showAccounts() { ShowNotAvailable(tr("Accounts"), this); }
+
+void MainWindow::showFilterEditor() { ShowNotAvailable(tr("IP Filtering"), this); }
+
+void MainWindow::showCacheContents() { ShowNotAvailable(tr("Cache Contents"), this); }
+
+void MainWindow::refreshUserList() {
+  user_list_->clear();
+  for (const auto& record : server_.registrySnapshot())
+    user_list_->addItem(FromServerText(record->displayName()));
+  syncServerState();
+}
+
+void MainWindow::chooseMonitorFont() {
+  bool chosen = false;
+  QFont font = QFontDialog::getFont(&chosen, look_.font, this, tr("Monitor Font"));
+  if (!chosen) return;
+  QColor color = QColorDialog::getColor(look_.color, this, tr("Monitor Text Colour"));
+  if (!color.isValid()) color = look_.color;
+  applyMonitorLook({font, color});
+  WriteMonitorLook(store_, look_);
+  store_.save();
+}
+
+void MainWindow::applyMonitorLook(const MonitorLook& look) {
+  look_ = look;
+  monitor_->setMonitorFont(look.font, look.color);
+  statistics_->setTextFont(look.font);
+}
+
+}  // namespace talvek::console

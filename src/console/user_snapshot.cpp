@@ -55,8 +55,10 @@ std::string ConnectionAddress(const server::ConnectionRecord& record) {
 UserSnapshot TakeSnapshot(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record) {
   UserSnapshot user;
   if (!record) return user;
-  server::GateHold hold(record->gate);
+  // Read before taking the gate: a removal waiting for the gate holds up the
+  // control thread, which this read waits for.
   Switches switches = ReadSwitches(server, record);
+  server::GateHold hold(record->gate);
   user.monitor = switches.monitor;
   user.file_lists = switches.file_lists;
   user.connected_since = record->connected_since;

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 
 #include "app/daemon_cli.h"
+#include "console/address_choice_dialog.h"
 #include "console/main_window.h"
 #include "console/qt_operator_view.h"
 #include "platform/system_info.h"
@@ -71,6 +72,8 @@ int RunConsole(QApplication& app, const DaemonOptions& options, settings::Regist
   environment.auto_start_switch = options.auto_start;
   environment.background_switch = options.background;
   environment.default_ip = settings::ReadDefaultIp(store);
+  // Several addresses and no default: the operator picks one.
+  environment.choose_address = console::MakeAddressChooser(store, &window);
   server.initialise(loaded, environment);
   window.serverInitialised(options.background);
   if (loaded.ftpRootDir.empty())

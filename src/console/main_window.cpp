@@ -3,7 +3,6 @@
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QLabel>
-#include <QListWidget>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
@@ -16,6 +15,7 @@
 #include "console/qt_operator_view.h"
 #include "console/statistics_bar.h"
 #include "console/tray_icon.h"
+#include "console/user_list_widget.h"
 #include "console/window_placement.h"
 
 namespace talvek::console {
@@ -53,8 +53,7 @@ MainWindow::MainWindow(server::Server& server, QtOperatorView& view, settings::R
 MainWindow::~MainWindow() = default;
 
 void MainWindow::buildDocks() {
-  // Placeholder until the connected-users list lands: display names only.
-  user_list_ = new QListWidget(this);
+  user_list_ = new UserListWidget(server_, this);
   user_list_->setObjectName("userList");
   user_dock_ = new QDockWidget(tr("User List"), this);
   user_dock_->setObjectName("userListDock");

@@ -16,7 +16,6 @@
 
 class QDockWidget;
 class QLabel;
-class QListWidget;
 
 namespace talvek::console {
 
@@ -25,6 +24,7 @@ class MonitorPane;
 class QtOperatorView;
 class StatisticsBar;
 class TrayIcon;
+class UserListWidget;
 
 inline constexpr const char* kAppTitle = "Talvek FTP";
 
@@ -50,6 +50,7 @@ class MainWindow : public QMainWindow {
   MonitorPane& monitorPane() { return *monitor_; }
   StatisticsBar& statisticsBar() { return *statistics_; }
   QDockWidget& userListDock() { return *user_dock_; }
+  UserListWidget& userList() { return *user_list_; }
   QDockWidget& statisticsDock() { return *statistics_dock_; }
   const ConsoleTimers& timers() const { return *timers_; }
   MonitorLook monitorLook() const { return look_; }
@@ -93,7 +94,7 @@ class MainWindow : public QMainWindow {
   StatisticsBar* statistics_ = nullptr;
   QDockWidget* user_dock_ = nullptr;
   QDockWidget* statistics_dock_ = nullptr;
-  QListWidget* user_list_ = nullptr;
+  UserListWidget* user_list_ = nullptr;
   QLabel* status_label_ = nullptr;
   std::unique_ptr<ConsoleTimers> timers_;
   std::unique_ptr<TrayIcon> tray_;

@@ -3,30 +3,21 @@
 #include <QColorDialog>
 #include <QDockWidget>
 #include <QFontDialog>
-#include <QListWidget>
 #include <QMenuBar>
-#include <QMessageBox>
 
+#include "console/accounts_dialog.h"
+#include "console/cache_contents_view.h"
+#include "console/configure_dialog.h"
 #include "console/console_timers.h"
+#include "console/filter_editor.h"
 #include "console/help_topics.h"
 #include "console/main_window.h"
 #include "console/monitor_pane.h"
 #include "console/qt_operator_view.h"
 #include "console/statistics_bar.h"
+#include "console/user_list_widget.h"
 
 namespace talvek::console {
-
-namespace {
-
-// Placeholder for editors that are not part of this build yet.
-void ShowNotAvailable(const QString& command, QWidget* parent) {
-  auto* box = new QMessageBox(QMessageBox::Information, command,
-                              QObject::tr("%1 is not available yet.").arg(command), QMessageBox::Ok, parent);
-  box->setAttribute(Qt::WA_DeleteOnClose);
-  box->open();
-}
-
-}  // namespace
 
 void MainWindow::connectCommands() {
   connect(actions_.start_stop, &QAction::triggered, this, &MainWindow::toggleServer);
@@ -52,22 +43,20 @@ void MainWindow::connectCommands() {
 }
 
 void MainWindow::configure() {
-  ShowNotAvailable(tr("Configure"), this);
+  if (!RunConfigureFlow(server_, store_, this)) return;
   // The new settings decide the timers and the graph colours.
   timers_->arm();
   statistics_->loadColors();
 }
 
-void MainWindow::showAccounts() { ShowNotAvailable(tr("Accounts"), this); }
+void MainWindow::showAccounts() { ShowAccountsDialog(server_, this); }
 
-void MainWindow::showFilterEditor() { ShowNotAvailable(tr("IP Filtering"), this); }
+void MainWindow::showFilterEditor() { ShowFilterEditor(server_, this); }
 
-void MainWindow::showCacheContents() { ShowNotAvailable(tr("Cache Contents"), this); }
+void MainWindow::showCacheContents() { ShowCacheContents(server_, this); }
 
 void MainWindow::refreshUserList() {
-  user_list_->clear();
-  for (const auto& record : server_.registrySnapshot())
-    user_list_->addItem(FromServerText(record->displayName()));
+  user_list_->refresh();
   syncServerState();
 }
 
@@ -85,6 +74,7 @@ void MainWindow::chooseMonitorFont() {
 void MainWindow::applyMonitorLook(const MonitorLook& look) {
   look_ = look;
   monitor_->setMonitorFont(look.font, look.color);
+  user_list_->setMonitorFont(look.font, look.color);
   statistics_->setTextFont(look.font);
 }
 

@@ -22,7 +22,7 @@ StatisticsBar::StatisticsBar(server::Server& server, QWidget* parent)
   text_->setReadOnly(true);
   text_->setObjectName("statisticsText");
   text_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  text_->setTabStopDistance(text_->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 18);
+  text_->setTabStopDistance(text_->fontMetrics().horizontalAdvance(QLatin1Char('x')) * 21);
   text_->setMinimumWidth(220);
   for (QWidget* target : {static_cast<QWidget*>(this), static_cast<QWidget*>(graph_)}) {
     target->setContextMenuPolicy(Qt::CustomContextMenu);

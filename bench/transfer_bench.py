@@ -151,6 +151,10 @@ class Vsftpd(Server):
         return env
 
     def command(self):
+        # vsftpd enters its anonymous user's home before anon_root; that
+        # user needs a home that exists.
+        if subprocess.run(["id", "ftpbench"], capture_output=True).returncode != 0:
+            subprocess.run(["useradd", "-M", "-d", self.data, "-s", "/usr/sbin/nologin", "ftpbench"], check=True)
         empty = os.path.join(self.work, "vsftpd-empty")
         os.makedirs(empty, exist_ok=True)
         config = os.path.join(self.work, "vsftpd.conf")
@@ -159,7 +163,7 @@ class Vsftpd(Server):
                 "listen=YES", "listen_address=127.0.0.1", f"listen_port={self.port}", "background=NO",
                 "anonymous_enable=YES", "local_enable=NO", f"anon_root={self.data}", "no_anon_password=YES",
                 "write_enable=YES", "anon_upload_enable=YES", "anon_mkdir_write_enable=YES",
-                "anon_other_write_enable=YES", "ftp_username=nobody", "seccomp_sandbox=NO",
+                "anon_other_write_enable=YES", "ftp_username=ftpbench", "seccomp_sandbox=NO",
                 f"secure_chroot_dir={empty}", "max_clients=1000", "max_per_ip=1000", "use_localtime=YES",
                 "xferlog_enable=NO", "pasv_enable=YES", "port_enable=YES", "connect_from_port_20=NO", ""]))
         return [self.binary(), config]
@@ -176,11 +180,14 @@ class PureFtpd(Vsftpd):
         passwd = os.path.join(self.work, "pureftpd.passwd")
         database = os.path.join(self.work, "pureftpd.pdb")
         if not os.path.exists(database):
-            env = self.environment()
+            # pure-pw's own hash costs seconds per login by design; a SHA-512
+            # crypt entry keeps the login row about the protocol, not the hash.
+            import crypt  # deprecated but present in the Debian 12 python
+            hashed = crypt.crypt(self.password, crypt.mksalt(crypt.METHOD_SHA512))
+            with open(passwd, "w") as f:
+                f.write(f"{self.user}:{hashed}:65534:65534::{self.data}/./::::::::::::\n")
             pure_pw = os.path.join(self.peers, "usr/bin/pure-pw")
-            subprocess.run([pure_pw, "useradd", self.user, "-u", "65534", "-g", "65534", "-d", self.data,
-                            "-f", passwd, "-m", "-F", database],
-                           input=f"{self.password}\n{self.password}\n", text=True, env=env, check=True,
+            subprocess.run([pure_pw, "mkdb", database, "-f", passwd], env=self.environment(), check=True,
                            stdout=subprocess.DEVNULL)
         return [self.binary(), "-S", f"127.0.0.1,{self.port}", "-l", f"puredb:{database}", "-E", "-A",
                 "-c", "1000", "-C", "1000", "-u", "1", "-H"]
@@ -378,6 +385,7 @@ def main():
     parser.add_argument("--par-mib", type=int, default=64)
     parser.add_argument("--runs", type=int, default=3)
     args = parser.parse_args()
+    args.binary = os.path.abspath(args.binary)
 
     work = args.work or tempfile.mkdtemp(prefix="talvek-bench-")
     os.makedirs(work, exist_ok=True)

@@ -1,11 +1,14 @@
 // talvek-ftp: the operator console. Shows the main window over a server
 // that listens only when the operator starts it, "/s" is given or the
 // "Auto Start On" setting says so; saves the settings when it ends.
+#include <csignal>
 #include <cstring>
 #include <iostream>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QMessageBox>
+#include <QSocketNotifier>
 
 #include "app/daemon_cli.h"
 #include "console/address_choice_dialog.h"
@@ -43,6 +46,32 @@ std::string ApplyStartOptions(const DaemonOptions& options, settings::RegistrySt
   if (current.logonFile.empty())
     store.setString(settings::kSettingsKey, "LogonFile", (store.file().parent_path() / "accounts.lgn").string());
   return {};
+}
+
+// SIGTERM (session logout) and SIGINT end the console like "Exit", so the
+// settings are still saved: the handler only writes a byte the event loop reads.
+int g_stop_pipe[2] = {-1, -1};
+
+void OnStopSignal(int) {
+  char byte = 1;
+  [[maybe_unused]] ssize_t written = ::write(g_stop_pipe[1], &byte, 1);
+}
+
+std::unique_ptr<QSocketNotifier> WatchStopSignals(console::MainWindow& window) {
+  if (::pipe(g_stop_pipe) != 0) return nullptr;
+  auto notifier = std::make_unique<QSocketNotifier>(g_stop_pipe[0], QSocketNotifier::Read);
+  QObject::connect(notifier.get(), &QSocketNotifier::activated, &window, [&window] {
+    char byte = 0;
+    [[maybe_unused]] ssize_t got = ::read(g_stop_pipe[0], &byte, 1);
+    window.exitProgram();
+  });
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGINT, &action, nullptr);
+  return notifier;
 }
 
 void ReportSaveFailure(const settings::RegistryStore& store, int error) {
@@ -84,6 +113,7 @@ int RunConsole(QApplication& app, const DaemonOptions& options, settings::Regist
   // Hidden to the tray the window is no longer "last"; only a real close ends.
   app.setQuitOnLastWindowClosed(false);
   QObject::connect(&window, &console::MainWindow::closed, &app, &QApplication::quit, Qt::QueuedConnection);
+  auto stop_signals = WatchStopSignals(window);
   int result = app.exec();
 
   server.shutdown();

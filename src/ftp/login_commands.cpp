@@ -67,6 +67,8 @@ std::string HandlePass(CommandContext& context, std::string& argument) {
     if (settings.sendLogonMsg) reply = context.server.logonMessage();
     std::string root = settings.anonymous.rootText();
     if (root.empty()) root = settings.ftpRootDir;
+    // No root at all would make "/" the root: nobody logs in until one is set.
+    if (root.empty()) return Reply(530);
     if (root.back() != '/') root += '/';
     record.logged_in = true;
     record.permissions = settings.anonymous.rights & 7;
@@ -83,7 +85,11 @@ std::string HandlePass(CommandContext& context, std::string& argument) {
     else if (settings.sendLogonMsg)
       reply = context.server.logonMessage();
     std::string home = login->home_directory;
-    if (home.empty() || home.back() != '/') home += '/';
+    if (home.empty()) {
+      record.logged_in = false;
+      return Reply(530);
+    }
+    if (home.back() != '/') home += '/';
     record.permissions = login->permissions & 7;
     std::lock_guard lock(record.text_mutex);
     record.current_directory = home;

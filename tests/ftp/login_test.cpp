@@ -39,6 +39,15 @@ TEST(Login, AnonymousRefusedWhenNotAllowedAndUnknownNamesToo) {
   EXPECT_EQ(client->ask("DELE x"), "550 You do not have delete permission on this server");
 }
 
+TEST(Login, WithoutAnyRootNobodyLogsInRatherThanGettingTheWholeDisk) {
+  auto settings = WithAnonymous("", true);
+  ServerFixture fixture(settings);
+  auto client = fixture.connect();
+  EXPECT_EQ(client->ask("USER anonymous"), "331 User name okay, need password");
+  EXPECT_EQ(client->ask("PASS x"), "530 Not logged on");
+  EXPECT_FALSE(fixture.server().registrySnapshot().front()->logged_in);
+}
+
 TEST(Login, PassWithoutUserIsRefusedAndNotStored) {
   test::TempDir root;
   ServerFixture fixture(WithAnonymous(root.dir(), true));

@@ -99,7 +99,7 @@ class UserListTest : public QObject {
     QVERIFY(one.ready());
     one.list.clearSelection();
     QVERIFY(!one.list.buildMenu());
-    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(1, 1));
+    QContextMenuEvent event(QContextMenuEvent::Mouse, QPoint(1, 1), one.list.viewport()->mapToGlobal(QPoint(1, 1)));
     QApplication::sendEvent(one.list.viewport(), &event);  // returns at once: nothing to show
   }
 
@@ -124,7 +124,7 @@ class UserListTest : public QObject {
     QFETCH(bool, filter_enabled);
     QFETCH(bool, block_listed);
     QFETCH(QStringList, items);
-    test::UserServerOptions options{file_lists, monitor, filter_enabled, block_listed};
+    test::UserServerOptions options{.file_lists = file_lists, .monitor = monitor, .filter_enabled = filter_enabled, .block_listed = block_listed};
     // Allow-only mode admits the listed client; block mode gets an empty list.
     if (!block_listed) options.filter_entries = {"127.0.0.1"};
     OneClient one(options);
@@ -170,7 +170,7 @@ class UserListTest : public QObject {
   }
 
   void banAddsTheDottedAddressAndDisconnects() {
-    OneClient one({false, false, true, true});
+    OneClient one({.filter_enabled = true, .block_listed = true});
     QVERIFY(one.ready());
     // PORT puts the named host into the record's peer address; the ban
     // still takes the address the connection came from.
@@ -191,7 +191,7 @@ class UserListTest : public QObject {
   }
 
   void cancelledBanChangesNothing() {
-    OneClient one({false, false, true, true});
+    OneClient one({.filter_enabled = true, .block_listed = true});
     QVERIFY(one.ready());
     one.answer = false;
     auto menu = one.list.buildMenu();
@@ -204,7 +204,7 @@ class UserListTest : public QObject {
 
   // The record itself is still held here: only the registry says it is gone.
   void commandsOnAGoneConnectionDoNothing() {
-    OneClient one({true, false, true, true});
+    OneClient one({.file_lists = true, .filter_enabled = true, .block_listed = true});
     QVERIFY(one.ready());
     auto menu = one.list.buildMenu();
     QVERIFY(one.client->command("QUIT"));
@@ -218,7 +218,7 @@ class UserListTest : public QObject {
   }
 
   void userInformationIsASnapshot() {
-    OneClient one({false, true, false, false});
+    OneClient one({.monitor = true});
     QVERIFY(one.ready());
     QVERIFY(one.client->ask("NOOP"));
     one.list.setMonitorFont(QFont("Monospace", 11), Qt::darkBlue);
@@ -269,7 +269,7 @@ class UserListTest : public QObject {
   }
 
   void fileListsShowTransfers() {
-    OneClient one({true, false, false, false});
+    OneClient one({.file_lists = true});
     QVERIFY(one.ready());
     one.fixture.ftpRoot().write("a.txt", "alpha\r\n");
     QCOMPARE(one.fixture.download(*one.client, "a.txt").value_or("<failed>"), std::string("alpha\r\n"));

@@ -26,7 +26,7 @@ struct UserServerOptions {
   bool anonymous = true;  // anonymous logins allowed, read rights
   bool cache_dirs = true;
   bool cache_files = true;
-  std::vector<std::string> filter_entries;  // written to Filters.txt before the start
+  std::vector<std::string> filter_entries{};  // written to Filters.txt before the start
 };
 
 // Records the operator's message boxes, from any thread.

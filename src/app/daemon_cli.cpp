@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "platform/system_info.h"
+#include "settings/settings.h"
+#include "settings/settings_blocks.h"
 
 namespace talvek::app {
 
@@ -90,6 +92,27 @@ std::string UsageText() {
          "                   --redirect-uploads --logon-message FILE --perms rwd)\n"
          "       talvek-ftpd [--program-dir DIR] filter list | add PATTERN | remove PATTERN |\n"
          "                   enable | disable | mode block|allow\n";
+}
+
+std::string ApplyStartOptions(const DaemonOptions& options, settings::RegistryStore& store) {
+  if (options.root) {
+    std::error_code error;
+    auto root = std::filesystem::weakly_canonical(std::filesystem::absolute(*options.root), error);
+    if (error || !std::filesystem::is_directory(root, error))
+      return "--root: '" + *options.root + "' is not a directory";
+    store.setString(settings::kSettingsKey, "FTPRootDir", settings::WithTrailingSlash(root.string()));
+  }
+  if (options.port) {
+    auto net = settings::ReadBlock<settings::NetSettings>(store).value_or(settings::NetSettings{});
+    net.port = *options.port;
+    net.alwaysUsePort = 1;
+    settings::WriteBlock(store, net);
+  }
+  settings::Settings current;
+  settings::LoadSettings(store, current);
+  if (current.logonFile.empty())
+    store.setString(settings::kSettingsKey, "LogonFile", (store.file().parent_path() / "accounts.lgn").string());
+  return {};
 }
 
 }  // namespace talvek::app

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+namespace talvek::settings {
+class RegistryStore;
+}
+
 namespace talvek::app {
 
 struct DaemonOptions {
@@ -36,5 +40,9 @@ std::filesystem::path ResolveSettingsFile(const DaemonOptions& options);
 std::filesystem::path ResolveProgramDirectory(const DaemonOptions& options);
 
 std::string UsageText();
+
+// Puts --root, --port and the accounts file default into `store` before the
+// server reads it, so they persist. Returns an error text or "".
+std::string ApplyStartOptions(const DaemonOptions& options, settings::RegistryStore& store);
 
 }  // namespace talvek::app

@@ -25,29 +25,6 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-// --root, --port and the accounts file default go into the store before the
-// server reads it, so they persist. Returns an error text or "".
-std::string ApplyStartOptions(const DaemonOptions& options, settings::RegistryStore& store) {
-  if (options.root) {
-    std::error_code error;
-    auto root = std::filesystem::weakly_canonical(std::filesystem::absolute(*options.root), error);
-    if (error || !std::filesystem::is_directory(root, error))
-      return "--root: '" + *options.root + "' is not a directory";
-    store.setString(settings::kSettingsKey, "FTPRootDir", settings::WithTrailingSlash(root.string()));
-  }
-  if (options.port) {
-    auto net = settings::ReadBlock<settings::NetSettings>(store).value_or(settings::NetSettings{});
-    net.port = *options.port;
-    net.alwaysUsePort = 1;
-    settings::WriteBlock(store, net);
-  }
-  settings::Settings current;
-  settings::LoadSettings(store, current);
-  if (current.logonFile.empty())
-    store.setString(settings::kSettingsKey, "LogonFile", (store.file().parent_path() / "accounts.lgn").string());
-  return {};
-}
-
 // SIGTERM (session logout) and SIGINT end the console like "Exit", so the
 // settings are still saved: the handler only writes a byte the event loop reads.
 int g_stop_pipe[2] = {-1, -1};

@@ -25,29 +25,6 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-// Applies --root, --port and the LogonFile default to the store before the
-// server reads it, so they persist. Returns an error text or "".
-std::string ApplyStartOptions(const DaemonOptions& options, settings::RegistryStore& store) {
-  settings::Settings current;
-  settings::LoadSettings(store, current);
-  if (options.root) {
-    std::error_code error;
-    auto root = std::filesystem::weakly_canonical(std::filesystem::absolute(*options.root), error);
-    if (error || !std::filesystem::is_directory(root, error))
-      return "--root: '" + *options.root + "' is not a directory";
-    store.setString(settings::kSettingsKey, "FTPRootDir", settings::WithTrailingSlash(root.string()));
-  }
-  if (options.port) {
-    auto net = settings::ReadBlock<settings::NetSettings>(store).value_or(settings::NetSettings{});
-    net.port = *options.port;
-    net.alwaysUsePort = 1;
-    settings::WriteBlock(store, net);
-  }
-  if (current.logonFile.empty())
-    store.setString(settings::kSettingsKey, "LogonFile", (store.file().parent_path() / "accounts.lgn").string());
-  return {};
-}
-
 int SaveStore(const settings::RegistryStore& store) {
   if (int error = store.save()) {
     std::cerr << "talvek-ftpd: cannot save " << store.file() << ": " << std::strerror(error) << "\n";

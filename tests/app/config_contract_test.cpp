@@ -53,37 +53,6 @@ TEST(DaemonConfig, ListShowsEveryNameOfTheContractOncePerLine) {
   }
 }
 
-TEST(DaemonConfig, NeverStartedFileWithoutDefaultsFileStillClearsNewInstall) {
-  Sandbox box;
-  std::filesystem::remove(box.programDir() / "defaults.reg");
-  EXPECT_EQ(box.get("NewInstall"), "0");
-  EXPECT_EQ(box.get("FTPRootDir"), "");
-  EXPECT_TRUE(Contains(box.settingsText(), "\"NewInstall\"=dword:00000000"));
-  EXPECT_FALSE(Contains(box.settingsText(), "GeneralSettings"));
-}
-
-TEST(DaemonConfig, FileWithNewInstallZeroIsNotImportedAgain) {
-  Sandbox box;
-  ASSERT_EQ(box.config({"set", "NetSettings.Port", "4021"}).status, 0);
-  // A later start must not put the shipped port back.
-  EXPECT_EQ(box.get("NetSettings.Port"), "4021");
-  EXPECT_EQ(box.get("NetSettings.AlwaysUsePort"), "1");
-}
-
-TEST(DaemonConfig, SetStoresTheValueAndKeepsTheRestOfItsBlock) {
-  Sandbox box;
-  ASSERT_EQ(box.config({"set", "GeneralSettings.MaxConnections", "7"}).status, 0);
-  ASSERT_EQ(box.config({"set", "FTPRootDir", box.root().string()}).status, 0);
-  EXPECT_EQ(box.get("GeneralSettings.MaxConnections"), "7");
-  EXPECT_EQ(box.get("GeneralSettings.ConnectionsPerAddress"), "10");
-  EXPECT_EQ(box.get("GeneralSettings.TimeoutMinutes"), "15");
-  EXPECT_EQ(box.get("NetSettings.Port"), "2121");
-  RunResult set = box.config({"set", "NetSettings.Address", "127.0.0.1"});
-  EXPECT_EQ(set.status, 0) << set.err;
-  EXPECT_EQ(set.out, "");
-  EXPECT_EQ(box.get("NetSettings.Address"), "127.0.0.1");
-}
-
 struct Refusal {
   std::vector<std::string> args;
   std::string err;

@@ -80,6 +80,7 @@ int RunConsole(QApplication& app, const DaemonOptions& options, settings::Regist
   environment.default_ip = settings::ReadDefaultIp(store);
   // Several addresses and no default: the operator picks one.
   environment.choose_address = console::MakeAddressChooser(store, &window);
+  environment.front_end_timers = true;  // the window's timers 110, 111 and 113
   server.initialise(loaded, environment);
   window.serverInitialised(options.background);
   if (loaded.ftpRootDir.empty())

@@ -26,7 +26,7 @@ void Server::idleSweep(std::time_t now) {
 void Server::armIdleTimer() {
   auto current = settings();
   idle_timer_.cancel();
-  if (!current.general.timeoutIdle) return;
+  if (!current.general.timeoutIdle || environment_.front_end_timers) return;
   // Twice per time-out period, so nobody stays more than half a period over.
   auto period = std::chrono::seconds(std::max<uint32_t>(current.general.timeoutMinutes, 1) * 30);
   idle_timer_.expires_after(period);

@@ -50,18 +50,6 @@ class RecordingView : public server::OperatorView {
   std::vector<std::string> status_, messages_, titles_, monitor_;
 };
 
-// Settings that admit everyone on loopback, for tests to adjust.
-inline settings::Settings LoopbackSettings(const std::string& ftp_root) {
-  settings::Settings settings;
-  settings.ftpRootDir = ftp_root;
-  settings.general.maxConnections = 100;
-  settings.general.connectionsPerAddress = 100;
-  settings.general.refuseNew = 1;
-  settings.net.port = 0;  // any free port
-  settings.net.alwaysUsePort = 1;
-  return settings;
-}
-
 class ServerFixture {
  public:
   explicit ServerFixture(settings::Settings settings, server::ServerEnvironment environment = {},

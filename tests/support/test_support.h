@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "settings/settings.h"
+
 namespace talvek::test {
 
 // A fresh directory under the system temp dir, removed with everything in it.
@@ -77,6 +79,18 @@ CommandResult RunCommand(const std::string& command);
 // Polls `condition` every few milliseconds until it holds or `limit` passes.
 template <typename Condition>
 bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(5));
+
+// Settings that admit everyone on loopback, for tests to adjust.
+inline settings::Settings LoopbackSettings(const std::string& ftp_root) {
+  settings::Settings settings;
+  settings.ftpRootDir = ftp_root;
+  settings.general.maxConnections = 100;
+  settings.general.connectionsPerAddress = 100;
+  settings.general.refuseNew = 1;
+  settings.net.port = 0;  // any free port
+  settings.net.alwaysUsePort = 1;
+  return settings;
+}
 
 }  // namespace talvek::test
 

@@ -58,21 +58,10 @@ std::vector<std::string> RecordingConsoleView::messages() const {
   return messages_;
 }
 
-settings::Settings LoopbackConsoleSettings(const std::string& ftp_root) {
-  settings::Settings settings;
-  settings.ftpRootDir = ftp_root;
-  settings.general.maxConnections = 100;
-  settings.general.connectionsPerAddress = 100;
-  settings.general.refuseNew = 1;
-  settings.net.port = 0;  // any free port
-  settings.net.alwaysUsePort = 1;
-  return settings;
-}
-
 DialogServer::DialogServer(settings::Settings settings) { start(std::move(settings)); }
 
 DialogServer::DialogServer(const std::function<void(settings::Settings&, const DialogServer&)>& adjust) {
-  settings::Settings settings = LoopbackConsoleSettings(root_.dir());
+  settings::Settings settings = LoopbackSettings(root_.dir());
   if (adjust) adjust(settings, *this);
   start(std::move(settings));
 }

@@ -63,8 +63,6 @@ class RecordingConsoleView : public server::OperatorView {
   std::vector<std::string> messages_;
 };
 
-// Settings that admit everyone on loopback.
-settings::Settings LoopbackConsoleSettings(const std::string& ftp_root);
 
 class DialogServer {
  public:

@@ -2,21 +2,10 @@
 
 namespace talvek::test {
 
-settings::Settings ConsoleLoopbackSettings(const std::string& ftp_root) {
-  settings::Settings settings;
-  settings.ftpRootDir = ftp_root;
-  settings.general.maxConnections = 100;
-  settings.general.connectionsPerAddress = 100;
-  settings.general.refuseNew = 1;
-  settings.net.port = 0;  // any free port
-  settings.net.alwaysUsePort = 1;
-  return settings;
-}
-
 QtServerFixture::QtServerFixture(const std::function<void(settings::Settings&)>& adjust)
     : store_(program_directory_.path() / "settings.reg") {
   settings::WriteNewInstall(store_, 0);
-  settings::Settings settings = ConsoleLoopbackSettings(root_.dir());
+  settings::Settings settings = LoopbackSettings(root_.dir());
   if (adjust) adjust(settings);
   server_ = std::make_unique<server::Server>(view_.operatorView());
   server::ServerEnvironment environment;

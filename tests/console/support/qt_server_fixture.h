@@ -16,8 +16,6 @@
 
 namespace talvek::test {
 
-// Settings that admit everyone on loopback on a free port.
-settings::Settings ConsoleLoopbackSettings(const std::string& ftp_root);
 
 class QtServerFixture {
  public:

@@ -139,15 +139,6 @@ void CacheStore::clear() {
   count_ = 0;
 }
 
-void CacheStore::removePrefix(std::string_view prefix) {
-  std::lock_guard lock(mutex_);
-  for (auto& chain : chains_) {
-    for (auto entry = chain.begin(); entry != chain.end();) {
-      entry = std::string_view(entry->key).starts_with(prefix) ? eraseLocked(chain, entry) : entry + 1;
-    }
-  }
-}
-
 bool CacheStore::remove(const std::string& key) {
   std::lock_guard lock(mutex_);
   auto& chain = chains_[ChainOf(key)];

@@ -69,9 +69,6 @@ class CacheStore {
   void setOverflowPercent(uint32_t percent);
   // Drops every entry; the hit and miss totals stay.
   void clear();
-  // Drops every entry whose key begins with `prefix` (a changed file, or a
-  // renamed or removed directory and all below it).
-  void removePrefix(std::string_view prefix);
   // Drops the entry under exactly `key`; false when there is none.
   bool remove(const std::string& key);
   // Puts `data` in place of the entry under `key`, keeping its hits, tag

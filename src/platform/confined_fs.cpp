@@ -73,8 +73,8 @@ FsResult<std::shared_ptr<const ConfinedFs>> ConfinedFs::Open(const std::string& 
 
 FsResult<UniqueFd> ConfinedFs::open(const std::string& path, int flags, mode_t mode) const {
   FsResult<UniqueFd> result;
-  if (!Usable(path)) {
-    result.error = EINVAL;
+  if (!Usable(path) || (!path.empty() && path.front() == '/')) {
+    result.error = Usable(path) ? EXDEV : EINVAL;
     return result;
   }
   const char* name = path.empty() ? "." : path.c_str();

@@ -9,26 +9,6 @@
 namespace talvek::ftp {
 namespace {
 
-TEST(CommandTable, EveryKeywordIsFoundAndOnlyThreeProbePastHome) {
-  const char* keywords[] = {"RETR", "PORT", "TYPE", "PWD",  "CWD",  "USER", "PASS", "ACCT", "CDUP", "SMNT",
-                            "QUIT", "REIN", "PASV", "STRU", "MODE", "STOR", "STOU", "APPE", "ALLO", "REST",
-                            "RNFR", "RNTO", "ABOR", "DELE", "RMD",  "MKD",  "LIST", "NLST", "SITE", "SYST",
-                            "STAT", "HELP", "NOOP", "XPWD", "MACB", "XMKD", "XRMD", "XCUP", "XCWD", "XSTS"};
-  const auto& table = CommandTable::instance();
-  std::vector<std::string> displaced;
-  for (const char* keyword : keywords) {
-    int slot = table.slotOf(keyword);
-    ASSERT_GE(slot, 0) << keyword;
-    if (static_cast<uint32_t>(slot) != CommandTable::keyOf(keyword) % 211) displaced.push_back(keyword);
-  }
-  EXPECT_EQ(displaced, (std::vector<std::string>{"STOR", "MACB", "XRMD"}));
-}
-
-TEST(CommandTable, KeyIsLittleEndianWithZeroPadding) {
-  EXPECT_EQ(CommandTable::keyOf("RETR"), 0x52544552u);
-  EXPECT_EQ(CommandTable::keyOf("CWD"), 0x00445743u);
-}
-
 TEST(CommandTable, AliasesShareHandlersAndNearMissesAreUnknown) {
   const auto& table = CommandTable::instance();
   EXPECT_EQ(table.find("XRMD"), Command::Rmd);
@@ -40,14 +20,12 @@ TEST(CommandTable, AliasesShareHandlersAndNearMissesAreUnknown) {
   EXPECT_FALSE(table.find(""));
 }
 
-TEST(ReplyTable, TextsAndProbingMatchTheFixedTable) {
+TEST(ReplyTable, UnknownCodesGiveThe202Text) {
   const auto& table = ReplyTable::instance();
   EXPECT_EQ(table.text(331), "331 User name okay, need password");
   EXPECT_EQ(table.text(257), "257 \"current directory\"");
   EXPECT_EQ(table.text(999), "202 Command not implemented, superfluous on this server");
   EXPECT_EQ(table.text(-5), "202 Command not implemented, superfluous on this server");
-  for (int code : {331, 425, 426, 532, 551}) EXPECT_EQ(table.slotOf(code), (47 * code + 1) % 211) << code;
-  for (int code : {110, 150, 200, 220, 226, 250, 500, 530, 550, 553}) EXPECT_EQ(table.slotOf(code), 47 * code % 211);
 }
 
 TEST(ReplyTable, FileErrorCausesMapToTheirReplies) {

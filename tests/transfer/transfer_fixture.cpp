@@ -1,9 +1,11 @@
 #include "transfer_fixture.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -113,6 +115,11 @@ DataPeer ActiveListener::accept(std::chrono::milliseconds deadline) {
   return DataPeer(::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
 }
 
+void SetModified(const std::filesystem::path& path, std::time_t when) {
+  timespec times[2] = {{when, 0}, {when, 0}};
+  EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
 settings::Settings TransferSettings(const std::string& root) {
   auto settings = LoopbackSettings(root);
   settings.cache.cacheDirs = 1;
@@ -129,6 +136,7 @@ std::unique_ptr<LineClient> TransferTest::loggedIn(uint8_t permissions) {
     std::lock_guard lock(record.text_mutex);
     record.root_directory = root_.dir();
     record.current_directory = root_.dir();
+    record.root_fs.reset();  // opened again from root_directory
   });
   return client;
 }

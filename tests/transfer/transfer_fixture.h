@@ -56,6 +56,11 @@ class ActiveListener {
 
 settings::Settings TransferSettings(const std::string& root);
 
+// Sets the access and change time of `path`. Only copies of what has not
+// changed for a while enter the caches, so cache tests date their files back.
+void SetModified(const std::filesystem::path& path, std::time_t when);
+inline constexpr std::time_t kLongAgo = 1'000'000'000;
+
 // The FTP root, made before the server that serves it.
 struct RootHolder {
   TempDir root_;

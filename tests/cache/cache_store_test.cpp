@@ -110,13 +110,6 @@ TEST_F(CacheStoreTest, EqualHitsEvictTheOneGatheredFirst) {
   EXPECT_EQ(cache_.count(), 10u);
 }
 
-TEST_F(CacheStoreTest, ChainIsTheSignedByteSumModulo200) {
-  EXPECT_EQ(CacheStore::ChainOf("a"), 97u);
-  EXPECT_EQ(CacheStore::ChainOf("dd"), 0u);
-  // 0xFF counts as -1: 97 - 1 = 96.
-  EXPECT_EQ(CacheStore::ChainOf(std::string("a\xff")), 96u);
-}
-
 TEST_F(CacheStoreTest, SmallerLimitShrinksAtOnceLeastHitFirst) {
   fill(5, {3, 0, 2, 1, 4});
   cache_.setLimit(300);

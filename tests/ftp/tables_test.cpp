@@ -1,24 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "ftp/command_table.h"
 #include "ftp/help_table.h"
 #include "ftp/reply_table.h"
-#include "ftp/socket_error_text.h"
 #include "support/test_support.h"
 
 namespace talvek::ftp {
 namespace {
-
-TEST(CommandTable, AliasesShareHandlersAndNearMissesAreUnknown) {
-  const auto& table = CommandTable::instance();
-  EXPECT_EQ(table.find("XRMD"), Command::Rmd);
-  EXPECT_EQ(table.find("XPWD"), Command::Pwd);
-  EXPECT_EQ(table.find("SMNT"), Command::Cwd);
-  EXPECT_EQ(table.find("XCUP"), Command::Cdup);
-  EXPECT_FALSE(table.find("RETRX"));
-  EXPECT_FALSE(table.find("retr"));  // the dispatcher upper-cases first
-  EXPECT_FALSE(table.find(""));
-}
 
 TEST(ReplyTable, UnknownCodesGiveThe202Text) {
   const auto& table = ReplyTable::instance();
@@ -36,13 +23,6 @@ TEST(ReplyTable, FileErrorCausesMapToTheirReplies) {
   EXPECT_EQ(FileErrorReply(15), "451 Requested action aborted: local error in processing");
   EXPECT_EQ(FileErrorCauseFromErrno(ENOENT), kFileNotFound);
   EXPECT_EQ(FileErrorCauseFromErrno(ENOSPC), kDiskFull);
-}
-
-TEST(SocketErrorText, KnownAndUnknownCodes) {
-  EXPECT_EQ(SocketErrorText(10061), "The attempt to connect was rejected.\r\n");
-  EXPECT_EQ(SocketErrorText(10054), "The virtual circuit was reset by the remote side.\r\n");
-  EXPECT_EQ(SocketErrorText(10004), "Unknown socket error : 10004\r\n");
-  EXPECT_FALSE(KnownSocketErrorText(10004));
 }
 
 TEST(HelpTable, BuiltInTextsWithoutIniFile) {

@@ -1,10 +1,8 @@
 // The long listing line, LIST and NLST over a data connection, and the
 // directory cache behind LIST.
 #include <sys/stat.h>
-#include <utime.h>
 
 #include <algorithm>
-#include <sstream>
 
 #include "transfer/listing_format.h"
 #include "transfer_fixture.h"
@@ -22,21 +20,21 @@ std::time_t LocalTime(int year, int month, int day) {
   return std::mktime(&when);
 }
 
-TEST(ListingLineTest, FileLineHasFixedColumnsSizeDateAndName) {
-  transfer::ListedEntry entry{"readme.txt", false, 1234, LocalTime(2001, 6, 5)};
-  EXPECT_EQ(transfer::LongListingLine(entry), "----------    1 owner     group       1234 Jun 05 2001  readme.txt\r\n");
-}
-
-TEST(ListingLineTest, DirectoryLineBeginsWithD) {
-  transfer::ListedEntry entry{"pub", true, 0, LocalTime(2001, 1, 17)};
-  EXPECT_EQ(transfer::LongListingLine(entry), "d---------    1 owner     group          0 Jan 17 2001  pub\r\n");
-}
-
-TEST(ListingLineTest, SizesAboveTwoGibibytesStayPositiveAndWhole) {
-  transfer::ListedEntry entry{"big", false, 2147483648u, LocalTime(2010, 12, 31)};
-  EXPECT_EQ(transfer::LongListingLine(entry), "----------    1 owner     group 2147483648 Dec 31 2010  big\r\n");
-  entry.size = uint64_t{5} << 30;
-  EXPECT_EQ(transfer::LongListingLine(entry), "----------    1 owner     group 5368709120 Dec 31 2010  big\r\n");
+TEST(ListingLineTest, FixedColumnsModeSizeDateAndName) {
+  struct Case {
+    transfer::ListedEntry entry;
+    const char* line;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {{"readme.txt", false, 1234, LocalTime(2001, 6, 5)},
+            "----------    1 owner     group       1234 Jun 05 2001  readme.txt\r\n"},
+           {{"pub", true, 0, LocalTime(2001, 1, 17)}, "d---------    1 owner     group          0 Jan 17 2001  pub\r\n"},
+           // Sizes above 2 GiB stay positive and whole.
+           {{"big", false, 2147483648u, LocalTime(2010, 12, 31)},
+            "----------    1 owner     group 2147483648 Dec 31 2010  big\r\n"},
+           {{"big", false, uint64_t{5} << 30, LocalTime(2010, 12, 31)},
+            "----------    1 owner     group 5368709120 Dec 31 2010  big\r\n"}})
+    EXPECT_EQ(transfer::LongListingLine(c.entry), c.line);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

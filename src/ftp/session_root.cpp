@@ -7,11 +7,10 @@
 namespace talvek::ftp {
 
 std::shared_ptr<const platform::ConfinedFs> SessionRoot(server::Server& server, server::ConnectionRecord& record) {
+  std::string ftp_root = server.settings().ftpRootDir;
   std::lock_guard lock(record.text_mutex);
-  if (!record.root_fs) {
-    std::string root = record.root_directory.empty() ? server.settings().ftpRootDir : record.root_directory;
-    record.root_fs = platform::ConfinedFs::Open(root).value;
-  }
+  if (!record.root_fs)
+    record.root_fs = platform::ConfinedFs::Open(record.root_directory.empty() ? ftp_root : record.root_directory).value;
   return record.root_fs;
 }
 

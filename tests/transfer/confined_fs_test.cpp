@@ -54,7 +54,8 @@ TEST_P(ConfinedFsTest, PathsResolveInsideOrFail) {
            {"in-rel", "inside"}, {"in-abs/file.txt", "inside"}, {"sub/up", "inside"},
            {"../secret.txt", kExdev}, {"sub/../../secret.txt", kExdev}, {tree_.dir() + "secret.txt", kExdev},
            {"out-abs", kExdev}, {"out-rel", kExdev}, {"magic", kExdev}, {"magic/root/etc/passwd", kExdev},
-           {"loop", "errno " + std::to_string(ELOOP)}, {std::string("sub\0/../..", 10), "errno " + std::to_string(EINVAL)}})
+           {"loop", "errno " + std::to_string(ELOOP)},
+           {std::string("sub\0/../..", 10), "errno " + std::to_string(EINVAL)}})
     EXPECT_EQ(read(c.path), c.expected) << c.path;
   EXPECT_EQ(root_->open("out-dangling", O_WRONLY | O_CREAT, 0644).error, EXDEV);
   EXPECT_EQ(root_->open("out-abs", O_WRONLY | O_CREAT | O_EXCL, 0644).error, EEXIST);

@@ -115,10 +115,10 @@ class HostileClientTest : public TransferTest, public ::testing::WithParamInterf
 
 // Every spelling of a way out, as the client sends it.
 std::vector<std::string> Escapes(const std::string& ftp_root, const std::string& outside) {
-  return {"..",           "../bob/bobs.txt",  "..\\bob\\bobs.txt", "/../bob",       "sub/../../bob/bobs.txt",
-          "sub//..//..//bob", "./../bob",     ftp_root + "bob/bobs.txt", outside + "topsecret.txt", outside,
-          "\\..\\..",     "out-dir",          "out-dir/topsecret.txt", "out-file", "dangling", "rel-dangling",
-          "out-dir/new",  std::string("in.txt\0/../../bob", 17), ".", "/", "./", "/."};
+  return {"..", "../bob/bobs.txt", "..\\bob\\bobs.txt", "/../bob", "sub/../../bob/bobs.txt", "sub//..//..//bob",
+          "./../bob", ftp_root + "bob/bobs.txt", outside + "topsecret.txt", outside, "\\..\\..", "out-dir",
+          "out-dir/topsecret.txt", "out-file", "dangling", "rel-dangling", "out-dir/new",
+          std::string("in.txt\0/../../bob", 17), ".", "/", "./", "/."};
 }
 
 TEST_P(HostileClientTest, NoPathLeavesTheRootInAnyLoginState) {
@@ -243,7 +243,8 @@ TEST_F(HostileCases, ALinkSwappedOutsideDuringAnUploadLeavesTheFileInside) {
 TEST_F(HostileCases, StouNeverTakesAnExistingNameAndNamesWhatItWrote) {
   // Whatever second the commands run in, the plain name is already taken.
   std::time_t now = std::time(nullptr);
-  for (std::time_t when = now - 1; when <= now + 10; ++when) root_.write("home/" + transfer::UniqueNameFor(when), "old");
+  for (std::time_t when = now - 1; when <= now + 10; ++when)
+    root_.write("home/" + transfer::UniqueNameFor(when), "old");
   auto first = clientIn(State::LoggedIn);
   auto second = clientIn(State::LoggedIn);
   std::string a = exchange(*first, "STOU", "from first").replies;

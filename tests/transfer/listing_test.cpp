@@ -28,7 +28,8 @@ TEST(ListingLineTest, FixedColumnsModeSizeDateAndName) {
   for (const Case& c : std::initializer_list<Case>{
            {{"readme.txt", false, 1234, LocalTime(2001, 6, 5)},
             "----------    1 owner     group       1234 Jun 05 2001  readme.txt\r\n"},
-           {{"pub", true, 0, LocalTime(2001, 1, 17)}, "d---------    1 owner     group          0 Jan 17 2001  pub\r\n"},
+           {{"pub", true, 0, LocalTime(2001, 1, 17)},
+            "d---------    1 owner     group          0 Jan 17 2001  pub\r\n"},
            // Sizes above 2 GiB stay positive and whole.
            {{"big", false, 2147483648u, LocalTime(2010, 12, 31)},
             "----------    1 owner     group 2147483648 Dec 31 2010  big\r\n"},

@@ -42,6 +42,7 @@ struct Exchange {
 };
 
 enum class State { BeforeLogin, LoggedIn, AfterFailedPass, AfterRein, Anonymous };
+const char* const kStateNames[] = {"BeforeLogin", "LoggedIn", "AfterFailedPass", "AfterRein", "Anonymous"};
 
 class HostileClientTest : public TransferTest, public ::testing::WithParamInterface<State> {
  protected:
@@ -166,7 +167,8 @@ TEST_P(HostileClientTest, NoPathLeavesTheRootInAnyLoginState) {
 
 INSTANTIATE_TEST_SUITE_P(LoginStates, HostileClientTest,
                          ::testing::Values(State::BeforeLogin, State::LoggedIn, State::AfterFailedPass,
-                                           State::AfterRein, State::Anonymous));
+                                           State::AfterRein, State::Anonymous),
+                         [](const auto& info) { return std::string(kStateNames[static_cast<int>(info.param)]); });
 
 class HostileCases : public HostileClientTest {};
 

@@ -129,32 +129,19 @@ TEST_F(UploadTest, StorWritesExactBytesAndCountsThem) {
   EXPECT_EQ(root_.read("empty.txt"), "");
 }
 
-TEST_F(UploadTest, StorOfAnExistingFileNeedsTheDeleteBit) {
+TEST_F(UploadTest, StorReplacesAndAppeAppendsOrCreates) {
   root_.write("keep.txt", "original");
-  auto client = loggedIn(3);
-  EXPECT_EQ(store(*client, "STOR keep.txt", "new"), "553 Requested action not taken. File name not allowed");
-  EXPECT_EQ(root_.read("keep.txt"), "original");
-  changeRecord([](auto& record) { record.permissions = 7; });
-  EXPECT_EQ(store(*client, "STOR keep.txt", "new"), k250);
-  EXPECT_EQ(root_.read("keep.txt"), "new");
-}
-
-TEST_F(UploadTest, AppeAddsToTheEndOrCreates) {
   root_.write("log.txt", "one\n");
   auto client = loggedIn();
-  EXPECT_EQ(store(*client, "APPE log.txt", "two\n"), k250);
-  EXPECT_EQ(root_.read("log.txt"), "one\ntwo\n");
-  EXPECT_EQ(store(*client, "APPE fresh.txt", "x"), k250);
-  EXPECT_EQ(root_.read("fresh.txt"), "x");
-}
-
-TEST_F(UploadTest, StouStoresUnderAGeneratedNameAndNamesIt) {
-  auto client = loggedIn();
-  std::string reply = store(*client, "STOU", "unique");
-  ASSERT_EQ(reply.rfind(std::string(k250) + " ", 0), 0u) << reply;
-  std::string name = reply.substr(std::string(k250).size() + 1);
-  EXPECT_EQ(name.size(), 19u);
-  EXPECT_EQ(root_.read(name), "unique");
+  struct Case {
+    const char *command, *bytes, *file, *content;
+  };
+  for (const Case& c : {Case{"STOR keep.txt", "new", "keep.txt", "new"},
+                        {"APPE log.txt", "two\n", "log.txt", "one\ntwo\n"},
+                        {"APPE fresh.txt", "x", "fresh.txt", "x"}}) {
+    EXPECT_EQ(store(*client, c.command, c.bytes), k250) << c.command;
+    EXPECT_EQ(root_.read(c.file), c.content) << c.command;
+  }
 }
 
 TEST_F(UploadTest, RedirectedUploadsLandInTheUploadsDirectory) {

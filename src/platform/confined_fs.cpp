@@ -81,7 +81,7 @@ FsResult<UniqueFd> ConfinedFs::open(const std::string& path, int flags, mode_t m
   if (!walk_only_ && !g_no_openat2.load()) {
     open_how how{};
     how.flags = static_cast<uint64_t>(flags | O_CLOEXEC);
-    how.mode = (flags & (O_CREAT | O_TMPFILE)) ? mode : 0;
+    how.mode = (flags & O_CREAT) ? mode : 0;  // openat2 refuses a mode without O_CREAT
     how.resolve = RESOLVE_BENEATH | RESOLVE_NO_MAGICLINKS;
     // EAGAIN: a rename elsewhere raced a ".." step; the kernel asks for a retry.
     for (int attempt = 0; attempt < 16; ++attempt) {

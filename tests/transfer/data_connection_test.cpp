@@ -72,18 +72,6 @@ TEST_F(DataConnectionTest, PassiveTransferWaitsWithA150AndStartsOnConnect) {
   EXPECT_EQ(client->readReply(), k226);
 }
 
-TEST_F(DataConnectionTest, ActiveTransferConnectsToThePortNamed) {
-  root_.write("a.txt", "active bytes");
-  auto client = loggedIn();
-  ActiveListener listener;
-  EXPECT_EQ(client->ask(listener.portCommand()), "200 Command OK");
-  EXPECT_EQ(client->ask("RETR a.txt"), k150);
-  auto data = listener.accept();
-  ASSERT_TRUE(data.valid());
-  EXPECT_EQ(data.readAll(), "active bytes");
-  EXPECT_EQ(client->readReply(), k226);
-}
-
 TEST_F(DataConnectionTest, ActiveConnectionsOnlyToTheClientAndRefusedOnesGet425) {
   root_.write("a.txt", "x");
   auto client = loggedIn();

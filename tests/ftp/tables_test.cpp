@@ -7,14 +7,6 @@
 namespace talvek::ftp {
 namespace {
 
-TEST(ReplyTable, UnknownCodesGiveThe202Text) {
-  const auto& table = ReplyTable::instance();
-  EXPECT_EQ(table.text(331), "331 User name okay, need password");
-  EXPECT_EQ(table.text(257), "257 \"current directory\"");
-  EXPECT_EQ(table.text(999), "202 Command not implemented, superfluous on this server");
-  EXPECT_EQ(table.text(-5), "202 Command not implemented, superfluous on this server");
-}
-
 TEST(ReplyTable, FileErrorCausesMapToTheirReplies) {
   EXPECT_EQ(FileErrorReply(0), "451 Requested action aborted: local error in processing");
   EXPECT_EQ(FileErrorReply(2), "550 Requested action not taken. File unavailable. File does not exist");

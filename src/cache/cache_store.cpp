@@ -1,6 +1,7 @@
 #include "cache/cache_store.h"
 
 #include <algorithm>
+#include <ctime>
 
 namespace talvek::cache {
 
@@ -8,6 +9,42 @@ size_t CacheStore::ChainOf(std::string_view key) {
   uint32_t sum = 0;
   for (char c : key) sum += static_cast<uint32_t>(static_cast<int32_t>(static_cast<signed char>(c)));
   return sum % kChains;
+}
+
+namespace {
+
+// File systems keep times as coarse as 2 s, and the kernel stamps changes
+// with a clock a tick behind: a copy made from a state younger than that
+// could not be told from a change that follows it within the same tick.
+constexpr int64_t kSettledNs = 2'000'000'000;
+
+int64_t NowNs() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  return int64_t{now.tv_sec} * 1'000'000'000 + now.tv_nsec;
+}
+
+}  // namespace
+
+DiskStamp StampOf(const struct stat& info) {
+  return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
+          int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+CachedBytes CacheStore::lookup(const std::string& key, const DiskStamp& current) {
+  if (busy_.load()) return nullptr;
+  std::lock_guard lock(mutex_);
+  auto& chain = chains_[ChainOf(key)];
+  auto entry = std::find_if(chain.begin(), chain.end(), [&](const Entry& item) { return item.key == key; });
+  if (entry != chain.end() && entry->stamp == current && entry->data) {
+    ++entry->hits;
+    hits_.fetch_add(1);
+    return entry->data;
+  }
+  // A copy of another state of the disk is never served again.
+  if (entry != chain.end()) eraseLocked(chain, entry);
+  misses_.fetch_add(1);
+  return nullptr;
 }
 
 CachedBytes CacheStore::lookup(const std::string& key) {
@@ -24,8 +61,8 @@ CachedBytes CacheStore::lookup(const std::string& key) {
   return nullptr;
 }
 
-bool CacheStore::add(const std::string& key, CachedBytes data, uint32_t tag) {
-  if (!data) return false;
+bool CacheStore::add(const std::string& key, CachedBytes data, uint32_t tag, const DiskStamp& stamp) {
+  if (!data || stamp.modified_ns > NowNs() - kSettledNs) return false;
   uint64_t size = data->size();
   std::lock_guard lock(mutex_);
   if (size > limit_) return false;
@@ -40,7 +77,7 @@ bool CacheStore::add(const std::string& key, CachedBytes data, uint32_t tag) {
     if (used_ - margin + size > limit_) margin += size;  // unsigned: wraps when used < margin
     if (!evictLocked(margin)) return false;
   }
-  chains_[ChainOf(key)].push_back(Entry{key, std::move(data), size, 1, tag, false});
+  chains_[ChainOf(key)].push_back(Entry{key, std::move(data), size, 1, tag, stamp, false});
   ++count_;
   used_ += size;
   return true;
@@ -100,15 +137,6 @@ void CacheStore::clear() {
   for (auto& chain : chains_) chain.clear();
   used_ = 0;
   count_ = 0;
-}
-
-void CacheStore::removePrefix(std::string_view prefix) {
-  std::lock_guard lock(mutex_);
-  for (auto& chain : chains_) {
-    for (auto entry = chain.begin(); entry != chain.end();) {
-      entry = std::string_view(entry->key).starts_with(prefix) ? eraseLocked(chain, entry) : entry + 1;
-    }
-  }
 }
 
 bool CacheStore::remove(const std::string& key) {

@@ -13,12 +13,25 @@
 #include <string_view>
 #include <vector>
 
+#include <sys/stat.h>
+
 namespace talvek::cache {
 
 using CachedBytes = std::shared_ptr<const std::string>;
 
 // What an entry holds.
 enum CacheTag : uint32_t { kListingTag = 0, kFileTag = 2 };
+
+// What a cached copy was made from, as fstat showed the file or directory:
+// an entry is served only while the disk still shows the same.
+struct DiskStamp {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  int64_t size = 0;
+  int64_t modified_ns = 0;
+  bool operator==(const DiskStamp&) const = default;
+};
+DiskStamp StampOf(const struct stat& info);
 
 // One entry as the contents view shows it.
 struct CacheEntryInfo {
@@ -40,9 +53,13 @@ class CacheStore {
   // The block cached under `key` (case-sensitive), counting a hit or a
   // miss; nothing, uncounted, while an eviction runs.
   CachedBytes lookup(const std::string& key);
-  // Stores `data` under `key`; false when refused (larger than the limit,
-  // or no room could be made).
-  bool add(const std::string& key, CachedBytes data, uint32_t tag);
+  // As above, but only while the entry was made from `current`: an entry
+  // made from another state of the disk is dropped and counts as a miss.
+  CachedBytes lookup(const std::string& key, const DiskStamp& current);
+  // Stores `data`, made from the disk as `stamp` shows it, under `key`;
+  // false when refused (larger than the limit, no room could be made, or
+  // the stamp so recent that a change right after it could keep its time).
+  bool add(const std::string& key, CachedBytes data, uint32_t tag, const DiskStamp& stamp = {});
   // Evicts least-hit entries until used + room <= limit; false when room
   // exceeds the limit.
   bool evict(uint64_t room);
@@ -52,13 +69,10 @@ class CacheStore {
   void setOverflowPercent(uint32_t percent);
   // Drops every entry; the hit and miss totals stay.
   void clear();
-  // Drops every entry whose key begins with `prefix` (a changed file, or a
-  // renamed or removed directory and all below it).
-  void removePrefix(std::string_view prefix);
   // Drops the entry under exactly `key`; false when there is none.
   bool remove(const std::string& key);
-  // Puts `data` in place of the entry under `key`, keeping its hits and tag,
-  // and adjusts the used total; false when there is none.
+  // Puts `data` in place of the entry under `key`, keeping its hits, tag
+  // and stamp, and adjusts the used total; false when there is none.
   bool replace(const std::string& key, CachedBytes data);
 
   bool busy() const { return busy_.load(); }
@@ -80,6 +94,7 @@ class CacheStore {
     uint64_t size = 0;
     uint32_t hits = 1;
     uint32_t tag = 0;
+    DiskStamp stamp;
     bool doomed = false;
   };
 

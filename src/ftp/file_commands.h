@@ -1,6 +1,6 @@
 // Handlers of the commands that change the file system: DELE, RMD (XRMD),
-// MKD (XMKD), RNFR and RNTO. Each is gated by a permission bit and touches
-// nothing outside the connection's root.
+// MKD (XMKD), RNFR and RNTO. Each is gated by a permission bit and works
+// through the session's confined root, which it never removes or renames.
 #pragma once
 
 #include <string>
@@ -14,8 +14,5 @@ std::string HandleRmd(CommandContext& context, std::string& argument);
 std::string HandleMkd(CommandContext& context, std::string& argument);
 std::string HandleRnfr(CommandContext& context, std::string& argument);
 std::string HandleRnto(CommandContext& context, std::string& argument);
-
-// Moves `from` to `to` without ever replacing an existing `to`. Returns 0 or errno.
-int MoveWithoutOverwrite(const std::string& from, const std::string& to);
 
 }  // namespace talvek::ftp

@@ -2,7 +2,9 @@
 
 #include <fstream>
 
+#include "ftp/control_connection.h"
 #include "ftp/reply_table.h"
+#include "ftp/session_root.h"
 #include "server/connection_record.h"
 #include "server/server.h"
 
@@ -62,6 +64,11 @@ std::string HandlePass(CommandContext& context, std::string& argument) {
     record.password = argument;
     user = record.user_name;
   }
+  // Whatever this attempt gives, the rights and the rename pending of an
+  // earlier login end here; only a successful login grants new ones.
+  record.logged_in = false;
+  record.permissions = 0;
+  context.connection.renameSource().clear();
   std::string reply;
   if (AnonymousAllowed(settings) && IsAnonymousName(user)) {
     if (settings.sendLogonMsg) reply = context.server.logonMessage();
@@ -69,31 +76,24 @@ std::string HandlePass(CommandContext& context, std::string& argument) {
     if (root.empty()) root = settings.ftpRootDir;
     // No root at all would make "/" the root: nobody logs in until one is set.
     if (root.empty()) return Reply(530);
-    if (root.back() != '/') root += '/';
     record.logged_in = true;
     record.permissions = settings.anonymous.rights & 7;
+    SetSessionRoot(record, root);
     std::lock_guard lock(record.text_mutex);
-    record.root_directory = root;
-    record.current_directory = root;
     record.redirect_uploads = true;
   } else {
     auto login = context.server.checkAccount(user, argument);
-    record.logged_in = login.has_value();
     if (!login) return Reply(530);
     if (login->custom_logon_message)
       reply = BuildLogonMessage(login->logon_message_file);
     else if (settings.sendLogonMsg)
       reply = context.server.logonMessage();
     std::string home = login->home_directory;
-    if (home.empty()) {
-      record.logged_in = false;
-      return Reply(530);
-    }
-    if (home.back() != '/') home += '/';
+    if (home.empty()) return Reply(530);
+    record.logged_in = true;
     record.permissions = login->permissions & 7;
+    SetSessionRoot(record, home);
     std::lock_guard lock(record.text_mutex);
-    record.current_directory = home;
-    record.root_directory = home;
     record.uploads_directory = login->uploads_directory;
     record.redirect_uploads = login->redirect_uploads;
   }
@@ -108,10 +108,11 @@ std::string HandleRein(CommandContext& context, std::string&) {
   record.logged_in = false;
   record.user_accepted = false;
   record.permissions = 0;
+  context.connection.renameSource().clear();
+  SetSessionRoot(record, settings.ftpRootDir);
   std::lock_guard lock(record.text_mutex);
   record.user_name.clear();
   record.password.clear();
-  record.current_directory = settings.ftpRootDir;
   return Reply(220);
 }
 

@@ -26,6 +26,10 @@ namespace talvek::transfer {
 class DataSocket;
 }  // namespace talvek::transfer
 
+namespace talvek::platform {
+class ConfinedFs;
+}  // namespace talvek::platform
+
 namespace talvek::server {
 
 // Counts connection records in existence; a record increments it when made
@@ -114,9 +118,14 @@ struct ConnectionRecord {
   std::string last_command_line;
   std::string user_name;
   std::string password;
+  // Local directory paths ending with "/": the working directory always
+  // lies below the root, which is the FTP root until a login sets the
+  // user's (and again after REIN). Every file operation goes through
+  // `root_fs`, the root opened when it was set.
   std::string current_directory;
   std::string uploads_directory;
   std::string root_directory;
+  std::shared_ptr<const platform::ConfinedFs> root_fs;
   std::string peer_address;
   std::string host_name;
   std::string display_name;

@@ -309,14 +309,6 @@ void Server::reportAccountsLoad(const accounts::LoadResult& result) {
     view_.showMessage(accounts::kCorruptAccountsText, accounts::kCorruptAccountsCaption, MessageIcon::Warning);
 }
 
-void Server::forgetCachedPath(const std::string& local_path) {
-  // Listing keys are working directories as the clients reached them, not
-  // canonical paths, so any change drops them all; changes are rare next to
-  // listings. File keys are canonical paths and go one by one.
-  directory_cache_.clear();
-  file_cache_.removePrefix(local_path);
-}
-
 void Server::applyCacheSettings() {
   auto cache = settings().cache;
   directory_cache_.setOverflowPercent(cache.overflowPercent);

@@ -163,9 +163,6 @@ class Server {
   cache::CacheStore& fileCache() { return file_cache_; }
   // Sets both caches' limits, overflow margin and auto refresh from the settings.
   void applyCacheSettings();
-  // A client changed `local_path` (a file, or a directory and all below it):
-  // no listing and no cached file may show the old state afterwards.
-  void forgetCachedPath(const std::string& local_path);
   // How long a data connection may take to arrive (tests shorten it).
   std::atomic<int> data_connection_timeout_ms{30000};
   std::atomic<uint64_t> file_cache_lookups{0};

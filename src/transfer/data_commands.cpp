@@ -8,7 +8,7 @@
 #include "ftp/control_connection.h"
 #include "ftp/listen_socket.h"
 #include "ftp/reply_table.h"
-#include "ftp/virtual_path.h"
+#include "ftp/path_rules.h"
 #include "server/connection_record.h"
 #include "server/server.h"
 #include "transfer/data_socket.h"
@@ -162,17 +162,10 @@ std::string HandleAppe(ftp::CommandContext& context, std::string& argument) {
 
 std::string HandleStou(ftp::CommandContext& context, std::string&) {
   if ((context.record.permissions & kWrite) == 0) return ftp::Reply(532);
-  std::string current;
-  {
-    std::lock_guard lock(context.record.text_mutex);
-    current = context.record.current_directory;
-  }
-  for (int attempt = 0; attempt < 10; ++attempt) {
-    std::string name = UniqueNameFor(std::time(nullptr));
-    if (ftp::EntryExists(current + name)) continue;
-    return StartTransfer(context, name, TransferKind::Stou);
-  }
-  return ftp::Reply(451);
+  // The time names the file; the upload creates it exclusively and, when
+  // the name is taken, a suffixed one, and its reply names what it made.
+  std::string name = UniqueNameFor(std::time(nullptr));
+  return StartTransfer(context, name, TransferKind::Stou);
 }
 
 std::string HandleList(ftp::CommandContext& context, std::string& argument) {

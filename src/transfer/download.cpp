@@ -7,32 +7,17 @@
 #include <cerrno>
 
 #include "cache/cache_store.h"
+#include "ftp/path_rules.h"
 #include "ftp/reply_table.h"
-#include "ftp/virtual_path.h"
 #include "log/log_thread.h"
 #include "server/server.h"
 #include "transfer/data_channel.h"
-#include "transfer/listing_format.h"
 #include "transfer/transfer_job.h"
 #include "transfer/transfer_log.h"
 
 namespace talvek::transfer {
 
 namespace {
-
-class FileHandle {
- public:
-  explicit FileHandle(int fd) : fd_(fd) {}
-  ~FileHandle() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  FileHandle(const FileHandle&) = delete;
-  FileHandle& operator=(const FileHandle&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // Reads the whole file into one block; nothing on a read error.
 cache::CachedBytes ReadWhole(int fd, int64_t size) {
@@ -76,32 +61,31 @@ std::optional<std::string> RunDownload(TransferRun& run) {
   auto& server = run.server;
   if (run.channel.aborted()) return std::nullopt;
   run.progress(0, 0);
-  std::string full_path = CollapseSeparators(job.current_directory + job.argument);
-  auto confined = ftp::ConfineToRoot(job.root, full_path);
-  if (!confined) return ftp::FileErrorReply(ftp::kAccessDenied);
+  if (!job.root) return ftp::FileErrorReply(ftp::kAccessDenied);
+  std::string path = ftp::JoinPath(job.working, job.argument);
+  std::string full_path = job.root->root() + path;
   auto& file_cache = server.fileCache();
 
-  int64_t total = 0;
+  // The file is opened beneath the root first: the cached copy is used only
+  // while the opened file still has the size, time and inode it was made from.
+  auto file = job.root->open(path, O_RDONLY);
+  struct stat info {};
+  if (file.ok() && ::fstat(file.value.get(), &info) != 0) file.error = errno;
+  if (file.ok() && !S_ISREG(info.st_mode)) file.error = EISDIR;
+  if (!file.ok()) {
+    LogFileError(server, file.error);
+    return ftp::FileErrorReply(ftp::FileErrorCauseFromErrno(file.error));
+  }
+  cache::DiskStamp stamp = cache::StampOf(info);
+  int64_t total = info.st_size;
   IoResult sent;
   cache::CachedBytes cached;
-  // Keyed by the canonical path, so that every spelling of a file shares one
-  // entry and a change to the file finds it.
-  const std::string& cache_key = *confined;
-  if (!job.argument.empty()) cached = file_cache.lookup(cache_key);
+  if (!job.argument.empty()) cached = file_cache.lookup(full_path, stamp);
   if (cached && job.restart_offset == 0) {
     total = static_cast<int64_t>(cached->size());
     run.progress(0, total);
     sent = run.channel.send(cached->data(), cached->size());
   } else {
-    FileHandle file(::open(confined->c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat info {};
-    if (file.get() >= 0 && ::fstat(file.get(), &info) == 0 && !S_ISREG(info.st_mode)) errno = EISDIR;
-    if (file.get() < 0 || !S_ISREG(info.st_mode)) {
-      int error = errno;
-      LogFileError(server, error);
-      return ftp::FileErrorReply(ftp::FileErrorCauseFromErrno(error));
-    }
-    total = info.st_size;
     int64_t offset = job.restart_offset;
     if (offset > total || offset < 0) offset = 0;
     run.progress(offset, total);
@@ -111,15 +95,17 @@ std::optional<std::string> RunDownload(TransferRun& run) {
       run.touch();
     });
     if (TakesWholeFileWay(job, total, file_cache)) {
-      auto block = ReadWhole(file.get(), total);
+      auto block = ReadWhole(file.value.get(), total);
       if (!block) {
         LogFileError(server, errno);
         return ftp::Reply(451);
       }
       sent = run.channel.send(block->data(), block->size());
-      if (sent.status == IoStatus::Ok) file_cache.add(cache_key, block, cache::kFileTag);
+      // A file that changed while it was read is not kept.
+      if (sent.status == IoStatus::Ok && static_cast<int64_t>(block->size()) == total)
+        file_cache.add(full_path, block, cache::kFileTag, stamp);
     } else {
-      sent = run.channel.sendFile(file.get(), offset, total - offset);
+      sent = run.channel.sendFile(file.value.get(), offset, total - offset);
     }
     sent.bytes += offset;
   }

@@ -1,10 +1,12 @@
 // LIST and NLST: the whole text is built, then sent in one piece; LIST of
-// the current directory itself comes from and goes to the directory cache.
+// the working directory itself comes from and goes to the directory cache,
+// whose copy is used only while the directory is as it was.
+#include <fcntl.h>
+
 #include <memory>
 
 #include "cache/cache_store.h"
 #include "ftp/reply_table.h"
-#include "ftp/virtual_path.h"
 #include "server/server.h"
 #include "transfer/data_channel.h"
 #include "transfer/listing_format.h"
@@ -27,42 +29,47 @@ std::optional<std::string> Finish(TransferRun& run, const IoResult& sent, const 
   return ftp::Reply(226);
 }
 
-// The directory a pattern searches, when it stays inside the root.
-bool PatternInsideRoot(const TransferJob& job, const std::string& directory) {
-  std::string searched = directory;
-  if (size_t slash = job.argument.find_last_of('/'); slash != std::string::npos)
-    searched += job.argument.substr(0, slash + 1);
-  return ftp::ConfineToRoot(job.root, searched).has_value();
-}
-
 }  // namespace
 
 std::optional<std::string> RunList(TransferRun& run) {
   const TransferJob& job = run.job;
   auto& cache = run.server.directoryCache();
-  std::string key = CollapseSeparators(job.current_directory);
   cache::CachedBytes text;
-  if (job.argument.empty()) text = cache.lookup(key);
-  bool from_cache = text != nullptr;
-  if (!from_cache) {
-    std::string built;
-    if (PatternInsideRoot(job, key)) built = FormatListing(key, job.argument);
-    text = std::make_shared<const std::string>(std::move(built));
+  // Set when the working directory was read from disk: what the new copy was made from.
+  std::optional<cache::DiskStamp> read_from;
+  std::string key = job.root ? job.root->root() + job.working + (job.working.empty() ? "" : "/") : std::string();
+  if (job.root && job.argument.empty()) {
+    // One stat of the directory decides whether the cached copy is still true.
+    auto directory = job.root->open(job.working, O_RDONLY | O_DIRECTORY);
+    struct stat info {};
+    if (directory.ok() && ::fstat(directory.value.get(), &info) == 0) {
+      cache::DiskStamp stamp = cache::StampOf(info);
+      text = cache.lookup(key, stamp);
+      platform::DirStream entries(text ? nullptr : ::fdopendir(directory.value.get()));
+      if (entries) {
+        directory.value.release();  // the stream owns it now
+        text = std::make_shared<const std::string>(LongListing(ReadEntries(*job.root, entries.get(), job.working, "")));
+        read_from = stamp;
+      }
+    }
+  } else if (job.root) {
+    text = std::make_shared<const std::string>(LongListing(SearchEntries(*job.root, job.working, job.argument)));
   }
+  if (!text) text = std::make_shared<const std::string>();
   run.server.bytes_sent.fetch_add(text->size());
   run.progress(0, static_cast<int64_t>(text->size()));
   IoResult sent = run.channel.send(text->data(), text->size());
   run.progress(sent.bytes, static_cast<int64_t>(text->size()));
-  if (!from_cache && job.argument.empty() && job.cache.cacheDirs && !cache.busy() && sent.status == IoStatus::Ok)
-    cache.add(key, text, cache::kListingTag);
+  if (read_from && job.cache.cacheDirs && !cache.busy() && sent.status == IoStatus::Ok)
+    cache.add(key, text, cache::kListingTag, *read_from);
   return Finish(run, sent, "listing");
 }
 
 std::optional<std::string> RunNameList(TransferRun& run) {
   const TransferJob& job = run.job;
   std::string text;
-  if (PatternInsideRoot(job, job.current_directory)) {
-    for (const auto& entry : SearchEntries(job.current_directory, job.argument)) {
+  if (job.root) {
+    for (const auto& entry : SearchEntries(*job.root, job.working, job.argument)) {
       if (run.channel.aborted()) return std::nullopt;
       text += entry.name + "\r\n";
     }

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "ftp/path_rules.h"
+
 namespace talvek::transfer {
 
 namespace {
@@ -24,16 +26,7 @@ std::string DateColumn(std::time_t modified) {
   return text;
 }
 
-struct DirectoryCloser {
-  void operator()(DIR* directory) const { ::closedir(directory); }
-};
-
 }  // namespace
-
-std::string CollapseSeparators(std::string path) {
-  for (size_t pair = path.find("//"); pair != std::string::npos; pair = path.find("//", pair)) path.erase(pair, 1);
-  return path;
-}
 
 std::string LongListingLine(const ListedEntry& entry) {
   // Sizes are shown whole: files above 2 GiB must not show as negative.
@@ -45,33 +38,45 @@ std::string LongListingLine(const ListedEntry& entry) {
   return std::string(mode) + "   1 owner     group " + size_column + " " + date + " " + entry.name + "\r\n";
 }
 
-std::vector<ListedEntry> SearchEntries(const std::string& directory, const std::string& pattern) {
-  std::string where = directory;
-  std::string name_pattern = pattern;
-  if (size_t slash = pattern.find_last_of('/'); slash != std::string::npos) {
-    where += pattern.substr(0, slash + 1);
-    name_pattern = pattern.substr(slash + 1);
-  }
+std::vector<ListedEntry> ReadEntries(const platform::ConfinedFs& root, DIR* directory, const std::string& path,
+                                     const std::string& name_pattern) {
   std::vector<ListedEntry> entries;
-  std::unique_ptr<DIR, DirectoryCloser> search(::opendir(where.c_str()));
-  if (!search) return entries;
-  int directory_fd = ::dirfd(search.get());
-  while (dirent* found = ::readdir(search.get())) {
+  int directory_fd = ::dirfd(directory);
+  while (dirent* found = ::readdir(directory)) {
     if (!name_pattern.empty() && ::fnmatch(name_pattern.c_str(), found->d_name, 0) != 0) continue;
     struct stat info {};
-    // Links are shown as what they point to; a dangling one as itself.
-    if (::fstatat(directory_fd, found->d_name, &info, 0) != 0 &&
-        ::fstatat(directory_fd, found->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0)
-      continue;
+    if (::fstatat(directory_fd, found->d_name, &info, AT_SYMLINK_NOFOLLOW) != 0) continue;
+    if (S_ISLNK(info.st_mode)) {
+      std::string name = found->d_name;
+      if (auto target = root.stat(path.empty() ? name : path + "/" + name); target.ok()) info = target.value;
+    }
     entries.push_back({found->d_name, S_ISDIR(info.st_mode), static_cast<uint64_t>(info.st_size), info.st_mtime});
   }
   return entries;
 }
 
-std::string FormatListing(const std::string& directory, const std::string& pattern) {
+std::vector<ListedEntry> SearchEntries(const platform::ConfinedFs& root, const std::string& path,
+                                       const std::string& pattern) {
+  std::string where = path;
+  std::string name_pattern = pattern;
+  if (size_t slash = pattern.find_last_of('/'); slash != std::string::npos) {
+    where = ftp::JoinPath(path, pattern.substr(0, slash));
+    name_pattern = pattern.substr(slash + 1);
+  }
+  auto directory = root.openDir(where);
+  if (!directory.ok()) return {};
+  return ReadEntries(root, directory.value.get(), where, name_pattern);
+}
+
+std::string LongListing(const std::vector<ListedEntry>& entries) {
   std::string text;
-  for (const auto& entry : SearchEntries(directory, pattern)) text += LongListingLine(entry);
+  for (const auto& entry : entries) text += LongListingLine(entry);
   return text;
+}
+
+std::string FormatListing(const std::string& directory, const std::string& pattern) {
+  auto root = platform::ConfinedFs::Open(directory);
+  return root.ok() ? LongListing(SearchEntries(*root.value, "", pattern)) : std::string();
 }
 
 }  // namespace talvek::transfer

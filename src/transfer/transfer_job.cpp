@@ -1,6 +1,6 @@
 #include "transfer/transfer_job.h"
 
-#include "ftp/virtual_path.h"
+#include "ftp/session_root.h"
 #include "server/connection_record.h"
 #include "server/server.h"
 
@@ -12,7 +12,8 @@ TransferJob MakeJob(server::Server& server, server::ConnectionRecord& record, Tr
   TransferJob job;
   job.kind = kind;
   job.argument = argument;
-  job.root = ftp::ConfinementRoot(record, settings.ftpRootDir);
+  job.root = ftp::SessionRoot(server, record);
+  if (job.root) job.working = ftp::WorkingDirectory(*job.root, record);
   job.permissions = record.permissions;
   job.redirect_uploads = record.redirect_uploads;
   job.monitor = record.monitor;

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/confined_fs.h"
 #include "settings/settings_blocks.h"
 
 namespace talvek::server {
@@ -27,7 +28,8 @@ struct TransferJob {
   std::string argument;           // after the path check, relative to the current directory
   std::string current_directory;  // ends with "/"
   std::string uploads_directory;
-  std::string root;  // the connection's root, ending with "/"
+  std::shared_ptr<const platform::ConfinedFs> root;  // the session's; nothing when it cannot be opened
+  std::string working;                                // the working directory below the root
   uint8_t permissions = 0;
   bool redirect_uploads = false;
   bool monitor = false;

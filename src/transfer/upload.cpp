@@ -1,17 +1,16 @@
-// STOR, STOU and APPE: receive into a file below the connection's root or
-// its uploads directory until the client closes the data connection.
+// STOR, STOU and APPE: receive into a file created beneath the session's
+// root or its uploads directory until the client closes the data connection.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <vector>
 
+#include "ftp/path_rules.h"
 #include "ftp/reply_table.h"
-#include "ftp/virtual_path.h"
 #include "log/log_thread.h"
 #include "server/server.h"
 #include "transfer/data_channel.h"
-#include "transfer/listing_format.h"
 #include "transfer/transfer_job.h"
 #include "transfer/transfer_log.h"
 
@@ -22,6 +21,8 @@ namespace {
 // Large blocks keep system calls few; the file is never held whole.
 constexpr size_t kReceiveBlock = 1 << 20;
 constexpr uint8_t kDeletePermission = 4;
+// How many suffixed names STOU tries before it gives up.
+constexpr int kUniqueSuffixes = 1000;
 
 bool WriteAll(int fd, const char* data, size_t size) {
   while (size > 0) {
@@ -34,9 +35,23 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
-std::string WithSlash(std::string directory) {
-  if (directory.empty() || directory.back() != '/') directory += '/';
-  return directory;
+// Creates the upload's file beneath `root`. Without the delete right an
+// existing file is never opened (O_EXCL), so nothing is truncated or
+// appended to; STOU never takes an existing name and adds "_1", "_2", ...
+// until one is free. `name` becomes the name really created.
+platform::FsResult<platform::UniqueFd> CreateTarget(const TransferJob& job, const platform::ConfinedFs& root,
+                                                    const std::string& directory, std::string& name) {
+  bool stou = job.kind == TransferKind::Stou;
+  bool exclusive = stou || (job.permissions & kDeletePermission) == 0;
+  int flags = O_WRONLY | O_CREAT | (exclusive ? O_EXCL : 0) |
+              (job.kind == TransferKind::Appe ? O_APPEND : exclusive ? 0 : O_TRUNC);
+  std::string base = name;
+  auto file = root.open(ftp::JoinPath(directory, name), flags, 0644);
+  for (int suffix = 1; stou && file.error == EEXIST && suffix <= kUniqueSuffixes; ++suffix) {
+    name = base + "_" + std::to_string(suffix);
+    file = root.open(ftp::JoinPath(directory, name), flags, 0644);
+  }
+  return file;
 }
 
 }  // namespace
@@ -45,25 +60,21 @@ std::optional<std::string> RunUpload(TransferRun& run) {
   const TransferJob& job = run.job;
   auto& server = run.server;
   // Redirection without an uploads directory would aim at the file system's
-  // root; such uploads are refused instead.
+  // root; such uploads are refused instead. Redirected uploads stay inside
+  // the uploads directory, others inside the session's root.
   if (job.redirect_uploads && job.uploads_directory.empty()) return ftp::Reply(553);
-  std::string target = job.redirect_uploads ? WithSlash(job.uploads_directory) : job.current_directory;
-  std::string full_path = target + job.argument;
-  // Redirected uploads stay inside the uploads directory, others inside the root.
-  auto confined = ftp::ConfineToRoot(job.redirect_uploads ? target : job.root, full_path);
-  if (!confined || job.argument.empty()) return ftp::Reply(553);
-  if ((job.permissions & kDeletePermission) == 0 && ftp::EntryExists(*confined)) return ftp::Reply(553);
-
-  int mode = job.kind == TransferKind::Appe ? O_APPEND : O_TRUNC;
-  int file = ::open(confined->c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | mode, 0644);
-  if (file < 0) {
-    int error = errno;
-    LogFileError(server, error);
-    return ftp::FileErrorReply(ftp::FileErrorCauseFromErrno(error));
+  auto root = job.redirect_uploads ? platform::ConfinedFs::Open(job.uploads_directory).value : job.root;
+  std::string directory = job.redirect_uploads ? std::string() : job.working;
+  std::string name = job.argument;
+  if (!root || name.empty()) return ftp::Reply(553);
+  auto created = CreateTarget(job, *root, directory, name);
+  if (created.error == EEXIST) return ftp::Reply(job.kind == TransferKind::Stou ? 451 : 553);
+  if (!created.ok()) {
+    LogFileError(server, created.error);
+    return ftp::FileErrorReply(ftp::FileErrorCauseFromErrno(created.error));
   }
-  // Truncation or appending changes the file now; again at the end, in case
-  // a download cached it half written meanwhile.
-  server.forgetCachedPath(*confined);
+  int file = created.value.get();
+  std::string full_path = root->root() + ftp::JoinPath(directory, name);
   std::vector<char> buffer(kReceiveBlock);
   int64_t received = 0;
   std::optional<std::string> failure;
@@ -91,8 +102,6 @@ std::optional<std::string> RunUpload(TransferRun& run) {
     run.progress(received, received);
     run.touch();  // a long upload is not idle
   }
-  ::close(file);
-  server.forgetCachedPath(*confined);
   // What arrived before an abort or a failure stays in the file, uncounted.
   if (aborted) return std::nullopt;
   if (failure) return failure;
@@ -102,7 +111,7 @@ std::optional<std::string> RunUpload(TransferRun& run) {
   run.addToList(true, full_path);
   server.bytes_received.fetch_add(static_cast<uint64_t>(received));
   std::string reply = ftp::Reply(250);
-  if (job.kind == TransferKind::Stou) reply += " " + job.argument;
+  if (job.kind == TransferKind::Stou) reply += " " + name;
   return reply;
 }
 

@@ -1,6 +1,9 @@
-// The cache store: lookups and their counters, the soft limit with its
-// overflow margin, least-hit eviction order, clearing and shared entries.
+// The cache store: lookups and their counters, freshness stamps, the soft
+// limit with its overflow margin, least-hit eviction order, clearing and
+// shared entries.
 #include <gtest/gtest.h>
+
+#include <ctime>
 
 #include "cache/cache_store.h"
 
@@ -40,6 +43,25 @@ TEST_F(CacheStoreTest, LookupCountsHitsAndMissesAndIsCaseSensitive) {
   EXPECT_EQ(cache_.entries().front().hits, 2u);
 }
 
+TEST_F(CacheStoreTest, StampedLookupsHitOnlyWhileTheDiskIsAsItWas) {
+  DiskStamp made{1, 2, 10, 1'000'000'000'000'000'000};
+  ASSERT_TRUE(cache_.add("/f", Block(10), kFileTag, made));
+  EXPECT_TRUE(cache_.lookup("/f", made));
+  // Another inode, size or time: a miss, and the stale copy is gone.
+  for (DiskStamp changed : {DiskStamp{1, 3, 10, made.modified_ns}, DiskStamp{1, 2, 11, made.modified_ns},
+                            DiskStamp{1, 2, 10, made.modified_ns + 1}}) {
+    ASSERT_TRUE(cache_.add("/f", Block(10), kFileTag, made));
+    EXPECT_FALSE(cache_.lookup("/f", changed));
+    EXPECT_EQ(cache_.count(), 0u);
+  }
+  EXPECT_EQ(cache_.hits(), 1u);
+  EXPECT_EQ(cache_.misses(), 3u);
+  // A copy of a state changed a moment ago could hide a change within the same tick.
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  EXPECT_FALSE(cache_.add("/new", Block(10), kFileTag, {1, 4, 10, int64_t{now.tv_sec} * 1'000'000'000}));
+}
+
 TEST_F(CacheStoreTest, ItemsLargerThanTheLimitAreRefused) {
   EXPECT_FALSE(cache_.add("big", Block(1001), kFileTag));
   EXPECT_TRUE(cache_.add("fits", Block(1000), kFileTag));
@@ -56,27 +78,24 @@ TEST_F(CacheStoreTest, OverflowEvictsTheMarginSoTheLimitIsSoft) {
   EXPECT_EQ(cache_.used(), 1000u);
 }
 
-TEST_F(CacheStoreTest, LargeItemWidensTheEvictionByItsSize) {
-  fill(9);
-  // 900 - 250 + 500 = 1150 > 1000: room 750, evict until used <= 250.
-  ASSERT_TRUE(cache_.add("new", Block(500), kFileTag));
-  EXPECT_EQ(cache_.used(), 200u + 500u);
-}
-
-TEST_F(CacheStoreTest, MarginAboveHalfEmptiesTheCacheBeforeAdding) {
-  cache_.setOverflowPercent(60);
-  fill(9);
-  ASSERT_TRUE(cache_.add("new", Block(200), kFileTag));
-  EXPECT_EQ(cache_.count(), 1u);
-  EXPECT_EQ(cache_.used(), 200u);
-}
-
-TEST_F(CacheStoreTest, ZeroMarginEvictsOnlyWhatTheItemNeeds) {
-  cache_.setOverflowPercent(0);
-  fill(10);
-  ASSERT_TRUE(cache_.add("new", Block(100), kFileTag));
-  EXPECT_EQ(cache_.used(), 1000u);
-  EXPECT_EQ(cache_.count(), 10u);
+TEST_F(CacheStoreTest, TheOverflowMarginDecidesHowMuchAnInsertionFrees) {
+  struct Case {
+    uint32_t percent;
+    int entries;
+    size_t item, used, count;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {25, 9, 500, 700, 3},    // 900 - 250 + 500 > 1000: room 750, evict to 250, then add
+           {60, 9, 200, 200, 1},    // above half the margin is the whole limit
+           {0, 10, 100, 1000, 10},  // no margin: only what the item needs
+       }) {
+    cache_.clear();
+    cache_.setOverflowPercent(c.percent);
+    fill(c.entries);
+    ASSERT_TRUE(cache_.add("new", Block(c.item), kFileTag));
+    EXPECT_EQ(cache_.used(), c.used) << c.percent;
+    EXPECT_EQ(cache_.count(), c.count) << c.percent;
+  }
 }
 
 TEST_F(CacheStoreTest, EqualHitsEvictTheOneGatheredFirst) {
@@ -89,13 +108,6 @@ TEST_F(CacheStoreTest, EqualHitsEvictTheOneGatheredFirst) {
   ASSERT_TRUE(cache_.add("new", Block(50), kFileTag));
   EXPECT_FALSE(has(Key(first)));
   EXPECT_EQ(cache_.count(), 10u);
-}
-
-TEST_F(CacheStoreTest, ChainIsTheSignedByteSumModulo200) {
-  EXPECT_EQ(CacheStore::ChainOf("a"), 97u);
-  EXPECT_EQ(CacheStore::ChainOf("dd"), 0u);
-  // 0xFF counts as -1: 97 - 1 = 96.
-  EXPECT_EQ(CacheStore::ChainOf(std::string("a\xff")), 96u);
 }
 
 TEST_F(CacheStoreTest, SmallerLimitShrinksAtOnceLeastHitFirst) {
@@ -115,19 +127,6 @@ TEST_F(CacheStoreTest, ClearKeepsTheTotalsAndTheNextLookupMisses) {
   EXPECT_EQ(cache_.hits(), 1u);
   EXPECT_FALSE(cache_.lookup(Key(0)));
   EXPECT_EQ(cache_.misses(), 1u);
-}
-
-TEST_F(CacheStoreTest, RemovePrefixDropsAFileOrATreeAndItsBytes) {
-  ASSERT_TRUE(cache_.add("/srv/a.txt", Block(100), kFileTag));
-  ASSERT_TRUE(cache_.add("/srv/dir/b", Block(200), kFileTag));
-  ASSERT_TRUE(cache_.add("/srv/dir/c/d", Block(300), kFileTag));
-  cache_.removePrefix("/srv/dir");
-  EXPECT_TRUE(has("/srv/a.txt"));
-  EXPECT_EQ(cache_.count(), 1u);
-  EXPECT_EQ(cache_.used(), 100u);
-  cache_.removePrefix("/srv/a.txt");
-  EXPECT_EQ(cache_.count(), 0u);
-  EXPECT_EQ(cache_.used(), 0u);
 }
 
 TEST_F(CacheStoreTest, AddingAKeyAgainReplacesTheEntry) {

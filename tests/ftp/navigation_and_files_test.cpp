@@ -1,9 +1,8 @@
 // Navigation and file commands of a logged-in client, over a real socket,
-// against a real tree; every escape attempt is checked on disk.
+// against a real tree (the ways out are the hostile-client suite's).
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include "support/server_fixture.h"
 
@@ -31,8 +30,6 @@ class FileCommandsTest : public ::testing::Test {
     tree_.write("ftp/a.txt", "a");
     tree_.write("ftp/b.txt", "b");
     tree_.write("ftp/full/inside.txt", "i");
-    tree_.write("secret/key", "k");
-    ::symlink((tree_.dir() + "secret").c_str(), (root() + "escape").c_str());
     fixture_ = std::make_unique<ServerFixture>(Anonymous(root(), rights));
     client_ = fixture_->connect();
     EXPECT_EQ(client_->ask("USER anonymous"), "331 User name okay, need password");
@@ -66,7 +63,6 @@ TEST_F(FileCommandsTest, NavigationFollowsTheDocumentedPathRules) {
   EXPECT_EQ(ask("CWD ../x"), "501 Directory ../x does not exist");
   EXPECT_EQ(ask("CWD a..b"), "501 Directory a..b does not exist");
   EXPECT_EQ(ask("CWD nowhere"), "501 Directory nowhere does not exist");
-  EXPECT_EQ(ask("CWD escape"), "501 Directory escape does not exist");
   EXPECT_EQ(ask("PWD"), "257 \"/\" is current working directory");
 }
 
@@ -78,11 +74,8 @@ TEST_F(FileCommandsTest, DirectoryCommandsCreateAndRemove) {
   EXPECT_EQ(ask("MKD ../x"), "501 Directory ../x does not exist");
   EXPECT_EQ(ask("RMD full"), "450 Delete operation failed");
   EXPECT_TRUE(Exists(root() + "full/inside.txt"));
-  EXPECT_EQ(ask("RMD ../secret"), "501 Directory ../secret does not exist");
   EXPECT_EQ(ask("XRMD new"), "250 new deleted");
   EXPECT_FALSE(Exists(root() + "new"));
-  EXPECT_EQ(ask("MKD escape/planted"), "501 Directory escape/planted does not exist");
-  EXPECT_FALSE(Exists(tree_.dir() + "secret/planted"));
 }
 
 TEST_F(FileCommandsTest, DeleteAndRenameFollowTheirRules) {
@@ -106,24 +99,6 @@ TEST_F(FileCommandsTest, DeleteAndRenameFollowTheirRules) {
   EXPECT_TRUE(Exists(root() + "moved/sub/file.txt"));
 }
 
-TEST_F(FileCommandsTest, NothingOutsideTheRootIsTouched) {
-  EXPECT_EQ(ask("DELE ../secret/key"), "450 Delete operation failed");
-  EXPECT_EQ(ask("DELE ..\\secret\\key"), "450 Delete operation failed");
-  EXPECT_EQ(ask("DELE " + tree_.dir() + "secret/key"), "450 Delete operation failed");
-  EXPECT_EQ(ask("DELE escape/key"), "450 Delete operation failed");
-  EXPECT_EQ(ask("RNFR ../secret/key"), "450 Requested file action not executed");
-  EXPECT_EQ(ask("RNFR escape/key"), "450 Requested file action not executed");
-  EXPECT_EQ(ask("RNFR d"), "450 Requested file action not executed");
-  EXPECT_EQ(ask("RNFR a.txt"), "350 Requested file action pending further information");
-  EXPECT_EQ(ask("RNTO ../stolen.txt"), "501 Syntax error in parameters or arguments");
-  EXPECT_EQ(ask("RNTO escape/stolen.txt"), "501 Syntax error in parameters or arguments");
-  EXPECT_EQ(ask("RNFR /"), "450 Requested file action not executed");
-  EXPECT_EQ(tree_.read("secret/key"), "k");
-  EXPECT_FALSE(Exists(tree_.dir() + "stolen.txt"));
-  EXPECT_FALSE(Exists(tree_.dir() + "secret/stolen.txt"));
-  EXPECT_TRUE(Exists(root() + "a.txt"));
-}
-
 class ReadOnlyTest : public FileCommandsTest {
  protected:
   ReadOnlyTest() : FileCommandsTest(1) {}
@@ -136,21 +111,6 @@ TEST_F(ReadOnlyTest, EachCommandAsksForItsPermission) {
   EXPECT_EQ(ask("RNFR a.txt"), "450 Requested file action not executed");
   EXPECT_TRUE(Exists(root() + "a.txt"));
   EXPECT_FALSE(Exists(root() + "new"));
-}
-
-TEST(BeforeLogin, NothingCanBeChangedAndNavigationStaysInTheRoot) {
-  test::TempDir tree;
-  tree.write("ftp/a.txt", "a");
-  tree.write("ftp/pub/x", "x");
-  ServerFixture fixture(Anonymous(tree.dir() + "ftp/", 7));
-  auto client = fixture.connect();
-  EXPECT_EQ(client->ask("DELE a.txt"), "550 You do not have delete permission on this server");
-  EXPECT_EQ(client->ask("MKD n"), "550 You do not have write access on this server");
-  EXPECT_EQ(client->ask("RNFR a.txt"), "450 Requested file action not executed");
-  EXPECT_EQ(client->ask("CDUP"), "501 Directory  does not exist");
-  EXPECT_EQ(client->ask("CWD pub"), "250 pub is current working directory");
-  EXPECT_EQ(client->ask("CDUP"), "250 Requested file action okay, completed.");
-  EXPECT_EQ(client->ask("CDUP"), "501 Directory  does not exist");
 }
 
 }  // namespace

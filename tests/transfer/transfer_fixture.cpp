@@ -1,41 +1,29 @@
 #include "transfer_fixture.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 
 namespace talvek::test {
 
-DataPeer::~DataPeer() { close(); }
-
-DataPeer& DataPeer::operator=(DataPeer&& other) noexcept {
-  if (this != &other) {
-    close();
-    fd_ = other.fd_;
-    other.fd_ = -1;
-  }
-  return *this;
-}
-
-void DataPeer::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
-}
+void DataPeer::close() { fd_ = platform::UniqueFd(); }
 
 std::optional<std::string> DataPeer::readAll(std::chrono::milliseconds deadline) {
   std::string all;
   auto until = std::chrono::steady_clock::now() + deadline;
   std::string buffer(1 << 16, '\0');
-  while (fd_ >= 0) {
+  while (fd_.get() >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
     if (left.count() <= 0) return std::nullopt;
-    pollfd item{fd_, POLLIN, 0};
+    pollfd item{fd_.get(), POLLIN, 0};
     if (::poll(&item, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
-    ssize_t got = ::recv(fd_, buffer.data(), buffer.size(), 0);
+    ssize_t got = ::recv(fd_.get(), buffer.data(), buffer.size(), 0);
     if (got < 0) return std::nullopt;
     if (got == 0) return all;
     all.append(buffer.data(), static_cast<size_t>(got));
@@ -46,12 +34,12 @@ std::optional<std::string> DataPeer::readAll(std::chrono::milliseconds deadline)
 bool DataPeer::closedWithin(std::chrono::milliseconds deadline) {
   auto until = std::chrono::steady_clock::now() + deadline;
   char buffer[4096];
-  while (fd_ >= 0) {
+  while (fd_.get() >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
     if (left.count() <= 0) return false;
-    pollfd item{fd_, POLLIN, 0};
+    pollfd item{fd_.get(), POLLIN, 0};
     if (::poll(&item, 1, static_cast<int>(left.count())) <= 0) return false;
-    if (::recv(fd_, buffer, sizeof buffer, 0) <= 0) return true;
+    if (::recv(fd_.get(), buffer, sizeof buffer, 0) <= 0) return true;
   }
   return false;
 }
@@ -59,7 +47,7 @@ bool DataPeer::closedWithin(std::chrono::milliseconds deadline) {
 bool DataPeer::sendAll(const std::string& bytes) {
   size_t sent = 0;
   while (sent < bytes.size()) {
-    ssize_t n = ::send(fd_, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    ssize_t n = ::send(fd_.get(), bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
     if (n <= 0) return false;
     sent += static_cast<size_t>(n);
   }
@@ -113,6 +101,11 @@ DataPeer ActiveListener::accept(std::chrono::milliseconds deadline) {
   return DataPeer(::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
 }
 
+void SetModified(const std::filesystem::path& path, std::time_t when) {
+  timespec times[2] = {{when, 0}, {when, 0}};
+  EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
 settings::Settings TransferSettings(const std::string& root) {
   auto settings = LoopbackSettings(root);
   settings.cache.cacheDirs = 1;
@@ -129,6 +122,7 @@ std::unique_ptr<LineClient> TransferTest::loggedIn(uint8_t permissions) {
     std::lock_guard lock(record.text_mutex);
     record.root_directory = root_.dir();
     record.current_directory = root_.dir();
+    record.root_fs.reset();  // opened again from root_directory
   });
   return client;
 }

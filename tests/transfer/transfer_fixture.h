@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/confined_fs.h"
 #include "support/server_fixture.h"
 
 namespace talvek::test {
@@ -17,11 +18,8 @@ class DataPeer {
  public:
   DataPeer() = default;
   explicit DataPeer(int fd) : fd_(fd) {}
-  ~DataPeer();
-  DataPeer(DataPeer&& other) noexcept : fd_(other.fd_) { other.fd_ = -1; }
-  DataPeer& operator=(DataPeer&& other) noexcept;
-  bool valid() const { return fd_ >= 0; }
-  int fd() const { return fd_; }
+  bool valid() const { return fd_.get() >= 0; }
+  int fd() const { return fd_.get(); }
   // Everything until the peer closes; nothing when the deadline passes first.
   std::optional<std::string> readAll(std::chrono::milliseconds deadline = std::chrono::seconds(10));
   bool sendAll(const std::string& bytes);
@@ -30,7 +28,7 @@ class DataPeer {
   void close();
 
  private:
-  int fd_ = -1;
+  platform::UniqueFd fd_;
 };
 
 // Connects to 127.0.0.1:`port`.
@@ -55,6 +53,11 @@ class ActiveListener {
 };
 
 settings::Settings TransferSettings(const std::string& root);
+
+// Sets the access and change time of `path`. Only copies of what has not
+// changed for a while enter the caches, so cache tests date their files back.
+void SetModified(const std::filesystem::path& path, std::time_t when);
+inline constexpr std::time_t kLongAgo = 1'000'000'000;
 
 // The FTP root, made before the server that serves it.
 struct RootHolder {

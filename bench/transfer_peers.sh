@@ -6,7 +6,7 @@ set -euo pipefail
 peers=${1:-/tmp/bench-peers}
 mkdir -p "$peers/debs" "$peers/root"
 cd "$peers/debs"
-packages=(vsftpd pure-ftpd pure-ftpd-common python3-pyftpdlib iperf3 libiperf0 libsodium23 libwrap0)
+packages=(vsftpd pure-ftpd pure-ftpd-common python3-pyftpdlib iperf3 libiperf0 libsctp1 libsodium23 libwrap0)
 apt-get download "${packages[@]}"
 for deb in ./*.deb; do dpkg -x "$deb" "$peers/root"; done
 echo "peers unpacked in $peers/root"

@@ -911,6 +911,7 @@ class Result:
     samples: list = dataclasses.field(default_factory=list)
     notes: list = dataclasses.field(default_factory=list)
     cpu_seconds: float = 0.0
+    wall_seconds: float = 0.0  # what the samples took, settling included
     error: str = None
 
     def median(self):
@@ -929,7 +930,7 @@ SAMPLE_ERRORS = (SampleError, OSError, EOFError, ValueError, ftplib.Error, subpr
 
 def sample(workload, server, ctx, index, result):
     """One sample, with the CPU its server's tree spent on it (read only when the tree is at rest)."""
-    before = server.cpu_seconds()
+    before, begin = server.cpu_seconds(), time.monotonic()
     try:
         value, note = workload.run(workload.client(server), ctx, index)
     except SAMPLE_ERRORS as error:
@@ -939,6 +940,7 @@ def sample(workload, server, ctx, index, result):
     if not server.settle(workload.settle_seconds):
         log(f"  {server.name}: sessions still exiting after {workload.settle_seconds:g} s")
     result.cpu_seconds += server.cpu_seconds() - before
+    result.wall_seconds += time.monotonic() - begin
     if value is not None:
         result.samples.append(value)
         result.notes.append(note)

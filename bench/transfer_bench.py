@@ -171,6 +171,7 @@ class Process:
     """One server process we started, with the process tree under it."""
 
     name = "?"
+    executable = None  # path of the program under the unpacked peers
 
     def __init__(self, work, peers):
         self.work, self.peers = work, peers
@@ -179,8 +180,11 @@ class Process:
         self.resting = 1
         self.log_path = os.path.join(work, "logs", f"{self.name}.log")
 
+    def binary(self):
+        return os.path.join(self.peers, self.executable)
+
     def available(self):
-        return True
+        return os.path.exists(self.binary())
 
     def command(self):
         raise NotImplementedError
@@ -295,12 +299,12 @@ class Talvek(FtpServer):
     name = "talvek-ftpd"
     upload_dir = ""  # the server redirects anonymous uploads to its uploads directory
 
-    def __init__(self, work, data, peers, sessions, binary):
+    def __init__(self, work, data, peers, sessions, program):
         super().__init__(work, data, peers, sessions)
-        self.binary = binary
+        self.program = program
         self.home = os.path.join(work, "talvek")
         os.makedirs(self.home, exist_ok=True)
-        defaults = os.path.join(os.path.dirname(binary), "defaults.reg")
+        defaults = os.path.join(os.path.dirname(program), "defaults.reg")
         if os.path.exists(defaults):
             shutil.copy(defaults, self.home)
         self.settings = os.path.join(self.home, "settings.reg")
@@ -313,8 +317,11 @@ class Talvek(FtpServer):
             "Anonymous.Allow": "1", "Anonymous.Rights": "7",
         }
         for key, value in values.items():
-            subprocess.run([binary, "--settings", self.settings, "--program-dir", self.home, "config", "set",
+            subprocess.run([program, "--settings", self.settings, "--program-dir", self.home, "config", "set",
                             key, value], check=True, stdout=subprocess.DEVNULL, timeout=30)
+
+    def binary(self):
+        return self.program
 
     def environment(self):
         env = dict(os.environ)
@@ -323,7 +330,7 @@ class Talvek(FtpServer):
         return env
 
     def command(self):
-        return [self.binary, "--settings", self.settings, "--program-dir", self.home, "--root", self.data,
+        return [self.program, "--settings", self.settings, "--program-dir", self.home, "--root", self.data,
                 "--port", str(self.port)]
 
     def uploaded(self, name):
@@ -332,12 +339,7 @@ class Talvek(FtpServer):
 
 class Vsftpd(FtpServer):
     name = "vsftpd"
-
-    def binary(self):
-        return os.path.join(self.peers, "usr/sbin/vsftpd")
-
-    def available(self):
-        return os.path.exists(self.binary())
+    executable = "usr/sbin/vsftpd"
 
     def command(self):
         # vsftpd enters its anonymous user's home before anon_root; that
@@ -355,16 +357,15 @@ class Vsftpd(FtpServer):
                 "write_enable=YES", "anon_upload_enable=YES", "anon_mkdir_write_enable=YES",
                 "anon_other_write_enable=YES", "ftp_username=ftpbench", "seccomp_sandbox=NO",
                 f"secure_chroot_dir={empty}", f"max_clients={self.sessions}", f"max_per_ip={self.sessions}",
-                "use_localtime=YES", "xferlog_enable=NO", "pasv_enable=YES", "port_enable=YES", "connect_from_port_20=NO", ""]))
+                "use_localtime=YES", "xferlog_enable=NO", "pasv_enable=YES", "port_enable=YES",
+                "connect_from_port_20=NO", ""]))
         return [self.binary(), config]
 
 
-class PureFtpd(Vsftpd):
+class PureFtpd(FtpServer):
     name = "pure-ftpd"
+    executable = "usr/sbin/pure-ftpd"
     user, password = "bench", "benchpass"
-
-    def binary(self):
-        return os.path.join(self.peers, "usr/sbin/pure-ftpd")
 
     def command(self):
         passwd = os.path.join(self.work, "pureftpd.passwd")
@@ -384,12 +385,10 @@ class PureFtpd(Vsftpd):
 
 class Pyftpdlib(FtpServer):
     name = "pyftpdlib"
+    executable = "usr/lib/python3/dist-packages/pyftpdlib"
 
     def library(self):
         return os.path.join(self.peers, "usr/lib/python3/dist-packages")
-
-    def available(self):
-        return os.path.exists(os.path.join(self.library(), "pyftpdlib"))
 
     def command(self):
         # Its own command line, with the one limit it does not expose raised
@@ -409,12 +408,10 @@ class Iperf(Process):
     """The loopback TCP ceiling: one iperf3 stream."""
 
     name = "iperf3"
+    executable = "usr/bin/iperf3"
 
     def binary(self):
-        return shutil.which("iperf3") or os.path.join(self.peers, "usr/bin/iperf3")
-
-    def available(self):
-        return os.path.exists(self.binary())
+        return shutil.which("iperf3") or super().binary()
 
     def command(self):
         return [self.binary(), "-s", "-B", HOST, "-p", str(self.port)]
@@ -662,16 +659,24 @@ def machine_guard(reserve_pids, reserve_mib):
 # --- workloads --------------------------------------------------------------
 
 
-def timed(work, limit):
-    """Runs work(out_of_time) and returns the seconds it took; work must call out_of_time() in its loops."""
+def repeat(count, step, limit):
+    """Seconds that step(0) .. step(count - 1) take; a sample over `limit` seconds fails."""
     begin = time.perf_counter()
-
-    def out_of_time():
+    for i in range(count):
+        step(i)
         if time.perf_counter() - begin > limit:
             raise SampleError(f"over {limit:.0f} s")
-
-    work(out_of_time)
     return time.perf_counter() - begin
+
+
+def in_session(client, folder, work):
+    """work(ftp) in a logged-in binary-mode session, in folder."""
+    ftp = client.session()
+    try:
+        ftp.cwd(folder)
+        return work(ftp)
+    finally:
+        client.quit(ftp)
 
 
 def pss_idle(client, ctx, index):
@@ -685,76 +690,45 @@ def pss_sessions(client, ctx, index):
         crowd.run()
         if crowd.goal() < ctx.args.sessions:
             raise SampleError(f"{crowd.goal()}/{ctx.args.sessions} logged in: {crowd.failure_text()}")
-        time.sleep(0.5)  # lazily touched session memory; not a synchronisation
+        time.sleep(0.5)  # a pause for memory the sessions touch lazily, not a synchronisation
         return server.pss_mib(), None
 
 
 def small_retrs(client, ctx, index):
-    ftp = client.session()
-    received = 0
+    count, received = ctx.args.small_files, 0
 
     def sink(block):
         nonlocal received
         received += len(block)
 
-    def work(out_of_time):
-        for i in range(ctx.args.small_files):
-            ftp.retrbinary(f"RETR f{i}", sink, blocksize=65536)
-            out_of_time()
-
-    try:
-        ftp.cwd("small")
-        seconds = timed(work, ctx.args.sample_seconds)
-    finally:
-        client.quit(ftp)
-    if received != ctx.args.small_files * 4096:
+    seconds = in_session(client, "small", lambda ftp: repeat(
+        count, lambda i: ftp.retrbinary(f"RETR f{i}", sink, blocksize=65536), ctx.args.sample_seconds))
+    if received != count * 4096:
         raise SampleError(f"received {received} bytes")
-    return ctx.args.small_files / seconds, None
+    return count / seconds, None
 
 
 def warm_list(client, ctx, index):
-    ftp = client.session()
-    try:
-        ftp.cwd("list")
-        ftp.retrbinary("LIST", lambda block: None)
-    finally:
-        client.quit(ftp)
+    in_session(client, "list", lambda ftp: ftp.retrbinary("LIST", lambda block: None))
 
 
 def lists(client, ctx, index):
-    ftp = client.session()
-    short = []
+    count, lines = ctx.args.lists, 0
 
-    def work(out_of_time):
-        for _ in range(ctx.args.lists):
-            lines = 0
+    def sink(block):
+        nonlocal lines
+        lines += block.count(b"\n")
 
-            def count(block):
-                nonlocal lines
-                lines += block.count(b"\n")
-
-            ftp.retrbinary("LIST", count, blocksize=65536)
-            if lines < 2000:
-                short.append(lines)
-            out_of_time()
-
-    try:
-        ftp.cwd("list")
-        seconds = timed(work, ctx.args.sample_seconds)
-    finally:
-        client.quit(ftp)
-    if short:
-        raise SampleError(f"a LIST gave {short[0]} lines")
-    return ctx.args.lists / seconds, None
+    seconds = in_session(client, "list", lambda ftp: repeat(
+        count, lambda i: ftp.retrbinary("LIST", sink, blocksize=65536), ctx.args.sample_seconds))
+    if lines < 2000 * count:
+        raise SampleError(f"a LIST gave {lines // count} lines on average")
+    return count / seconds, None
 
 
 def logins(client, ctx, index):
-    def work(out_of_time):
-        for _ in range(ctx.args.logins):
-            client.quit(client.login())
-            out_of_time()
-
-    return ctx.args.logins / timed(work, ctx.args.sample_seconds), None
+    count = ctx.args.logins
+    return count / repeat(count, lambda i: client.quit(client.login()), ctx.args.sample_seconds), None
 
 
 def run_curls(commands, limit):
@@ -919,8 +893,10 @@ class Result:
 
 
 class Context:
+    """What every sample may read: the command line and the file STOR sends."""
+
     def __init__(self, args, data):
-        self.args, self.data = args, data
+        self.args = args
         self.big_file = os.path.join(data, "big.bin")
 
 
@@ -1039,11 +1015,11 @@ def table(workloads, results, servers, ctx):
     return "\n".join(lines)
 
 
-def make_data(data, big_mib, par_mib):
+def make_data(data, args):
     os.makedirs(os.path.join(data, "up"), exist_ok=True)
     for name in os.listdir(os.path.join(data, "up")):
         os.remove(os.path.join(data, "up", name))
-    for name, mib in (("big.bin", big_mib), ("par.bin", par_mib)):
+    for name, mib in (("big.bin", args.big_mib), ("par.bin", args.par_mib)):
         path = os.path.join(data, name)
         if not os.path.exists(path) or os.path.getsize(path) != mib * MIB:
             with open(path, "wb") as f:
@@ -1052,7 +1028,7 @@ def make_data(data, big_mib, par_mib):
                     f.write(chunk)
     os.makedirs(os.path.join(data, "small"), exist_ok=True)
     os.makedirs(os.path.join(data, "list"), exist_ok=True)
-    for i in range(1000):
+    for i in range(args.small_files):
         path = os.path.join(data, "small", f"f{i}")
         if not os.path.exists(path):
             with open(path, "wb") as f:
@@ -1104,7 +1080,7 @@ def parse_args():
     parser.add_argument("--big-mib", type=int, default=256, help="size of the big RETR and STOR file")
     parser.add_argument("--par-mib", type=int, default=64, help="size of each parallel download")
     parser.add_argument("--streams", type=int, default=8, help="parallel downloads")
-    parser.add_argument("--small-files", type=int, default=1000, choices=range(1, 1001), metavar="1..1000")
+    parser.add_argument("--small-files", type=int, default=1000, help="4 KiB files fetched per sample")
     parser.add_argument("--lists", type=int, default=200, help="LISTs per sample")
     parser.add_argument("--logins", type=int, default=300, help="logins per sample")
     parser.add_argument("--sessions", type=int, default=200, help="logged-in idle sessions for the Pss row")
@@ -1149,14 +1125,14 @@ def main():
     os.makedirs(work, exist_ok=True)
     os.chmod(work, 0o755)
     data = os.path.join(work, "data")
-    make_data(data, args.big_mib, args.par_mib)
+    make_data(data, args)
     ctx = Context(args, data)
     started = []
     load_before = os.getloadavg()
     try:
-        candidates = [Talvek(work, data, args.peers, sessions, args.binary), Vsftpd(work, data, args.peers, sessions),
-                      PureFtpd(work, data, args.peers, sessions), Pyftpdlib(work, data, args.peers, sessions),
-                      Iperf(work, args.peers)]
+        candidates = [Talvek(work, data, args.peers, sessions, args.binary)]
+        candidates += [peer(work, data, args.peers, sessions) for peer in (Vsftpd, PureFtpd, Pyftpdlib)]
+        candidates.append(Iperf(work, args.peers))
         for process in candidates:
             if not process.available():
                 log(f"{process.name}: not found under {args.peers}, left out")
@@ -1190,18 +1166,17 @@ def main():
           f"CPU seconds of the server's process tree summed over all rounds; load average "
           f"{load_before[0]:.1f} before, {os.getloadavg()[0]:.1f} after.\n")
     print(table(workloads, results, servers, ctx))
-    by_key = {w.key: results[w.key] for w in workloads}
-    if "ceiling" in by_key and by_key["ceiling"]["iperf3"].samples:
-        top = by_key["ceiling"]["iperf3"].median()
-        shares = [f"{key} / ceiling: {by_key[key][Talvek.name].median() / top:.2f}" for key in ("retr", "stor")
-                  if key in by_key and by_key[key][Talvek.name].samples]
+    if "ceiling" in results and results["ceiling"]["iperf3"].samples:
+        top = results["ceiling"]["iperf3"].median()
+        shares = [f"{key} / ceiling: {results[key][Talvek.name].median() / top:.2f}" for key in ("retr", "stor")
+                  if key in results and results[key][Talvek.name].samples]
         if shares:
             print(f"\n{Talvek.name} {', '.join(shares)}")
     if args.json:
         report = {"when": when, "machine": machine(), "arguments": vars(args),
                   "load_average": {"before": load_before, "after": os.getloadavg()},
                   "results": {key: {name: dataclasses.asdict(r) | {"median": r.median()} for name, r in row.items()}
-                              for key, row in by_key.items()}}
+                              for key, row in results.items()}}
         with open(args.json, "w") as f:
             json.dump(report, f, indent=1)
 

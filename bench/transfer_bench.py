@@ -498,7 +498,7 @@ class PlainClient:
     def curl(self, path, *extra):
         # --ftp-skip-pasv-ip: data connections go to the control address, loopback, whatever PASV says.
         return ["curl", "-sS", "--max-time", "300", "--ftp-skip-pasv-ip", "-u",
-                f"{self.server.user}:{self.server.password}", "-w", "%{size_download} %{size_upload}",
+                f"{self.server.user}:{self.server.password}", "-w", "%{size_download} %{size_upload} %{time_total}",
                 *self.curl_options, *extra,
                 f"ftp://{HOST}:{self.server.port}/{path}"]
 
@@ -732,7 +732,8 @@ def logins(client, ctx, index):
 
 
 def run_curls(commands, limit):
-    """Runs curl commands at once; returns (seconds, bytes moved by each)."""
+    """Runs curl commands at once; returns the seconds from the first start to the last end and, for
+    each, (bytes moved, seconds curl itself took: from connecting to the end, without process start)."""
     processes = []
     try:
         begin = time.perf_counter()
@@ -750,14 +751,15 @@ def run_curls(commands, limit):
     for p, (out, err) in zip(processes, outputs):
         if p.returncode != 0:
             raise SampleError(f"curl: {err.decode(errors='replace').strip()[:80]}")
-    return seconds, [sum(int(x) for x in out.split()) for out, _ in outputs]
+    transfers = [out.split() for out, _ in outputs]
+    return seconds, [(int(down) + int(up), float(total)) for down, up, total in transfers]
 
 
 def big_retr(client, ctx, index):
     size = ctx.args.big_mib * MIB
-    seconds, moved = run_curls([client.curl("big.bin", "-o", "/dev/null")], ctx.args.sample_seconds)
-    if moved[0] != size:
-        raise SampleError(f"received {moved[0]} bytes")
+    _, [(moved, seconds)] = run_curls([client.curl("big.bin", "-o", "/dev/null")], ctx.args.sample_seconds)
+    if moved != size:
+        raise SampleError(f"received {moved} bytes")
     return size / seconds / MB, None
 
 
@@ -767,7 +769,7 @@ def big_stor(client, ctx, index):
     target = f"{server.upload_dir}/{name}" if server.upload_dir else name
     landed = server.uploaded(name)
     try:
-        seconds, _ = run_curls([client.curl(target, "-T", ctx.big_file)], ctx.args.sample_seconds)
+        _, [(_, seconds)] = run_curls([client.curl(target, "-T", ctx.big_file)], ctx.args.sample_seconds)
         stored = os.path.getsize(landed) if os.path.exists(landed) else -1
     finally:
         if os.path.exists(landed):
@@ -780,9 +782,9 @@ def big_stor(client, ctx, index):
 def parallel_downloads(client, ctx, index):
     size, streams = ctx.args.par_mib * MIB, ctx.args.streams
     commands = [client.curl("par.bin", "-o", "/dev/null") for _ in range(streams)]
-    seconds, moved = run_curls(commands, ctx.args.sample_seconds)
-    if any(m != size for m in moved):
-        raise SampleError(f"received {moved} bytes")
+    seconds, transfers = run_curls(commands, ctx.args.sample_seconds)
+    if any(moved != size for moved, _ in transfers):
+        raise SampleError(f"received {[moved for moved, _ in transfers]} bytes")
     return streams * size / seconds / MB, None
 
 

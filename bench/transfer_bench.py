@@ -1076,24 +1076,26 @@ def parse_args():
     parser.add_argument("--binary", required=True, help="talvek-ftpd built for release")
     parser.add_argument("--peers", default="/tmp/bench-peers/root", help="unpacked peer packages")
     parser.add_argument("--work", default=None, help="scratch directory, kept (default: a temporary one)")
-    parser.add_argument("--rounds", type=int, default=7, help="samples per server and workload")
     parser.add_argument("--only", default=None, help="comma-separated workload keys: " +
                         ",".join(w.key for w in WORKLOADS))
-    parser.add_argument("--big-mib", type=int, default=256, help="size of the big RETR and STOR file")
-    parser.add_argument("--par-mib", type=int, default=64, help="size of each parallel download")
-    parser.add_argument("--streams", type=int, default=8, help="parallel downloads")
-    parser.add_argument("--small-files", type=int, default=1000, help="4 KiB files fetched per sample")
-    parser.add_argument("--lists", type=int, default=200, help="LISTs per sample")
-    parser.add_argument("--logins", type=int, default=300, help="logins per sample")
-    parser.add_argument("--sessions", type=int, default=200, help="logged-in idle sessions for the Pss row")
-    parser.add_argument("--idle", type=int, default=10000, help="idle sessions to hold")
-    parser.add_argument("--hold-seconds", type=float, default=180, help="limit for opening the idle sessions")
-    parser.add_argument("--reserve-pids", type=int, default=4096, help="process ids left free while holding")
-    parser.add_argument("--reserve-mib", type=int, default=2048, help="memory left free while holding")
-    parser.add_argument("--burst", type=int, default=1000, help="clients connecting at once")
-    parser.add_argument("--burst-seconds", type=float, default=10, help="time the burst has to be greeted")
-    parser.add_argument("--iperf-seconds", type=int, default=3)
-    parser.add_argument("--sample-seconds", type=float, default=300, help="limit for one sample")
+    for flag, default, text in (
+            ("--rounds", 7, "samples per server and workload"),
+            ("--big-mib", 256, "size of the big RETR and STOR file"),
+            ("--par-mib", 64, "size of each parallel download"),
+            ("--streams", 8, "parallel downloads"),
+            ("--small-files", 1000, "4 KiB files fetched per sample"),
+            ("--lists", 200, "LISTs per sample"),
+            ("--logins", 300, "logins per sample"),
+            ("--sessions", 200, "logged-in idle sessions for the Pss row"),
+            ("--idle", 10000, "idle sessions to hold"),
+            ("--hold-seconds", 180.0, "limit for opening the idle sessions"),
+            ("--reserve-pids", 4096, "process ids left free while holding sessions"),
+            ("--reserve-mib", 2048, "MiB of memory left free while holding sessions"),
+            ("--burst", 1000, "clients connecting at once"),
+            ("--burst-seconds", 10.0, "time the burst has to be greeted"),
+            ("--iperf-seconds", 3, "length of one iperf3 sample"),
+            ("--sample-seconds", 300.0, "limit for one sample")):
+        parser.add_argument(flag, type=type(default), default=default, help=f"{text} (default {default:g})")
     parser.add_argument("--json", default=None, help="also write every sample to this file")
     args = parser.parse_args()
     args.binary = os.path.abspath(args.binary)

@@ -64,9 +64,9 @@ class SampleError(Exception):
 # and in its parent's reaped time once it is gone.
 #
 # Two holes, both closed here:
-# - A process whose parent exits without reaping it (vsftpd's privileged
-#   session process does this to its unprivileged half) is re-parented to
-#   init, and its time leaves the tree. So every server runs under REAPER, a
+# - A process whose parent exits without reaping it is re-parented to init,
+#   and its time leaves the tree (vsftpd's session processes showed no CPU
+#   at all for sixty LISTs that way). So every server runs under REAPER, a
 #   small parent marked as child subreaper: such orphans are re-parented to it
 #   instead, and it reaps them, so their time lands in its reaped time. Its own
 #   time and memory are left out of the server's numbers.

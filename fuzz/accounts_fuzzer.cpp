@@ -1,5 +1,5 @@
-// The accounts file reader. The input is taken both as file bytes as they
-// are and as plain records that are checksummed and encrypted first, so the
+// The accounts file reader. The input is taken either as file bytes as they
+// are or as plain records that are checksummed and encrypted first, so the
 // fuzzer reaches the field decoding behind the cipher. Every record is read
 // (damaged or not), texts stay within their fields, and a file written from
 // what was read reads back unchanged after the first save.
@@ -71,10 +71,14 @@ void Check(std::string_view bytes) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  std::string_view bytes(reinterpret_cast<const char*>(data), size);
-  Check(bytes);
-
-  // The same bytes as plain records: checksummed and encrypted as a save would.
+  if (size == 0) return 0;
+  // The first byte chooses: the rest as file bytes, or as plain records.
+  std::string_view bytes(reinterpret_cast<const char*>(data + 1), size - 1);
+  if ((data[0] & 1) == 0) {
+    Check(bytes);
+    return 0;
+  }
+  // Plain records, checksummed and encrypted as a save would.
   std::string encrypted(bytes);
   for (size_t at = 0; at + ac::kRecordSize <= encrypted.size(); at += ac::kRecordSize) {
     ac::RecordBytes record;

@@ -29,7 +29,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
   uint8_t numbers[6];
   for (auto& number : numbers) number = input.ConsumeIntegral<uint8_t>();
+  // The line reader cuts every line at its first NUL.
   std::string argument = input.ConsumeRemainingBytesAsString();
+  argument.resize(std::min(argument.size(), argument.find('\0')));
 
   // Arbitrary text: the host is made of the argument's pieces and three dots.
   PortTarget parsed = ParsePortArgument(argument);

@@ -51,10 +51,6 @@ std::optional<std::string> RealPathAllowingMissingTail(const std::string& path) 
       return real;
     }
     if (errno != ENOENT) return std::nullopt;
-    // Present yet unresolvable: a dangling link, whose target could lie
-    // anywhere once something creates it.
-    struct stat entry {};
-    if (::lstat(existing.c_str(), &entry) == 0) return std::nullopt;
     size_t slash = existing.find_last_of('/');
     if (slash == std::string::npos || existing == "/") return std::nullopt;
     std::string last = existing.substr(slash + 1);

@@ -15,9 +15,9 @@ namespace {
 using talvek::transfer::ParsePortArgument;
 using talvek::transfer::PortTarget;
 
-std::string PortText(const uint8_t (&bytes)[6], const std::string& separator = ",") {
+std::string PortText(const uint8_t (&bytes)[6]) {
   std::string text;
-  for (int i = 0; i < 6; ++i) text += (i ? separator : "") + std::to_string(bytes[i]);
+  for (int i = 0; i < 6; ++i) text += (i ? "," : "") + std::to_string(bytes[i]);
   return text;
 }
 

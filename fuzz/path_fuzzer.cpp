@@ -76,7 +76,8 @@ bool Normal(const std::string& relative) {
 
 // `relative` opened beneath the root by both resolvers.
 void CheckOpened(const Tree& tree, const std::string& relative) {
-  // The walk does not yet hold a final "/" to name a directory as the kernel does.
+  // A final "/" names a directory only to the kernel; the walk ignores it
+  // (open fault of the fallback), so such paths are not compared yet.
   if (relative.ends_with('/')) return;
   auto by_kernel = tree.kernel->open(relative, O_PATH);
   auto by_walk = tree.walk->open(relative, O_PATH);

@@ -11,18 +11,17 @@ std::optional<CommandLineReader::Line> CommandLineReader::next() {
     size_t end = buffer_.find("\r\n", from);
     if (end == std::string::npos) {
       scanned_ = buffer_.size();
-      if (discarding_) {
-        // Keep only a trailing CR that may pair with the next LF.
-        bool trailing_cr = !buffer_.empty() && buffer_.back() == '\r';
+      // A trailing CR may pair with the next LF: it survives a discard and
+      // does not count toward the limit, so a line is judged the same
+      // however its bytes arrive.
+      bool trailing_cr = !buffer_.empty() && buffer_.back() == '\r';
+      bool overlong = !discarding_ && buffer_.size() - (trailing_cr ? 1 : 0) > kMaxLine;
+      if (discarding_ || overlong) {
         buffer_.assign(trailing_cr ? "\r" : "");
         scanned_ = buffer_.size();
-        return std::nullopt;
       }
-      if (buffer_.size() > kMaxLine) {
+      if (overlong) {
         discarding_ = true;
-        bool trailing_cr = buffer_.back() == '\r';
-        buffer_.assign(trailing_cr ? "\r" : "");
-        scanned_ = buffer_.size();
         return Line{{}, true};
       }
       return std::nullopt;

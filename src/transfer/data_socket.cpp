@@ -20,7 +20,10 @@ constexpr auto kFinishWait = std::chrono::milliseconds(5000);
 
 DataSocket::DataSocket(asio::io_context& io, server::Server& server, std::weak_ptr<server::ConnectionRecord> owner)
     : AsyncSocket(io), server_(server), owner_(std::move(owner)), connect_timer_(io) {
-  if (auto record = owner_.lock()) record->gate.acquire();
+  if (auto record = owner_.lock()) {
+    record->gate.acquire();
+    holds_gate_ = true;
+  }
 }
 
 DataSocket::~DataSocket() {
@@ -32,6 +35,11 @@ DataSocket::~DataSocket() {
       thread_.join();
   }
   if (fd_ >= 0) ::close(fd_);
+  releaseGate();
+}
+
+void DataSocket::releaseGate() {
+  if (!holds_gate_.exchange(false)) return;
   if (auto record = owner_.lock()) record->gate.release();
 }
 
@@ -138,9 +146,11 @@ bool DataSocket::markDisposed() {
   return true;
 }
 
-void DataSocket::finish(std::chrono::milliseconds limit) {
+bool DataSocket::finish(std::chrono::milliseconds limit) {
   abort();
-  if (finished_.waitFor(limit) && thread_.joinable()) thread_.join();
+  if (!finished_.waitFor(limit)) return false;
+  if (thread_.joinable()) thread_.join();
+  return true;
 }
 
 void DisposeDataSocket(server::Server& server, const std::weak_ptr<DataSocket>& weak) {
@@ -149,16 +159,15 @@ void DisposeDataSocket(server::Server& server, const std::weak_ptr<DataSocket>& 
   bool remove_owner = socket->removesOwner();
   if (!socket->markDisposed()) return;
   auto record = socket->owner().lock();
-  socket->finish(kFinishWait);
+  bool idle = socket->finish(kFinishWait);
   socket->closeNow();
+  if (idle) socket->releaseGate();
   if (record && record->data_socket == socket) {
     record->data_socket.reset();
     record->transfer_pending = false;
     record->data_connected = false;
     record->passive = false;
   }
-  // The socket's last owner goes here, which gives back its use of the gate
-  // before a removal waits for the gate.
   socket.reset();
   if (remove_owner && record) server.remove(record);
 }

@@ -108,6 +108,14 @@ FsResult<UniqueFd> ConfinedFs::open(const std::string& path, int flags, mode_t m
 // step fail; it is never followed.
 FsResult<UniqueFd> ConfinedFs::walk(const std::string& path, int flags, mode_t mode) const {
   FsResult<UniqueFd> result;
+  // As the kernel does: a final "/" names a directory, never a file to create.
+  if (!path.empty() && path.back() == '/') {
+    if (flags & O_CREAT) {
+      result.error = EISDIR;
+      return result;
+    }
+    flags |= O_DIRECTORY;
+  }
   std::vector<UniqueFd> below;  // the directories entered, innermost last
   std::deque<std::string> todo = Components(path);
   int links = 0;

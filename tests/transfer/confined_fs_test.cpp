@@ -54,7 +54,7 @@ TEST_P(ConfinedFsTest, PathsResolveInsideOrFail) {
            {"in-rel", "inside"}, {"in-abs/file.txt", "inside"}, {"sub/up", "inside"},
            {"../secret.txt", kExdev}, {"sub/../../secret.txt", kExdev}, {tree_.dir() + "secret.txt", kExdev},
            {"out-abs", kExdev}, {"out-rel", kExdev}, {"magic", kExdev}, {"magic/root/etc/passwd", kExdev},
-           {"loop", "errno " + std::to_string(ELOOP)},
+           {"loop", "errno " + std::to_string(ELOOP)}, {"sub/file.txt/", "errno " + std::to_string(ENOTDIR)},
            {std::string("sub\0/../..", 10), "errno " + std::to_string(EINVAL)}})
     EXPECT_EQ(read(c.path), c.expected) << c.path;
   EXPECT_EQ(root_->open("out-dangling", O_WRONLY | O_CREAT, 0644).error, EXDEV);

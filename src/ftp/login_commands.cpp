@@ -2,6 +2,7 @@
 
 #include <fstream>
 
+#include "ftp/control_connection.h"
 #include "ftp/reply_table.h"
 #include "server/connection_record.h"
 #include "server/server.h"
@@ -52,7 +53,15 @@ std::string HandleUser(CommandContext& context, std::string& argument) {
   return Reply(331);
 }
 
+static std::string TryLogin(CommandContext& context, std::string& argument);
+
 std::string HandlePass(CommandContext& context, std::string& argument) {
+  std::string reply = TryLogin(context, argument);
+  if (reply == Reply(530)) context.connection.loginFailed();  // the login throttle
+  return reply;
+}
+
+static std::string TryLogin(CommandContext& context, std::string& argument) {
   auto& record = context.record;
   if (!record.user_accepted) return Reply(530);
   auto settings = context.server.settings();

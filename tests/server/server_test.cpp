@@ -1,10 +1,15 @@
 // Start, stop and the connection registry of a real server.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <sstream>
 #include <thread>
 
 #include "support/server_fixture.h"
@@ -109,6 +114,84 @@ TEST(Server, RemovalCompletesOnceAHeldUsageGateIsReleased) {
   EXPECT_TRUE(test::WaitUntil([&] { return fixture.view().monitor().find("closed.") != std::string::npos; }));
   EXPECT_TRUE(client->waitClosed());
   EXPECT_TRUE(fixture.waitForRegistered(0));
+}
+
+// Connects `count` sockets without waiting for the handshakes.
+std::vector<int> StartConnecting(uint16_t port, int count) {
+  std::vector<int> sockets;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int i = 0; i < count; ++i) {
+    sockets.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    ::connect(sockets.back(), reinterpret_cast<sockaddr*>(&address), sizeof address);
+  }
+  return sockets;
+}
+
+// How many of `sockets` read a greeting before `limit`; closes them all.
+int Greeted(const std::vector<int>& sockets, std::chrono::seconds limit) {
+  auto until = std::chrono::steady_clock::now() + limit;
+  int greeted = 0;
+  for (int fd : sockets) {
+    pollfd ready{fd, POLLIN, 0};
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    char text[5] = {};
+    if (::poll(&ready, 1, std::max<int>(0, static_cast<int>(left.count()))) == 1 && ::recv(fd, text, 4, 0) == 4 &&
+        std::string(text) == "220 ")
+      ++greeted;
+    ::close(fd);
+  }
+  return greeted;
+}
+
+TEST(Server, ABurstOfClientsIsGreetedWithoutWaitingForRetransmits) {
+  test::TempDir root;
+  auto settings = test::LoopbackSettings(root.dir());
+  settings.general.maxConnections = 1000;
+  ServerFixture fixture(settings);
+  EXPECT_EQ(Greeted(StartConnecting(fixture.port(), 300), std::chrono::seconds(10)), 300);
+}
+
+TEST(Server, OutOfDescriptorsTheListenerPausesWithoutSpinningAndServesAfter) {
+  test::TempDir root;
+  ServerFixture fixture(test::LoopbackSettings(root.dir()));
+  pid_t control_thread = 0;
+  fixture.server().runOnControlThread([&] { control_thread = ::gettid(); });
+  int stat = ::open(("/proc/self/task/" + std::to_string(control_thread) + "/stat").c_str(), O_RDONLY);
+  ASSERT_GE(stat, 0);
+  auto cpu_ticks = [stat] {  // user + system time of the control thread
+    char text[1024] = {};
+    ::pread(stat, text, sizeof text - 1, 0);
+    std::istringstream fields(std::strchr(text, ')') + 2);
+    std::string field;
+    for (int i = 3; i <= 13; ++i) fields >> field;
+    long user = 0, system = 0;
+    fields >> user >> system;
+    return user + system;
+  };
+  auto clients = StartConnecting(fixture.port(), 3);
+  rlimit saved{};
+  ::getrlimit(RLIMIT_NOFILE, &saved);
+  rlimit lowered = saved;
+  lowered.rlim_cur = 256;
+  ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &lowered), 0);
+  std::vector<int> hogs;
+  for (int fd; hogs.size() < 256 && (fd = ::dup(stat)) >= 0;) hogs.push_back(fd);
+  bool paused = test::WaitUntil(
+      [&] { return fixture.view().monitor().find("Accepting connections paused: Too many open files") != std::string::npos; });
+  long before = cpu_ticks();
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // the measured interval, not a wait for an event
+  long spent = cpu_ticks() - before;
+  for (int fd : hogs) ::close(fd);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  ::close(stat);
+  EXPECT_TRUE(paused);
+  EXPECT_LT(spent, sysconf(_SC_CLK_TCK) / 4) << "ticks of CPU in one second";
+  EXPECT_EQ(Greeted(clients, std::chrono::seconds(5)), 3);
+  std::string monitor = fixture.view().monitor();
+  EXPECT_EQ(monitor.find("Accepting connections paused"), monitor.rfind("Accepting connections paused"));
 }
 
 TEST(UsageGate, WaitEndsWhenTheLastHolderReleases) {

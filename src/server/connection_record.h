@@ -117,12 +117,12 @@ struct ConnectionRecord {
   std::string current_directory;
   std::string uploads_directory;
   std::string root_directory;
-  // The address the connection came from; limits, the filter and bans use it.
   std::string peer_address;
-  // The host the last PORT named, empty before any (client-supplied).
-  std::string port_host;
   std::string host_name;
   std::string display_name;
+  // The host the last PORT named, empty before any; limits, the filter and
+  // bans use the peer address, the connection's own.
+  std::string port_host;
 
   sockaddr_in peer_socket_address{};
   UsageGate gate;

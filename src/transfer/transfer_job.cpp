@@ -1,7 +1,6 @@
 #include "transfer/transfer_job.h"
 
 #include "ftp/virtual_path.h"
-#include "log/log_thread.h"
 #include "server/connection_record.h"
 #include "server/server.h"
 

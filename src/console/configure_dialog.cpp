@@ -40,7 +40,7 @@ ConfigureDialog::ConfigureDialog(const settings::Settings& settings, const Netwo
   tabs_->addTab(advanced_, QStringLiteral("Advanced"));
   paths_->load(settings);
   anonymous_->load(settings);
-  general_->load(settings.general);
+  general_->load(settings);
   cache_->load(settings.cache);
   // The page shows the address in use, whatever the block holds.
   settings::NetSettings net = settings.net;
@@ -74,7 +74,7 @@ void ConfigureDialog::accept() {
 void ConfigureDialog::storeInto(settings::Settings& settings) const {
   paths_->store(settings);
   anonymous_->store(settings);
-  general_->store(settings.general);
+  general_->store(settings);
   cache_->store(settings.cache);
   advanced_->store(settings.net);
 }

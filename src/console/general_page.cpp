@@ -19,9 +19,9 @@ namespace talvek::console {
 namespace {
 constexpr uint32_t kDefaultTimeoutMinutes = 60, kDefaultMaxConnections = 1000, kDefaultPerUser = 3;
 
-QSpinBox* MakeSpin(QWidget* parent, const char* name) {
+QSpinBox* MakeSpin(QWidget* parent, const char* name, int low = 0, int high = std::numeric_limits<int>::max()) {
   auto* spin = new QSpinBox(parent);
-  spin->setRange(0, std::numeric_limits<int>::max());
+  spin->setRange(low, high);
   spin->setObjectName(QLatin1String(name));
   return spin;
 }
@@ -52,6 +52,11 @@ GeneralPage::GeneralPage(QWidget* parent)
       allow_listed_(
           Named(new QRadioButton(QStringLiteral("Allow only listed addresses "), this), "allowListedRadio")),
       block_listed_(Named(new QRadioButton(QStringLiteral("Block listed addresses"), this), "blockListedRadio")),
+      fail_delay_(MakeSpin(this, "failDelaySpin", 0, 60)),
+      ban_(Named(new QCheckBox(QStringLiteral("Ban an address after repeated failed logins"), this), "banCheck")),
+      ban_failures_(MakeSpin(this, "banFailuresSpin", 1, 1000)),
+      ban_window_(MakeSpin(this, "banWindowSpin", 1, 10080)),
+      ban_minutes_(MakeSpin(this, "banMinutesSpin", 1, 10080)),
       monitor_(Named(new QCheckBox(QStringLiteral("Monitor On by &default"), this), "monitorCheck")),
       record_lists_(
           Named(new QCheckBox(QStringLiteral("Record file lists On by default"), this), "recordListsCheck")),
@@ -87,6 +92,21 @@ GeneralPage::GeneralPage(QWidget* parent)
   grid->addWidget(block_listed_, 8, 1);
   grid->addWidget(note, 9, 0, 1, 2);
 
+  auto* logins = new QGroupBox(QStringLiteral("Failed Logins"), this);
+  auto* logins_grid = new QGridLayout(logins);
+  auto* failures_label = new QLabel(QStringLiteral("Failed logins before a ban:"), logins);
+  auto* window_label = new QLabel(QStringLiteral("Counted over (minutes):"), logins);
+  auto* ban_label = new QLabel(QStringLiteral("Ban lasts (minutes):"), logins);
+  logins_grid->addWidget(new QLabel(QStringLiteral("Delay after a failed password (seconds):"), logins), 0, 0);
+  logins_grid->addWidget(fail_delay_, 0, 1);
+  logins_grid->addWidget(ban_, 1, 0, 1, 2);
+  logins_grid->addWidget(failures_label, 2, 0);
+  logins_grid->addWidget(ban_failures_, 2, 1);
+  logins_grid->addWidget(window_label, 3, 0);
+  logins_grid->addWidget(ban_window_, 3, 1);
+  logins_grid->addWidget(ban_label, 4, 0);
+  logins_grid->addWidget(ban_minutes_, 4, 1);
+
   auto* monitoring = new QGroupBox(QStringLiteral("Monitoring"), this);
   auto* monitoring_layout = new QVBoxLayout(monitoring);
   monitoring_layout->addWidget(monitor_);
@@ -94,6 +114,7 @@ GeneralPage::GeneralPage(QWidget* parent)
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(limits);
+  layout->addWidget(logins);
   layout->addWidget(monitoring);
   layout->addWidget(auto_start_);
   layout->addWidget(background_);
@@ -102,9 +123,18 @@ GeneralPage::GeneralPage(QWidget* parent)
   FollowCheckBox(timeout_, {timeout_label, timeout_minutes_});
   FollowCheckBox(limit_per_user_, {per_user_label, per_user_, exceeded_label, refuse_new_, close_oldest_});
   FollowCheckBox(filtering_, {allow_listed_, block_listed_, note});
+  FollowCheckBox(ban_, {failures_label, ban_failures_, window_label, ban_window_, ban_label, ban_minutes_});
 }
 
-void GeneralPage::load(const settings::GeneralSettings& general) {
+void GeneralPage::load(const settings::Settings& settings) {
+  const auto& general = settings.general;
+  const auto& throttle = settings.loginThrottle;
+  fail_delay_->setValue(SpinValue(throttle.failDelaySeconds));
+  ban_->setChecked(throttle.banFailures != 0);
+  // Unchecked, the count field offers a usual value to start from.
+  ban_failures_->setValue(SpinValue(throttle.banFailures != 0 ? throttle.banFailures : 5));
+  ban_window_->setValue(SpinValue(throttle.banWindowMinutes));
+  ban_minutes_->setValue(SpinValue(throttle.banMinutes));
   max_total_->setValue(SpinValue(general.maxConnections));
   timeout_->setChecked(general.timeoutIdle != 0);
   timeout_minutes_->setValue(SpinValue(general.timeoutMinutes));
@@ -119,7 +149,13 @@ void GeneralPage::load(const settings::GeneralSettings& general) {
   background_->setChecked(general.runInBackground != 0);
 }
 
-void GeneralPage::store(settings::GeneralSettings& general) const {
+void GeneralPage::store(settings::Settings& settings) const {
+  auto& throttle = settings.loginThrottle;
+  throttle.failDelaySeconds = static_cast<uint32_t>(fail_delay_->value());
+  throttle.banFailures = ban_->isChecked() ? static_cast<uint32_t>(ban_failures_->value()) : 0;
+  throttle.banWindowMinutes = static_cast<uint32_t>(ban_window_->value());
+  throttle.banMinutes = static_cast<uint32_t>(ban_minutes_->value());
+  auto& general = settings.general;
   general.maxConnections = OrDefault(max_total_->value(), kDefaultMaxConnections);
   general.timeoutIdle = timeout_->isChecked() ? 1 : 0;
   general.timeoutMinutes = OrDefault(timeout_minutes_->value(), kDefaultTimeoutMinutes);

@@ -1,5 +1,6 @@
 // The "General" page: connection limits, idle time-out, the IP filter
-// switch and mode, monitoring defaults and start-up switches.
+// switch and mode, the failed-login throttle, monitoring defaults and
+// start-up switches.
 #pragma once
 
 #include <QWidget>
@@ -16,9 +17,10 @@ class GeneralPage : public QWidget {
   Q_OBJECT
  public:
   explicit GeneralPage(QWidget* parent);
-  void load(const settings::GeneralSettings& general);
-  // A zero time-out, maximum or per-user count is stored as 60, 1000 and 3.
-  void store(settings::GeneralSettings& general) const;
+  void load(const settings::Settings& settings);
+  // A zero time-out, maximum or per-user count is stored as 60, 1000 and 3;
+  // with banning unchecked the ban count is stored as 0.
+  void store(settings::Settings& settings) const;
 
  private:
   QSpinBox* max_total_;
@@ -31,6 +33,11 @@ class GeneralPage : public QWidget {
   QCheckBox* filtering_;
   QRadioButton* allow_listed_;
   QRadioButton* block_listed_;
+  QSpinBox* fail_delay_;
+  QCheckBox* ban_;
+  QSpinBox* ban_failures_;
+  QSpinBox* ban_window_;
+  QSpinBox* ban_minutes_;
   QCheckBox* monitor_;
   QCheckBox* record_lists_;
   QCheckBox* auto_start_;

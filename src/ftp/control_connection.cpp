@@ -1,5 +1,7 @@
 #include "ftp/control_connection.h"
 
+#include <utility>
+
 #include "ftp/command_context.h"
 #include "ftp/command_table.h"
 #include "ftp/reply_table.h"
@@ -10,9 +12,12 @@
 namespace talvek::ftp {
 
 ControlConnection::ControlConnection(asio::io_context& io, server::Server& server)
-    : AsyncSocket(io), server_(server) {}
+    : AsyncSocket(io), server_(server), reply_timer_(io) {}
 
-void ControlConnection::start() { sendReply(std::string(server_.greeting())); }
+void ControlConnection::start() {
+  setSendStallLimit(server_.sendStallLimit());
+  sendReply(std::string(server_.greeting()));
+}
 
 void ControlConnection::sendReply(std::string& text) {
   text += "\r\n";
@@ -22,6 +27,9 @@ void ControlConnection::sendReply(std::string& text) {
 void ControlConnection::destroy() { closeAfterSending(); }
 
 void ControlConnection::OnReceive(int) {
+  // Lines left over when receiving was last held go first.
+  processLines();
+  if (receiveHeld()) return;
   char buffer[kReceiveBuffer];
   int received = receive(buffer, sizeof buffer);
   auto record = record_.lock();
@@ -37,7 +45,7 @@ void ControlConnection::OnReceive(int) {
 }
 
 void ControlConnection::processLines() {
-  while (isOpen() && !removed_) {
+  while (isOpen() && !removed_ && !receiveHeld()) {
     auto line = reader_.next();
     if (!line) return;
     if (line->too_long) {
@@ -63,7 +71,8 @@ void ControlConnection::processCommand(const std::string& raw_line) {
       record->last_command_line = parsed->line;
       display_name = record->display_name;
     }
-    received_line = log::NowText() + " : Received " + parsed->line + " from " + display_name;
+    received_line =
+        log::NowText() + " : Received " + log::EscapeControlBytes(parsed->line) + " from " + display_name;
     server_.handToLog(received_line);
   }
 
@@ -78,13 +87,46 @@ void ControlConnection::processCommand(const std::string& raw_line) {
     server_.remove(record);
     return;
   }
+  if (reply_delay_.count() > 0) {
+    // A refused password: the reply waits, and so does everything after it.
+    holdReceive();
+    reply_timer_.expires_after(std::exchange(reply_delay_, {}));
+    auto self = std::static_pointer_cast<ControlConnection>(shared_from_this());
+    reply_timer_.async_wait([self, record, reply, received_line](const std::error_code& error) mutable {
+      if (error || !self->isOpen()) return;
+      self->answer(*record, reply, received_line);
+      self->resumeReceive();
+    });
+    return;
+  }
+  answer(*record, reply, received_line);
+}
+
+void ControlConnection::answer(server::ConnectionRecord& record, std::string& reply,
+                               const std::string& received_line) {
   sendReply(reply);
-  if (record->monitor) {
-    record->touch();
-    std::string responded = "\r\n" + log::NowText() + " : Responded " + reply + "\r\n";
+  if (record.monitor) {
+    record.touch();
+    std::string responded =
+        "\r\n" + log::NowText() + " : Responded " + log::EscapeControlBytes(reply, true) + "\r\n";
     server_.handToLog(responded);
     server_.appendMonitor(received_line + responded);
   }
+}
+
+void ControlConnection::loginFailed() {
+  std::string address;
+  uint16_t port = 0;
+  if (peerName(address, port)) reply_delay_ = server_.noteFailedLogin(address);
+}
+
+void ControlConnection::OnSendStalled() {
+  // The client does not read its replies: it goes, and its queue with it.
+  closeNow();
+  auto record = record_.lock();
+  if (!record || removed_ || !record->admitted) return;
+  removed_ = true;
+  server_.remove(record);
 }
 
 void ControlConnection::OnOutOfBandData(int) { server_.logEvent("Received out of band data"); }

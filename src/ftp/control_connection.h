@@ -35,6 +35,9 @@ class ControlConnection : public platform::AsyncSocket {
   void processCommand(const std::string& line);
   // Closes the socket; the connection's removal calls it.
   void destroy();
+  // A PASS was refused: tells the login throttle, whose delay (if any)
+  // holds back that reply and every later command.
+  void loginFailed();
 
   bool peerClosed() const { return peer_closed_; }
   std::string& renameSource() { return rename_source_; }
@@ -44,14 +47,19 @@ class ControlConnection : public platform::AsyncSocket {
   void OnReceive(int error_code) override;
   void OnOutOfBandData(int error_code) override;
   void OnClose(int error_code) override;
+  void OnSendStalled() override;
 
  private:
   void processLines();
+  // Sends the reply and writes the exchange to the monitor and the log.
+  void answer(server::ConnectionRecord& record, std::string& reply, const std::string& received_line);
 
   server::Server& server_;
   std::weak_ptr<server::ConnectionRecord> record_;
   CommandLineReader reader_;
   std::string rename_source_;
+  asio::steady_timer reply_timer_;
+  std::chrono::milliseconds reply_delay_{0};
   bool peer_closed_ = false;
   bool removed_ = false;
 };

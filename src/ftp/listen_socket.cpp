@@ -1,5 +1,7 @@
 #include "ftp/listen_socket.h"
 
+#include <cstring>
+
 #include "ftp/control_connection.h"
 #include "server/connection_record.h"
 #include "server/server.h"
@@ -19,6 +21,10 @@ void ListenSocket::OnAccept(int) {
     acceptDataConnection();
   else
     acceptControlConnection();
+}
+
+void ListenSocket::OnAcceptExhausted(int error) {
+  server_.logEvent(std::string("Accepting connections paused: ") + std::strerror(error));
 }
 
 void ListenSocket::acceptControlConnection() {

@@ -27,6 +27,7 @@ class ListenSocket : public platform::AsyncListenSocket {
 
  protected:
   void OnAccept(int error_code) override;
+  void OnAcceptExhausted(int error) override;
 
  private:
   void acceptControlConnection();

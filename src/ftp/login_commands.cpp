@@ -54,7 +54,15 @@ std::string HandleUser(CommandContext& context, std::string& argument) {
   return Reply(331);
 }
 
+static std::string TryLogin(CommandContext& context, std::string& argument);
+
 std::string HandlePass(CommandContext& context, std::string& argument) {
+  std::string reply = TryLogin(context, argument);
+  if (reply == Reply(530)) context.connection.loginFailed();  // the login throttle
+  return reply;
+}
+
+static std::string TryLogin(CommandContext& context, std::string& argument) {
   auto& record = context.record;
   if (!record.user_accepted) return Reply(530);
   auto settings = context.server.settings();

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <ctime>
+#include <utility>
 
 namespace talvek::log {
 
@@ -48,6 +49,11 @@ void LogThread::write(std::string text) {
   {
     std::lock_guard lock(mutex_);
     if (!file_) return;
+    if (queued_bytes_ + text.size() > kQueueLimit) {
+      ++dropped_;
+      return;
+    }
+    queued_bytes_ += text.size();
     queue_.push_back(std::move(text));
   }
   wake_.notify_one();
@@ -65,6 +71,8 @@ void LogThread::run() {
     if (queue_.empty() && stopping_) return;
     std::deque<std::string> batch;
     batch.swap(queue_);
+    queued_bytes_ = 0;
+    if (dropped_ > 0) batch.push_back(std::to_string(std::exchange(dropped_, 0)) + " log texts dropped\r\n\r\n");
     std::FILE* file = file_;
     writing_ = true;
     lock.unlock();
@@ -91,5 +99,23 @@ std::string FormatLocalTime(std::time_t time) {
 }
 
 std::string NowText() { return FormatLocalTime(std::time(nullptr)); }
+
+std::string EscapeControlBytes(std::string_view text, bool keep_line_ends) {
+  static constexpr char kHex[] = "0123456789abcdef";
+  std::string escaped;
+  escaped.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    auto byte = static_cast<unsigned char>(text[i]);
+    if (keep_line_ends && byte == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
+      escaped += "\r\n";
+      ++i;
+    } else if (byte < 0x20 || byte == 0x7f) {
+      escaped += {'\\', 'x', kHex[byte >> 4], kHex[byte & 15]};
+    } else {
+      escaped += static_cast<char>(byte);
+    }
+  }
+  return escaped;
+}
 
 }  // namespace talvek::log

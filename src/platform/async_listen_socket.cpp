@@ -1,10 +1,17 @@
 #include "platform/async_listen_socket.h"
 
+#include <algorithm>
+#include <cerrno>
+
 #include "platform/socket_error_code.h"
 
 namespace talvek::platform {
 
-AsyncListenSocket::AsyncListenSocket(asio::io_context& io) : io_(io), acceptor_(io) {}
+namespace {
+constexpr std::chrono::milliseconds kFirstPause{50}, kLongestPause{1000};
+}  // namespace
+
+AsyncListenSocket::AsyncListenSocket(asio::io_context& io) : io_(io), acceptor_(io), pause_timer_(io) {}
 
 AsyncListenSocket::~AsyncListenSocket() { close(); }
 
@@ -48,21 +55,39 @@ void AsyncListenSocket::armAccept() {
                            self->accepted_ = false;
                            self->OnAccept(0);
                          } while (self->accepted_ && self->acceptor_.is_open());
-                         self->armAccept();
+                         if (!self->exhausted_error_) {
+                           self->armAccept();
+                           return;
+                         }
+                         // The pending connection stays ready: waiting for
+                         // readiness again would spin until descriptors free up.
+                         if (self->pause_.count() == 0) self->OnAcceptExhausted(self->exhausted_error_);
+                         self->exhausted_error_ = 0;
+                         self->pause_ = std::min(self->pause_.count() ? self->pause_ * 2 : kFirstPause, kLongestPause);
+                         self->pause_timer_.expires_after(self->pause_);
+                         self->pause_timer_.async_wait([self](const std::error_code& e) {
+                           if (!e) self->armAccept();
+                         });
                        });
 }
 
 bool AsyncListenSocket::accept(AsyncSocket& socket) {
   std::error_code error;
   acceptor_.accept(socket.socket(), error);
-  if (error) return false;
+  if (error) {
+    int code = error.value();
+    if (code == EMFILE || code == ENFILE || code == ENOBUFS || code == ENOMEM) exhausted_error_ = code;
+    return false;
+  }
   accepted_ = true;
+  pause_ = std::chrono::milliseconds(0);
   socket.startNotifications();
   return true;
 }
 
 void AsyncListenSocket::close() {
   std::error_code ignored;
+  pause_timer_.cancel();
   acceptor_.close(ignored);
 }
 

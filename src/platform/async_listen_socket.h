@@ -1,9 +1,12 @@
 // A listening TCP socket on the control thread's event loop that reports
-// pending connections through the virtual OnAccept notification.
+// pending connections through the virtual OnAccept notification. When the
+// process runs out of descriptors or memory, accepting pauses for a growing
+// while instead of spinning on a connection it cannot take.
 #pragma once
 
 #include <asio/io_context.hpp>
 #include <asio/ip/tcp.hpp>
+#include <asio/steady_timer.hpp>
 
 #include <memory>
 #include <string>
@@ -37,12 +40,18 @@ class AsyncListenSocket : public std::enable_shared_from_this<AsyncListenSocket>
 
  protected:
   virtual void OnAccept(int /*error_code*/) {}
+  // Accepting paused for want of descriptors or memory (errno `error`);
+  // reported once until an accept succeeds again.
+  virtual void OnAcceptExhausted(int /*error*/) {}
 
  private:
   void armAccept();
 
   asio::io_context& io_;
   asio::ip::tcp::acceptor acceptor_;
+  asio::steady_timer pause_timer_;
+  std::chrono::milliseconds pause_{0};  // 0 while accepting works
+  int exhausted_error_ = 0;            // errno of the last failed accept that calls for a pause
   bool accepted_ = false;
 };
 

@@ -16,7 +16,7 @@ constexpr auto kCloseLinger = std::chrono::seconds(3);
 constexpr int kReceiveBurst = 16;
 }  // namespace
 
-AsyncSocket::AsyncSocket(asio::io_context& io) : io_(io), socket_(io), close_timer_(io) {}
+AsyncSocket::AsyncSocket(asio::io_context& io) : io_(io), socket_(io), close_timer_(io), stall_timer_(io) {}
 
 AsyncSocket::~AsyncSocket() {
   std::error_code ignored;
@@ -49,13 +49,18 @@ void AsyncSocket::serviceReceive() {
   // sockets and continue from the queue.
   for (int round = 0; round < kReceiveBurst; ++round) {
     if (!open_ || closing_) return;
+    if (receiveHeld()) {
+      // Nothing is read until the peer takes its replies or the owner lets go.
+      receive_waiting_ = true;
+      return;
+    }
     received_data_ = false;
     OnReceive(0);
     if (peer_state_ != 0) {
       reportClose(peer_state_ == 1 ? 0 : last_error_);
       return;
     }
-    if (!received_data_) {
+    if (!received_data_ && !receiveHeld()) {
       armReceive();
       return;
     }
@@ -93,9 +98,34 @@ int AsyncSocket::receive(char* buffer, size_t size) {
 void AsyncSocket::send(std::string bytes) {
   asio::dispatch(io_, [self = shared_from_this(), bytes = std::move(bytes)]() mutable {
     if (!self->open_ || bytes.empty()) return;
+    self->queued_bytes_ += bytes.size();
     self->outgoing_.push_back(std::move(bytes));
+    if (self->queued_bytes_ > kSendQueueLimit && !self->stall_armed_) self->armStallTimer();
     if (!self->writing_) self->writeNext();
   });
+}
+
+void AsyncSocket::armStallTimer() {
+  stall_armed_ = true;
+  stall_timer_.expires_after(stall_limit_);
+  stall_timer_.async_wait([self = shared_from_this()](const std::error_code& error) {
+    if (error) return;
+    self->stall_armed_ = false;
+    if (self->open_ && self->queued_bytes_ > kSendQueueLimit) self->OnSendStalled();
+  });
+}
+
+void AsyncSocket::holdReceive() { hold_receive_ = true; }
+
+void AsyncSocket::resumeReceive() {
+  hold_receive_ = false;
+  resumeIfWaiting();
+}
+
+void AsyncSocket::resumeIfWaiting() {
+  if (!receive_waiting_ || receiveHeld() || !open_ || closing_) return;
+  receive_waiting_ = false;
+  asio::post(io_, [self = shared_from_this()] { self->serviceReceive(); });
 }
 
 void AsyncSocket::writeNext() {
@@ -110,11 +140,20 @@ void AsyncSocket::writeNext() {
                       if (!self->open_) return;
                       if (error) {
                         self->outgoing_.clear();
+                        self->queued_bytes_ = 0;
                         self->writing_ = false;
                         if (self->closing_) self->finishClose();
                         return;
                       }
+                      self->queued_bytes_ -= self->outgoing_.front().size();
                       self->outgoing_.pop_front();
+                      if (self->queued_bytes_ <= kSendQueueLimit) {
+                        if (self->stall_armed_) {
+                          self->stall_armed_ = false;
+                          self->stall_timer_.cancel();
+                        }
+                        self->resumeIfWaiting();
+                      }
                       self->writeNext();
                     });
 }
@@ -145,8 +184,10 @@ void AsyncSocket::finishClose() {
   if (!open_) return;
   open_ = false;
   outgoing_.clear();
+  queued_bytes_ = 0;
   std::error_code ignored;
   close_timer_.cancel();
+  stall_timer_.cancel();
   socket_.shutdown(asio::socket_base::shutdown_both, ignored);
   socket_.close(ignored);
 }

@@ -40,6 +40,16 @@ class AsyncSocket : public std::enable_shared_from_this<AsyncSocket> {
   // called from any thread.
   void send(std::string bytes);
 
+  // Back-pressure: while more than kSendQueueLimit bytes wait to be sent, or
+  // while the owner holds receiving, no OnReceive is delivered; a queue that
+  // stays over the limit for the stall limit ends in OnSendStalled.
+  static constexpr size_t kSendQueueLimit = 256 * 1024;
+  size_t queuedBytes() const { return queued_bytes_; }
+  bool receiveHeld() const { return hold_receive_ || queued_bytes_ > kSendQueueLimit; }
+  void holdReceive();
+  void resumeReceive();
+  void setSendStallLimit(std::chrono::milliseconds limit) { stall_limit_ = limit; }
+
   // Closes once the queued bytes are written (at most a few seconds), then
   // stops all notifications. Safe to call more than once, from any thread.
   void closeAfterSending();
@@ -59,6 +69,8 @@ class AsyncSocket : public std::enable_shared_from_this<AsyncSocket> {
   virtual void OnClose(int /*error_code*/) {}
   virtual void OnOutOfBandData(int /*error_code*/) {}
   virtual void OnConnect(int /*error_code*/) {}
+  // The peer has not taken its replies within the stall limit; closes by default.
+  virtual void OnSendStalled() { closeNow(); }
 
  private:
   void armReceive();
@@ -66,11 +78,19 @@ class AsyncSocket : public std::enable_shared_from_this<AsyncSocket> {
   void writeNext();
   void finishClose();
   void reportClose(int error_code);
+  void resumeIfWaiting();
+  void armStallTimer();
 
   asio::io_context& io_;
   asio::ip::tcp::socket socket_;
   asio::steady_timer close_timer_;
+  asio::steady_timer stall_timer_;
+  std::chrono::milliseconds stall_limit_ = std::chrono::minutes(10);
   std::deque<std::string> outgoing_;
+  size_t queued_bytes_ = 0;
+  bool hold_receive_ = false;
+  bool receive_waiting_ = false;  // a receive notification was held back
+  bool stall_armed_ = false;
   bool writing_ = false;
   bool open_ = false;
   bool closing_ = false;

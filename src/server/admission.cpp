@@ -5,6 +5,7 @@
 #include <asio/steady_timer.hpp>
 
 #include "ftp/control_connection.h"
+#include "log/log_thread.h"
 #include "server/server.h"
 
 namespace talvek::server {
@@ -13,6 +14,8 @@ namespace {
 
 // A reverse lookup may not hold a new client up for longer than this.
 constexpr auto kLookupLimit = std::chrono::seconds(2);
+// How long a client may leave a full reply queue unread when idle time-outs are off.
+constexpr auto kStallLimitWithoutTimeout = std::chrono::minutes(10);
 
 // Runs the system resolver off the control thread; whichever comes first,
 // the name or the time limit, continues admission (once).
@@ -87,8 +90,9 @@ void Server::continueAdmission(const std::shared_ptr<ConnectionRecord>& record, 
   std::string display_name;
   {
     std::lock_guard lock(record->text_mutex);
-    record->host_name = host_name;
-    record->display_name = host_name.empty() ? record->peer_address : host_name;
+    // The name comes from whoever runs the client's reverse zone: log-safe only escaped.
+    record->host_name = log::EscapeControlBytes(host_name);
+    record->display_name = host_name.empty() ? record->peer_address : record->host_name;
     peer_address = record->peer_address;
     display_name = record->display_name;
   }
@@ -113,7 +117,13 @@ void Server::continueAdmission(const std::shared_ptr<ConnectionRecord>& record, 
     }
     closeOldestFromAddress(peer_address);
   }
-  if (connectionCount() > static_cast<int64_t>(current.general.maxConnections)) {
+  // Only admitted connections count: others may still be in their lookup.
+  size_t admitted_count = 0;
+  {
+    std::lock_guard lock(registry_mutex_);
+    admitted_count = registry_.size();
+  }
+  if (admitted_count >= current.general.maxConnections) {
     refuse("421 Maximum allowable connections exceeded", false);
     return;
   }
@@ -123,6 +133,23 @@ void Server::continueAdmission(const std::shared_ptr<ConnectionRecord>& record, 
     logEvent(" New connection: " + peer_address);
   }
   record->admitted = true;
+}
+
+std::chrono::milliseconds Server::noteFailedLogin(const std::string& address) {
+  auto rules = settings().loginThrottle;
+  if (login_throttle_.failed(address, rules, LoginThrottle::Clock::now())) {
+    logEvent("Host " + address + " banned for " + std::to_string(rules.banMinutes) + " minutes after " +
+             std::to_string(rules.banFailures) + " failed logins");
+    recheckFilter();
+  }
+  return std::chrono::seconds(rules.failDelaySeconds);
+}
+
+std::chrono::milliseconds Server::sendStallLimit() const {
+  if (int limit = send_stall_limit_ms.load()) return std::chrono::milliseconds(limit);
+  auto general = settings().general;
+  if (!general.timeoutIdle) return kStallLimitWithoutTimeout;
+  return std::chrono::minutes(std::max<uint32_t>(general.timeoutMinutes, 1));
 }
 
 }  // namespace talvek::server

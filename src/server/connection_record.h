@@ -129,6 +129,9 @@ struct ConnectionRecord {
   std::string peer_address;
   std::string host_name;
   std::string display_name;
+  // The host the last PORT named, empty before any; limits, the filter and
+  // bans use the peer address, the connection's own.
+  std::string port_host;
 
   sockaddr_in peer_socket_address{};
   UsageGate gate;

@@ -170,7 +170,7 @@ void Server::start() {
     finishStart({false, port, error});
     return;
   }
-  if (int error = control_listener_->listen(5)) {
+  if (int error = control_listener_->listen(asio::socket_base::max_listen_connections)) {
     view_.setStatusText("Listen on port " + std::to_string(port) + " failed");
     control_listener_->close();
     control_listener_.reset();
@@ -324,6 +324,7 @@ void Server::applyCacheSettings() {
 std::filesystem::path Server::filtersFile() const { return program_directory_ / filter::kFilterFileName; }
 
 bool Server::refusedByFilter(const settings::Settings& current, const std::string& peer_address) const {
+  if (login_throttle_.banned(peer_address, LoginThrottle::Clock::now())) return true;
   if (filter_) return filter_(current, peer_address);
   return filter::IsRefused(filter_list_, current.general.filterEnabled != 0, current.general.blockListed != 0,
                            peer_address);

@@ -25,6 +25,7 @@
 #include "ftp/help_table.h"
 #include "log/log_thread.h"
 #include "server/connection_record.h"
+#include "server/login_throttle.h"
 #include "server/operator_view.h"
 #include "settings/settings.h"
 
@@ -129,6 +130,13 @@ class Server {
   void armIdleTimer();
   // A new connection was accepted into `record`: admit or refuse it.
   void admit(const std::shared_ptr<ConnectionRecord>& record);
+  // A password from `address` was refused: counts it for the login throttle
+  // (a ban it starts is logged and closes that address's connections) and
+  // returns how long the reply waits.
+  std::chrono::milliseconds noteFailedLogin(const std::string& address);
+  // How long a client may leave its replies unread once its queue is full:
+  // the idle time-out when on, else a fixed bound.
+  std::chrono::milliseconds sendStallLimit() const;
 
   // --- named accounts (any thread) ---
   bool accountExists(const std::string& name) const;
@@ -165,6 +173,8 @@ class Server {
   void applyCacheSettings();
   // How long a data connection may take to arrive (tests shorten it).
   std::atomic<int> data_connection_timeout_ms{30000};
+  // Overrides sendStallLimit() when not 0 (tests shorten it).
+  std::atomic<int> send_stall_limit_ms{0};
   std::atomic<uint64_t> file_cache_lookups{0};
   std::vector<std::shared_ptr<ConnectionRecord>> registrySnapshot() const;
   const std::string& greeting() const { return greeting_; }
@@ -196,6 +206,7 @@ class Server {
   OperatorView& view_;
   ConnectionCounter counter_;
   AdmissionFilter filter_;
+  LoginThrottle login_throttle_;
   filter::FilterList filter_list_;
   mutable std::mutex settings_mutex_;
   settings::Settings settings_;

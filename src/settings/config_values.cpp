@@ -65,6 +65,18 @@ std::optional<uint32_t> CheckNumber(Rule rule, std::string_view input, std::stri
       number = ParseDecimal(input, 0, 100);
       problem = "expected a number from 0 to 100";
       break;
+    case Rule::Seconds:
+      number = ParseDecimal(input, 0, 60);
+      problem = "expected a number of seconds from 0 to 60";
+      break;
+    case Rule::Count:
+      number = ParseDecimal(input, 0, 1000);
+      problem = "expected a number from 0 to 1000";
+      break;
+    case Rule::Minutes:
+      number = ParseDecimal(input, 1, 10080);
+      problem = "expected a number of minutes from 1 to 10080";
+      break;
     default:
       number = ParseRights(input);
       problem = "expected 0 to 7 or letters from r, w, d";

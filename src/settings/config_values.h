@@ -19,6 +19,9 @@ enum class Rule {
   Percent,    // 0 to 100
   Rights,     // 0 to 7, or letters from "rwd"
   AnonRoot,   // text of at most 262 characters
+  Seconds,    // 0 to 60
+  Count,      // 0 to 1000
+  Minutes,    // 1 to 10080 (a week)
 };
 
 struct CheckedValue {

@@ -32,6 +32,10 @@ void LoadSettings(const RegistryStore& store, Settings& s) {
   s.enableLog = ReadNumber(store, "EnableLog", 0);
   s.graphBkColor = ReadNumber(store, "GraphBkColor", 16777215);
   s.graphForeColor = ReadNumber(store, "GraphForeColor", 0);
+  s.loginThrottle.failDelaySeconds = ReadNumber(store, "LoginFailDelaySeconds", 0);
+  s.loginThrottle.banFailures = ReadNumber(store, "LoginBanFailures", 0);
+  s.loginThrottle.banWindowMinutes = ReadNumber(store, "LoginBanWindowMinutes", 10);
+  s.loginThrottle.banMinutes = ReadNumber(store, "LoginBanMinutes", 30);
   s.cache = ReadBlock<CacheSettings>(store).value_or(CacheSettings::Defaults());
   ReadBlockInto(store, s.anonymous);
   ReadBlockInto(store, s.general);
@@ -51,6 +55,10 @@ void SaveSettings(RegistryStore& store, const Settings& s) {
   store.setDword(kSettingsKey, "EnableLog", s.enableLog);
   store.setDword(kSettingsKey, "GraphBkColor", s.graphBkColor);
   store.setDword(kSettingsKey, "GraphForeColor", s.graphForeColor);
+  store.setDword(kSettingsKey, "LoginFailDelaySeconds", s.loginThrottle.failDelaySeconds);
+  store.setDword(kSettingsKey, "LoginBanFailures", s.loginThrottle.banFailures);
+  store.setDword(kSettingsKey, "LoginBanWindowMinutes", s.loginThrottle.banWindowMinutes);
+  store.setDword(kSettingsKey, "LoginBanMinutes", s.loginThrottle.banMinutes);
   WriteBlock(store, s.cache);
   WriteBlock(store, s.anonymous);
   WriteBlock(store, s.general);

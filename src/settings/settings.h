@@ -12,6 +12,16 @@
 
 namespace talvek::settings {
 
+// The failed-login throttle, beyond the classic settings and off by default:
+// a pause before each refused PASS is answered, and a temporary ban of an
+// address that collects `banFailures` refused passwords within the window.
+struct LoginThrottleSettings {
+  uint32_t failDelaySeconds = 0;  // 0: answer at once
+  uint32_t banFailures = 0;       // 0: never ban
+  uint32_t banWindowMinutes = 10;
+  uint32_t banMinutes = 30;
+};
+
 struct Settings {
   CacheSettings cache = CacheSettings::Defaults();
   uint32_t enableLog = 0, sendLogonMsg = 0;
@@ -19,6 +29,7 @@ struct Settings {
   AnonymousSettings anonymous{};
   GeneralSettings general{};
   NetSettings net{};
+  LoginThrottleSettings loginThrottle{};
   uint32_t redirUploads = 0, graphBkColor = 16777215, graphForeColor = 0;
 };
 

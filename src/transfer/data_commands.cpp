@@ -32,7 +32,12 @@ std::string ClientAddress(const server::ConnectionRecord& record) {
 // naming another host would let a client aim the server at third parties.
 std::optional<asio::ip::tcp::endpoint> ActiveTarget(const server::ConnectionRecord& record) {
   std::error_code error;
-  auto host = asio::ip::make_address_v4(record.peerAddress(), error);
+  std::string named;
+  {
+    std::lock_guard lock(record.text_mutex);
+    named = record.port_host.empty() ? record.peer_address : record.port_host;
+  }
+  auto host = asio::ip::make_address_v4(named, error);
   if (error || record.data_port == 0 || host.to_string() != ClientAddress(record)) return std::nullopt;
   return asio::ip::tcp::endpoint(host, record.data_port);
 }
@@ -97,7 +102,7 @@ std::string HandlePort(ftp::CommandContext& context, std::string& argument) {
   auto& record = context.record;
   {
     std::lock_guard lock(record.text_mutex);
-    record.peer_address = target.host;
+    record.port_host = target.host;
   }
   record.data_port = target.port;
   record.passive = false;

@@ -114,14 +114,14 @@ std::optional<std::string> RunDownload(TransferRun& run) {
   if (sent.status == IoStatus::Aborted) return std::nullopt;  // ABOR has answered
   if (sent.status == IoStatus::Failed) {
     std::string reason = SocketFailureText(server, sent.error);
-    server.logEvent("Transfer of " + FileNameOf(full_path) + " to " + job.display_name + " failed: " + reason);
+    server.logEvent("Transfer of " + log::EscapeControlBytes(FileNameOf(full_path)) + " to " + job.display_name + " failed: " + reason);
     return ftp::Reply(426);
   }
   run.addToList(false, full_path);
   run.clearRestartOffset();
   server.bytes_sent.fetch_add(static_cast<uint64_t>(total));
   if (job.monitor)
-    LogCompletion(server, log::NowText() + " : Completed transfer of " + FileNameOf(full_path) + " to " +
+    LogCompletion(server, log::NowText() + " : Completed transfer of " + log::EscapeControlBytes(FileNameOf(full_path)) + " to " +
                               job.display_name + "\r\n\r\n");
   return ftp::Reply(226);
 }

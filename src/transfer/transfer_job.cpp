@@ -42,7 +42,7 @@ void TransferRun::addToList(bool uploads, const std::string& path) {
   if (!job.file_lists) return;
   if (auto owner = record.lock()) {
     std::lock_guard lock(owner->text_mutex);
-    (uploads ? owner->uploads_list : owner->downloads_list) += path + "\r\n";
+    (uploads ? owner->uploads_list : owner->downloads_list) += log::EscapeControlBytes(path) + "\r\n";
   }
 }
 

@@ -87,7 +87,7 @@ std::optional<std::string> RunUpload(TransferRun& run) {
     }
     if (got.status == IoStatus::Failed) {
       std::string reason = SocketFailureText(server, got.error);
-      server.logEvent("Reception of " + job.argument + " from " + job.display_name + " failed: " + reason);
+      server.logEvent("Reception of " + log::EscapeControlBytes(job.argument) + " from " + job.display_name + " failed: " + reason);
       failure = ftp::Reply(451);
       break;
     }
@@ -106,7 +106,7 @@ std::optional<std::string> RunUpload(TransferRun& run) {
   if (aborted) return std::nullopt;
   if (failure) return failure;
   if (job.monitor)
-    LogCompletion(server, log::NowText() + " : \r\nCompleted transfer of " + full_path + " from " + job.display_name +
+    LogCompletion(server, log::NowText() + " : \r\nCompleted transfer of " + log::EscapeControlBytes(full_path) + " from " + job.display_name +
                               "\r\n\r\n");
   run.addToList(true, full_path);
   server.bytes_received.fetch_add(static_cast<uint64_t>(received));

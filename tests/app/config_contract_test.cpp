@@ -34,6 +34,7 @@ TEST(DaemonConfig, ListShowsEveryNameOfTheContractOncePerLine) {
   const std::vector<std::string> names{
       "FTPRootDir", "UploadsDir", "LogPath", "MsgFilePath", "LogonFile", "DefaultIP", "RedirUploads",
       "SendLogonMsg", "EnableLog", "GraphBkColor", "GraphForeColor", "NewInstall",
+      "LoginFailDelaySeconds", "LoginBanFailures", "LoginBanWindowMinutes", "LoginBanMinutes",
       "GeneralSettings.RecordFileLists", "GeneralSettings.MonitorNew", "GeneralSettings.TimeoutIdle",
       "GeneralSettings.LimitPerAddress", "GeneralSettings.FilterEnabled", "GeneralSettings.RunInBackground",
       "GeneralSettings.AutoStart", "GeneralSettings.TimeoutMinutes", "GeneralSettings.MaxConnections",

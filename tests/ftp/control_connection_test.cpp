@@ -1,8 +1,12 @@
-// The dispatcher and the status commands, driven over a real socket.
+// The control connection over a real socket: how received bytes are framed
+// into command lines, the dispatcher, back-pressure on unread replies, and
+// what reaches the monitor and the log.
 #include <gtest/gtest.h>
 
 #include <random>
+#include <thread>
 
+#include "ftp/control_connection.h"
 #include "support/server_fixture.h"
 
 namespace talvek::ftp {
@@ -10,33 +14,46 @@ namespace {
 
 using test::ServerFixture;
 
+const std::string kOk = "200 Command OK", kUnknown = "500 Syntax error, command unrecognized",
+                  kNotImplemented = "504 Command not implemented for that parameter",
+                  kSuperfluous = "202 Command not implemented, superfluous on this server";
+
 class ControlConnectionTest : public ::testing::Test {
  protected:
   test::TempDir root_;
   ServerFixture fixture_{test::LoopbackSettings(root_.dir())};
 };
 
-TEST_F(ControlConnectionTest, GreetsAndAnswersStatusCommandsBeforeLogin) {
-  auto client = fixture_.connect();
-  EXPECT_EQ(client->ask("noop"), "200 Command OK");
-  EXPECT_EQ(client->ask("SYST"), "215 UNIX");
-  EXPECT_EQ(client->ask("TYPE A N"), "200 Command OK");
-  EXPECT_EQ(client->ask("TYPE I"), "200 Command OK");
-  EXPECT_EQ(client->ask("TYPE L8"), "200 Command OK");
-  EXPECT_EQ(client->ask("TYPE i"), "504 Command not implemented for that parameter");
-  EXPECT_EQ(client->ask("TYPE E"), "504 Command not implemented for that parameter");
-  EXPECT_EQ(client->ask("MODE s"), "504 Command not implemented for that parameter");
-  EXPECT_EQ(client->ask("MODE S"), "200 Command OK");
-  EXPECT_EQ(client->ask("STRU F"), "200 Command OK");
-  EXPECT_EQ(client->ask("STRU R"), "504 Command not implemented for that parameter");
-  EXPECT_EQ(client->ask("STAT"), "202 Command not implemented, superfluous on this server");
-  EXPECT_EQ(client->ask("SITE anything at all"), "202 Command not implemented, superfluous on this server");
-  EXPECT_EQ(client->ask("ALLO 100"), "202 Command not implemented, superfluous on this server");
-  EXPECT_EQ(client->ask("MACB"), "202 Command not implemented, superfluous on this server");
-  EXPECT_EQ(client->ask("ACCT x"), "202 Command not implemented, superfluous on this server");
-  EXPECT_EQ(client->ask("HELP retr"), "214 RETR Download a file from the server. Syntax: RETR <filename>");
-  EXPECT_EQ(client->ask("HELP"), "214 " + std::string(HelpTable::generalHelp()));
-  EXPECT_EQ(client->ask("RETRX"), "500 Syntax error, command unrecognized");
+struct Framing {
+  const char* name;
+  std::vector<std::string> pieces;  // sent one after another
+  std::vector<std::string> replies;
+};
+
+TEST_F(ControlConnectionTest, ReceivedBytesAreFramedIntoCommandLines) {
+  const std::vector<Framing> table = {
+      {"status commands", {"noop\r\nSYST\r\nTYPE A N\r\nTYPE L8\r\nTYPE i\r\nTYPE E\r\nMODE s\r\nSTRU F\r\nSTRU R\r\n"
+                           "STAT\r\nSITE any thing\r\nALLO 1\r\nMACB\r\nHELP retr\r\nHELP\r\nRETRX\r\n"},
+       {kOk, "215 UNIX", kOk, kOk, kNotImplemented, kNotImplemented, kNotImplemented, kOk, kNotImplemented,
+        kSuperfluous, kSuperfluous, kSuperfluous, kSuperfluous,
+        "214 RETR Download a file from the server. Syntax: RETR <filename>", "214 " + std::string(HelpTable::generalHelp()),
+        kUnknown}},
+      {"blank lines and leading bytes", {"   \r\n\r\n  NOOP\r\n\xff\xf4" "SYST\r\n"}, {kOk, "215 UNIX"}},
+      {"a line split across pieces", {"NOOP\r\nSY", "ST\r", "\n"}, {kOk, "215 UNIX"}},
+      {"a lone LF ends nothing", {"NOOP\nNOOP\r\n"}, {kUnknown}},
+      {"NUL cuts the line", {std::string("NOOP\0junk\r\nSYST\r\n", 17)}, {kOk, "215 UNIX"}},
+      {"a line of exactly the limit", {"NOOP " + std::string(4091, 'x') + "\r\n"}, {kOk}},
+      {"one byte over the limit", {"NOOP " + std::string(4092, 'x') + "\r\n"}, {kUnknown}},
+      {"an overlong line in pieces", {std::string(3000, 'A'), std::string(3000, 'B'), "DELE x\r\nNOOP\r\n"},
+       {kUnknown, kOk}},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.name);
+    auto client = fixture_.connect();
+    for (const auto& piece : row.pieces) ASSERT_TRUE(client->send(piece));
+    for (const auto& reply : row.replies) EXPECT_EQ(client->readReply(), reply);
+    EXPECT_EQ(client->ask("MODE S"), kOk);  // nothing else came first
+  }
 }
 
 TEST_F(ControlConnectionTest, XstsCountsConnectionsAndEndsWithAnEmptyLine) {
@@ -47,61 +64,20 @@ TEST_F(ControlConnectionTest, XstsCountsConnectionsAndEndsWithAnEmptyLine) {
   EXPECT_EQ(first->readLine(), "");
 }
 
-TEST_F(ControlConnectionTest, BlankLinesGetNoReplyAndLeadingBytesAreSkipped) {
-  auto client = fixture_.connect();
-  ASSERT_TRUE(client->send("   \r\n\r\n  NOOP\r\n"));
-  EXPECT_EQ(client->readReply(), "200 Command OK");
-  ASSERT_TRUE(client->send("\xff\xf4" "SYST\r\n"));
-  EXPECT_EQ(client->readReply(), "215 UNIX");
-  EXPECT_TRUE(client->silentFor(std::chrono::milliseconds(100)));
-}
-
-TEST_F(ControlConnectionTest, PipelinedCommandsAreAnsweredInOrder) {
-  auto client = fixture_.connect();
-  ASSERT_TRUE(client->send("NOOP\r\nSYST\r\nNOOP\r\n"));
-  EXPECT_EQ(client->readReply(), "200 Command OK");
-  EXPECT_EQ(client->readReply(), "215 UNIX");
-  EXPECT_EQ(client->readReply(), "200 Command OK");
-}
-
-TEST_F(ControlConnectionTest, CommandSplitAcrossPacketsIsCompleted) {
-  auto client = fixture_.connect();
-  ASSERT_TRUE(client->send("NOOP\r\nSY"));
-  EXPECT_EQ(client->readReply(), "200 Command OK");
-  ASSERT_TRUE(client->send("ST\r\n"));
-  EXPECT_EQ(client->readReply(), "215 UNIX");
-}
-
-TEST_F(ControlConnectionTest, LoneLineFeedIsNotALineEnd) {
-  auto client = fixture_.connect();
-  ASSERT_TRUE(client->send("NOOP\n"));
-  EXPECT_TRUE(client->silentFor(std::chrono::milliseconds(100)));
-}
-
-TEST_F(ControlConnectionTest, OverlongLineGets500AndTheConnectionLivesOn) {
-  auto client = fixture_.connect();
-  ASSERT_TRUE(client->send(std::string(6000, 'A') + "\r\n"));
-  EXPECT_EQ(client->readReply(), "500 Syntax error, command unrecognized");
-  EXPECT_EQ(client->ask("NOOP"), "200 Command OK");
-}
-
-TEST_F(ControlConnectionTest, QuitClosesWithoutReplyAndRemovesAtOnce) {
-  auto client = fixture_.connect();
-  ASSERT_TRUE(fixture_.waitForRegistered(1));
-  ASSERT_TRUE(client->command("QUIT"));
-  EXPECT_TRUE(client->waitClosed());
-  EXPECT_TRUE(fixture_.waitForRegistered(0));
-  EXPECT_TRUE(test::WaitUntil([&] { return fixture_.server().connectionCount() == 0; }));
-}
-
-TEST_F(ControlConnectionTest, PeerThatClosesIsRemovedAndLogged) {
-  auto client = fixture_.connect();
-  ASSERT_TRUE(fixture_.waitForRegistered(1));
-  client->close();
-  EXPECT_TRUE(fixture_.waitForRegistered(0));
-  EXPECT_TRUE(test::WaitUntil(
-      [&] { return fixture_.view().monitor().find("Connection to 127.0.0.1 closed.\r\n\r\n") != std::string::npos; }));
-  EXPECT_TRUE(test::WaitUntil([&] { return fixture_.server().connectionCount() == 0; }));
+TEST_F(ControlConnectionTest, QuitOrThePeersCloseRemovesTheConnectionAtOnce) {
+  for (bool quit : {true, false}) {
+    auto client = fixture_.connect();
+    ASSERT_TRUE(fixture_.waitForRegistered(1));
+    if (quit) {
+      ASSERT_TRUE(client->command("QUIT"));
+      EXPECT_TRUE(client->waitClosed());  // without a reply
+    } else {
+      client->close();
+    }
+    EXPECT_TRUE(fixture_.waitForRegistered(0));
+    EXPECT_TRUE(test::WaitUntil([&] { return fixture_.server().connectionCount() == 0; }));
+  }
+  EXPECT_NE(fixture_.view().monitor().find("Connection to 127.0.0.1 closed.\r\n\r\n"), std::string::npos);
 }
 
 TEST_F(ControlConnectionTest, RandomGarbageNeverStopsNoop) {
@@ -113,20 +89,52 @@ TEST_F(ControlConnectionTest, RandomGarbageNeverStopsNoop) {
     for (size_t i = 0; i < length; ++i) flood += static_cast<char>(random() % 256);
     flood += (random() % 4 == 0) ? "\n" : "\r\n";
   }
-  // QUIT must not be hidden in the garbage: it would end the test early.
-  for (size_t at = flood.find("QUIT"); at != std::string::npos; at = flood.find("QUIT")) flood[at] = 'X';
-  for (size_t at = flood.find("quit"); at != std::string::npos; at = flood.find("quit")) flood[at] = 'X';
-  ASSERT_TRUE(client->send(flood + "\r\n"));
-  ASSERT_TRUE(client->send("NOOP\r\n"));
+  // QUIT hidden in the garbage would end the test early.
+  for (const char* quit : {"QUIT", "quit"})
+    for (size_t at = flood.find(quit); at != std::string::npos; at = flood.find(quit)) flood[at] = 'X';
+  ASSERT_TRUE(client->send(flood + "\r\nNOOP\r\n"));
   bool answered = false;
   for (int i = 0; i < 20000 && !answered; ++i) {
-    auto line = client->readLine(std::chrono::seconds(5));
+    auto line = client->readLine();
     ASSERT_TRUE(line) << "connection lost";
-    answered = (*line == "200 Command OK");
+    answered = *line == kOk;
   }
   EXPECT_TRUE(answered);
-  auto other = fixture_.connect();
-  EXPECT_EQ(other->ask("NOOP"), "200 Command OK");
+}
+
+// Replies the client does not read: reading stops at the queue bound and
+// resumes once the client drains; a client that never drains is closed.
+TEST_F(ControlConnectionTest, UnreadRepliesHoldReceivingAndAStalledClientIsClosed) {
+  std::string flood;
+  for (int i = 0; i < 50000; ++i) flood += "HELP\r\n";  // about 12 MB of replies
+  auto queue_state = [&](size_t& queued) {
+    bool held = false;
+    fixture_.server().runOnControlThread([&] {
+      auto records = fixture_.server().registrySnapshot();
+      if (records.empty() || !records.front()->control_connection) return;
+      held = records.front()->control_connection->receiveHeld();
+      queued = records.front()->control_connection->queuedBytes();
+    });
+    return held;
+  };
+  for (bool drain : {true, false}) {
+    SCOPED_TRACE(drain ? "draining client" : "stalled client");
+    fixture_.server().send_stall_limit_ms = drain ? 0 : 300;
+    auto client = fixture_.connect();
+    ASSERT_TRUE(fixture_.waitForRegistered(1));
+    std::thread sender([&] { client->send(flood + "NOOP\r\n"); });  // blocks until drained or closed
+    if (drain) {
+      size_t queued = 0;
+      EXPECT_TRUE(test::WaitUntil([&] { return queue_state(queued); }));
+      EXPECT_LE(queued, platform::AsyncSocket::kSendQueueLimit + 4096);
+      bool answered = false;
+      for (int i = 0; i < 50010 && !answered; ++i) answered = client->readLine() == kOk;
+      EXPECT_TRUE(answered);
+      client->close();
+    }
+    EXPECT_TRUE(fixture_.waitForRegistered(0));
+    sender.join();
+  }
 }
 
 class MonitoredConnectionTest : public ::testing::Test {
@@ -143,30 +151,34 @@ class MonitoredConnectionTest : public ::testing::Test {
   ServerFixture fixture_{Monitored(root_.dir(), log_path_)};
 };
 
-TEST_F(MonitoredConnectionTest, ReceivedAndRespondedLinesReachMonitorAndLog) {
+TEST_F(MonitoredConnectionTest, ExchangesReachMonitorAndLogWithClientBytesEscaped) {
   auto client = fixture_.connect();
-  EXPECT_EQ(client->ask("NOOP"), "200 Command OK");
-  // The reply can reach the client before its lines reach monitor and log.
+  EXPECT_EQ(client->ask("NOOP"), kOk);
+  ASSERT_TRUE(client->send("NOOP\nFAKE 2026-01-01 00:00:00 : Connection from 6.6.6.6\r\nNOOP \x1b[2J\x07\x7f\r\n"));
+  EXPECT_EQ(client->readReply(), kUnknown);
+  EXPECT_EQ(client->readReply(), kOk);
+  const std::string forged = " : Received NOOP\\x0aFAKE 2026-01-01 00:00:00 : Connection from 6.6.6.6 from 127.0.0.1\r\n",
+                    bell = " : Received NOOP \\x1b[2J\\x07\\x7f from 127.0.0.1\r\n";
   std::string log;
+  // The reply can reach the client before its lines reach monitor and log.
   EXPECT_TRUE(test::WaitUntil([&] {
     fixture_.server().logThread().flush();
     log = test::ReadFile(log_path_);
-    return log.find(" : Responded 200 Command OK") != std::string::npos &&
-           fixture_.view().monitor().find(" : Responded 200 Command OK") != std::string::npos;
-  }));
+    return log.find(bell) != std::string::npos && fixture_.view().monitor().find(bell) != std::string::npos;
+  })) << log;
   auto received = log.find(" : Received NOOP from 127.0.0.1\r\n");
-  ASSERT_NE(received, std::string::npos) << log;
+  ASSERT_GE(received, 19u) << log;
   EXPECT_NE(log.find(" : Responded 200 Command OK\r\n\r\n", received), std::string::npos) << log;
+  std::string stamp = log.substr(received - 19, 19);  // "%Y-%m-%d %H:%M:%S"
+  EXPECT_TRUE(stamp[4] == '-' && stamp[10] == ' ' && stamp[13] == ':') << stamp;
+  EXPECT_NE(log.find(forged), std::string::npos) << log;
   EXPECT_NE(log.find(" New connection: 127.0.0.1"), std::string::npos);
-  std::string monitor = fixture_.view().monitor();
-  EXPECT_NE(monitor.find("Received NOOP from 127.0.0.1\r\n"), std::string::npos);
-  // Stamps are "%Y-%m-%d %H:%M:%S".
-  auto stamp = monitor.find(" : Received NOOP");
-  ASSERT_GE(stamp, 19u);
-  std::string time = monitor.substr(stamp - 19, 19);
-  EXPECT_EQ(time[4], '-');
-  EXPECT_EQ(time[10], ' ');
-  EXPECT_EQ(time[13], ':');
+  for (const std::string& text : {log, fixture_.view().monitor()})
+    for (size_t i = 0; i < text.size(); ++i) {
+      auto byte = static_cast<unsigned char>(text[i]);
+      bool line_end = (byte == '\r' && text[i + 1] == '\n') || (byte == '\n' && i > 0 && text[i - 1] == '\r');
+      ASSERT_TRUE(line_end || (byte >= 0x20 && byte != 0x7f)) << "raw byte " << int(byte) << " at " << i;
+    }
 }
 
 }  // namespace

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <thread>
 
 #include "log/log_thread.h"
@@ -66,6 +70,45 @@ TEST(LogThread, OpenFailureReturnsErrno) {
   LogThread log;
   EXPECT_EQ(log.open(dir.path() / "missing" / "x.log"), ENOENT);
   EXPECT_FALSE(log.isOpen());
+}
+
+TEST(LogThread, AFloodOutrunningTheFileIsBoundedAndTheDropIsNoted) {
+  test::TempDir dir;
+  auto fifo = dir.path() / "log.fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+  LogThread log;
+  ASSERT_EQ(log.open(fifo), 0);
+  const std::string text(1024 * 1024, 'x');
+  for (int i = 0; i < 64; ++i) log.write(text);  // the writer is stuck on the unread pipe meanwhile
+  std::string written;
+  char buffer[65536];
+  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+  for (bool done = false; !done && std::chrono::steady_clock::now() < until;) {
+    done = log.flush(std::chrono::milliseconds(1));
+    for (ssize_t n; (n = ::read(reader, buffer, sizeof buffer)) > 0;) written.append(buffer, static_cast<size_t>(n));
+  }
+  ::close(reader);
+  // What waits is bounded (plus the batch being written); every text is written or counted.
+  size_t kept = written.find_first_not_of('x') / text.size();
+  EXPECT_LE(kept * text.size(), 2 * LogThread::kQueueLimit);
+  EXPECT_EQ(written.substr(kept * text.size()), std::to_string(64 - kept) + " log texts dropped\r\n\r\n");
+}
+
+TEST(LogText, ClientBytesAreEscapedAndOnlyCrLfPairsMayStay) {
+  const struct {
+    std::string in;
+    bool keep_line_ends;
+    std::string out;
+  } table[] = {
+      {"NOOP\nFAKE line", false, "NOOP\\x0aFAKE line"},
+      {"\x1b[2J\x07\x08\x7f\t", false, "\\x1b[2J\\x07\\x08\\x7f\\x09"},
+      {std::string("a\0b", 3), false, "a\\x00b"},
+      {"l\xc3\xa9 \\ ~", false, "l\xc3\xa9 \\ ~"},
+      {"214-a\r\n214 b\r\n", false, "214-a\\x0d\\x0a214 b\\x0d\\x0a"},
+      {"214-a\r\n214 b\n\r\r\n", true, "214-a\r\n214 b\\x0a\\x0d\r\n"},
+  };
+  for (const auto& row : table) EXPECT_EQ(EscapeControlBytes(row.in, row.keep_line_ends), row.out) << row.in;
 }
 
 TEST(LogTime, FormatsLocalTimeWithTheFixedPattern) {

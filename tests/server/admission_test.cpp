@@ -1,4 +1,5 @@
-// Admission of real loopback connections: limits, policies, filter hook.
+// Admission of real loopback connections: limits and their policies, the
+// IP filter and its re-check, the failed-login throttle.
 #include <gtest/gtest.h>
 
 #include "support/server_fixture.h"
@@ -9,14 +10,9 @@ namespace {
 using test::LineClient;
 using test::ServerFixture;
 
-settings::Settings Limited(const std::string& root, uint32_t per_address, uint32_t refuse, uint32_t total = 100) {
-  auto settings = test::LoopbackSettings(root);
-  settings.general.limitPerAddress = 1;
-  settings.general.connectionsPerAddress = per_address;
-  settings.general.refuseNew = refuse;
-  settings.general.maxConnections = total;
-  return settings;
-}
+const std::string kGreeting = "220 Service ready for new user", kOk = "200 Command OK",
+                  kPerUser = "421 Maximum allowable connections per user exceeded",
+                  kTotal = "421 Maximum allowable connections exceeded";
 
 std::unique_ptr<LineClient> Connect(ServerFixture& fixture, const std::string& source = "") {
   auto client = std::make_unique<LineClient>();
@@ -24,149 +20,175 @@ std::unique_ptr<LineClient> Connect(ServerFixture& fixture, const std::string& s
   return client;
 }
 
-TEST(Admission, PerAddressLimitRefusesTheThirdFromOneAddress) {
-  test::TempDir root;
-  ServerFixture fixture(Limited(root.dir(), 2, 1));
-  auto first = fixture.connect();
-  auto second = fixture.connect();
-  auto third = Connect(fixture);
-  EXPECT_EQ(third->readReply(), "421 Maximum allowable connections per user exceeded");
-  EXPECT_TRUE(third->waitClosed());
-  auto other = Connect(fixture, "127.0.0.2");
-  EXPECT_EQ(other->readReply(), "220 Service ready for new user");
-  EXPECT_EQ(first->ask("NOOP"), "200 Command OK");
-  EXPECT_EQ(fixture.view().monitor().find("exceeded"), std::string::npos);  // no event line
-}
+struct Client {
+  std::string source;  // "" is 127.0.0.1
+  std::string first_reply;
+  bool open_at_end;
+};
+struct LimitCase {
+  const char* name;
+  uint32_t per_address, refuse_new, total;  // per_address 0: no per-address limit
+  bool send_port;                           // each admitted client names another host with PORT
+  std::vector<Client> clients;              // connected one after another
+};
 
-TEST(Admission, PerAddressLimitCloseOldestAdmitsAndClosesTheFirst) {
-  test::TempDir root;
-  ServerFixture fixture(Limited(root.dir(), 2, 0));
-  auto first = fixture.connect();
-  auto second = fixture.connect();
-  ASSERT_TRUE(fixture.waitForRegistered(2));
-  auto third = fixture.connect();
-  EXPECT_TRUE(first->waitClosed());
-  EXPECT_EQ(second->ask("NOOP"), "200 Command OK");
-  EXPECT_EQ(third->ask("NOOP"), "200 Command OK");
-  EXPECT_TRUE(fixture.waitForRegistered(2));
-}
-
-TEST(Admission, TotalLimitRefusesTheConnectionOverIt) {
-  test::TempDir root;
-  auto settings = test::LoopbackSettings(root.dir());
-  settings.general.maxConnections = 1;
-  ServerFixture fixture(settings);
-  auto first = fixture.connect();
-  auto second = Connect(fixture);
-  EXPECT_EQ(second->readReply(), "421 Maximum allowable connections exceeded");
-  EXPECT_TRUE(second->waitClosed());
-  EXPECT_TRUE(test::WaitUntil([&] { return fixture.server().connectionCount() == 1; }));
-  EXPECT_EQ(first->ask("NOOP"), "200 Command OK");
-}
-
-TEST(Admission, ZeroMaximumRefusesEveryone) {
-  test::TempDir root;
-  auto settings = test::LoopbackSettings(root.dir());
-  settings.general.maxConnections = 0;
-  ServerFixture fixture(settings);
-  auto client = Connect(fixture);
-  EXPECT_EQ(client->readReply(), "421 Maximum allowable connections exceeded");
-}
-
-TEST(Admission, BannedHostIsNamedByItsReverseNameAndRefusedBeforeLimits) {
-  test::TempDir root;
-  auto settings = Limited(root.dir(), 0, 1, 0);  // every limit exceeded too
-  ServerEnvironment environment;
-  environment.reverse_lookup = [](asio::io_context&, const std::string&, std::function<void(std::string)> done) {
-    done("client.example");
+TEST(Admission, LimitsAndPoliciesCountTheAddressTheConnectionCameFrom) {
+  const std::vector<LimitCase> table = {
+      {"per address, refuse new", 2, 1, 100, false,
+       {{"", kGreeting, true}, {"", kGreeting, true}, {"", kPerUser, false}, {"127.0.0.2", kGreeting, true}}},
+      {"per address after PORT", 2, 1, 100, true,
+       {{"", kGreeting, true}, {"", kGreeting, true}, {"", kPerUser, false}, {"", kPerUser, false}}},
+      {"per address, close oldest", 2, 0, 100, true,
+       {{"", kGreeting, false}, {"", kGreeting, true}, {"", kGreeting, true}}},
+      {"total", 0, 1, 1, false, {{"", kGreeting, true}, {"127.0.0.2", kTotal, false}}},
+      {"total of zero", 0, 1, 0, false, {{"", kTotal, false}}},
   };
-  ServerFixture fixture(settings, environment, [](const settings::Settings&, const std::string&) { return true; });
-  auto client = Connect(fixture);
-  EXPECT_EQ(client->readReply(), "421 Host client.example not permitted access to this server");
-  EXPECT_TRUE(client->waitClosed());
-  EXPECT_TRUE(test::WaitUntil([&] {
-    return fixture.view().monitor().find(
-               "Attempt to connect by banned host 127.0.0.1 (client.example) rejected\r\n\r\n") != std::string::npos;
-  }));
-  EXPECT_TRUE(test::WaitUntil([&] { return fixture.server().connectionCount() == 0; }));
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.name);
+    test::TempDir root;
+    auto settings = test::LoopbackSettings(root.dir());
+    settings.general.limitPerAddress = row.per_address > 0;
+    settings.general.connectionsPerAddress = row.per_address;
+    settings.general.refuseNew = row.refuse_new;
+    settings.general.maxConnections = row.total;
+    ServerFixture fixture(settings);
+    std::vector<std::unique_ptr<LineClient>> clients;
+    for (const auto& expected : row.clients) {
+      clients.push_back(Connect(fixture, expected.source));
+      EXPECT_EQ(clients.back()->readReply(), expected.first_reply);
+      if (row.send_port && expected.first_reply == kGreeting) {
+        EXPECT_EQ(clients.back()->ask("PORT 9,9,9,9,4,1"), kOk);
+      }
+    }
+    for (size_t i = 0; i < clients.size(); ++i) {
+      bool open = row.clients[i].open_at_end;
+      EXPECT_TRUE(open ? clients[i]->ask("NOOP") == kOk : clients[i]->waitClosed()) << i;
+    }
+    EXPECT_EQ(fixture.view().monitor().find("exceeded"), std::string::npos);  // limits write no event line
+  }
 }
 
-TEST(Admission, BannedHostWithoutNameShowsOnlyItsAddress) {
+TEST(Admission, OfSimultaneousClientsOnlyTheLastOverTheTotalIsRefused) {
   test::TempDir root;
-  ServerFixture fixture(test::LoopbackSettings(root.dir()), {},
-                        [](const settings::Settings&, const std::string& address) { return address == "127.0.0.1"; });
-  auto client = Connect(fixture);
-  EXPECT_EQ(client->readReply(), "421 Host 127.0.0.1 not permitted access to this server");
-  EXPECT_TRUE(test::WaitUntil([&] {
-    return fixture.view().monitor().find("Attempt to connect by banned host 127.0.0.1 rejected") != std::string::npos;
-  }));
-  auto other = Connect(fixture, "127.0.0.2");
-  EXPECT_EQ(other->readReply(), "220 Service ready for new user");
+  auto settings = test::LoopbackSettings(root.dir());
+  settings.general.maxConnections = 3;
+  ServerEnvironment environment;
+  // Every lookup waits until all four clients are in theirs.
+  // The server owns the waiting lookups, as it owns real ones.
+  auto waiting = std::make_shared<std::vector<std::function<void(std::string)>>>();
+  environment.reverse_lookup = [waiting](asio::io_context&, const std::string&, std::function<void(std::string)> done) {
+    waiting->push_back(std::move(done));
+    if (waiting->size() < 4) return;
+    for (auto& finish : *waiting) finish({});
+    waiting->clear();
+  };
+  ServerFixture fixture(settings, environment);
+  std::vector<std::unique_ptr<LineClient>> clients;
+  for (int i = 0; i < 4; ++i) clients.push_back(Connect(fixture));
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(clients[i]->readReply(), kGreeting) << i;
+  EXPECT_EQ(clients[3]->readReply(), kTotal);
+  EXPECT_TRUE(fixture.waitForRegistered(3));
 }
 
-TEST(Admission, AdmittedConnectionIsLoggedAndCounted) {
-  test::TempDir root;
-  ServerFixture fixture(test::LoopbackSettings(root.dir()));
-  auto client = fixture.connect();
-  ASSERT_TRUE(fixture.waitForRegistered(1));
-  EXPECT_TRUE(test::WaitUntil(
-      [&] { return fixture.view().monitor().find(" New connection: 127.0.0.1\r\n\r\n") != std::string::npos; }));
-  EXPECT_EQ(fixture.server().registrySnapshot().front()->slot_number.load(), 1u);
+struct FilterCase {
+  const char* name;
+  bool block_listed;  // Filters.txt lists 127.0.0.1
+  std::string source, reverse_name, first_reply, event;
+};
+
+TEST(FilterAdmission, TheFilterDecidesFirstAndNamesTheHost) {
+  const std::string kBanned = "Attempt to connect by banned host ";
+  const std::vector<FilterCase> table = {
+      {"block, listed", true, "127.0.0.1", "", "421 Host 127.0.0.1 not permitted access to this server",
+       kBanned + "127.0.0.1 rejected\r\n\r\n"},
+      {"block, listed, named", true, "127.0.0.1", "client.example",
+       "421 Host client.example not permitted access to this server",
+       kBanned + "127.0.0.1 (client.example) rejected\r\n\r\n"},
+      {"block, escaped name", true, "127.0.0.1", "a\nb", "421 Host a\\x0ab not permitted access to this server",
+       kBanned + "127.0.0.1 (a\\x0ab) rejected"},
+      {"block, not listed", true, "127.0.0.2", "", kGreeting, " New connection: 127.0.0.2\r\n\r\n"},
+      {"allow only, listed", false, "127.0.0.1", "", kGreeting, " New connection: 127.0.0.1"},
+      {"allow only, not listed", false, "127.0.0.3", "", "421 Host 127.0.0.3 not permitted access to this server",
+       kBanned + "127.0.0.3 rejected"},
+  };
+  for (const auto& row : table) {
+    SCOPED_TRACE(row.name);
+    test::TempDir root, program;
+    program.write("Filters.txt", "^127\\.0\\.0\\.1$\r\n");
+    auto settings = test::LoopbackSettings(root.dir());
+    settings.general.filterEnabled = 1;
+    settings.general.blockListed = row.block_listed;
+    // A refused host is refused by the filter even when every limit is exceeded too.
+    if (row.first_reply != kGreeting) settings.general.maxConnections = 0;
+    ServerEnvironment environment;
+    environment.program_directory = program.path();
+    environment.reverse_lookup = [&](asio::io_context&, const std::string&, std::function<void(std::string)> done) {
+      done(row.reverse_name);
+    };
+    ServerFixture fixture(settings, environment);
+    auto client = Connect(fixture, row.source);
+    EXPECT_EQ(client->readReply(), row.first_reply);
+    EXPECT_TRUE(test::WaitUntil([&] { return fixture.view().monitor().find(row.event) != std::string::npos; }))
+        << fixture.view().monitor();
+  }
 }
 
-}  // namespace
-}  // namespace talvek::server
-
-namespace talvek::server {
-namespace {
-
-settings::Settings Filtering(const std::string& root, uint32_t block_listed) {
-  auto settings = test::LoopbackSettings(root);
+TEST(FilterAdmission, RecheckAfterAnEditDisconnectsANowRefusedClientEvenAfterPort) {
+  test::TempDir root, program;
+  ServerEnvironment environment;
+  environment.program_directory = program.path();
+  auto settings = test::LoopbackSettings(root.dir());
   settings.general.filterEnabled = 1;
-  settings.general.blockListed = block_listed;
-  return settings;
-}
-
-TEST(FilterAdmission, BlockModeRefusesAListedAddressFromFiltersTxt) {
-  test::TempDir root, program;
-  program.write("Filters.txt", "^127\\.0\\.0\\.1$\r\n");
-  ServerEnvironment environment;
-  environment.program_directory = program.path();
-  ServerFixture fixture(Filtering(root.dir(), 1), environment);
-  test::LineClient refused;
-  ASSERT_TRUE(refused.connect(fixture.port()));
-  EXPECT_EQ(refused.readReply(), "421 Host 127.0.0.1 not permitted access to this server");
-  test::LineClient other;
-  ASSERT_TRUE(other.connect(fixture.port(), "127.0.0.1", "127.0.0.2"));
-  EXPECT_EQ(other.readReply(), "220 Service ready for new user");
-}
-
-TEST(FilterAdmission, AllowOnlyModeAdmitsOnlyListedAddresses) {
-  test::TempDir root, program;
-  program.write("Filters.txt", "^127\\.0\\.0\\.1$\r\n");
-  ServerEnvironment environment;
-  environment.program_directory = program.path();
-  ServerFixture fixture(Filtering(root.dir(), 0), environment);
-  auto admitted = fixture.connect();
-  test::LineClient refused;
-  ASSERT_TRUE(refused.connect(fixture.port(), "127.0.0.1", "127.0.0.3"));
-  EXPECT_EQ(refused.readReply(), "421 Host 127.0.0.3 not permitted access to this server");
-}
-
-TEST(FilterAdmission, RecheckAfterAnEditDisconnectsANowRefusedClient) {
-  test::TempDir root, program;
-  ServerEnvironment environment;
-  environment.program_directory = program.path();
-  ServerFixture fixture(Filtering(root.dir(), 1), environment);
+  settings.general.blockListed = 1;
+  ServerFixture fixture(settings, environment);
   auto client = fixture.connect();
-  test::LineClient bystander;
-  ASSERT_TRUE(bystander.connect(fixture.port(), "127.0.0.1", "127.0.0.2"));
-  ASSERT_EQ(bystander.readReply(), "220 Service ready for new user");
-  ASSERT_TRUE(fixture.waitForRegistered(2));
+  EXPECT_EQ(client->ask("PORT 9,9,9,9,4,1"), kOk);
+  auto bystander = Connect(fixture, "127.0.0.2");
+  ASSERT_EQ(bystander->readReply(), kGreeting);
   program.write("Filters.txt", "^127\\.0\\.0\\.1$\r\n");
   fixture.server().reloadFilterList();
   EXPECT_TRUE(client->waitClosed());
-  EXPECT_EQ(bystander.ask("NOOP"), "200 Command OK");
+  EXPECT_EQ(bystander->ask("NOOP"), kOk);
+}
+
+TEST(LoginThrottle, FailedPasswordsAreDelayedThenBanTheAddress) {
+  test::TempDir root;
+  auto settings = test::LoopbackSettings(root.dir());
+  settings.loginThrottle = {1, 3, 10, 30};  // 1 s delay; 3 failures in 10 minutes ban for 30
+  ServerFixture fixture(settings);
+  const std::string kRefused = "530 Not logged on";
+  auto client = fixture.connect();
+  auto other = Connect(fixture, "127.0.0.2");
+  ASSERT_EQ(other->readReply(), kGreeting);
+  ASSERT_TRUE(client->send("USER nobody\r\nPASS wrong\r\nNOOP\r\n"));
+  EXPECT_EQ(client->readReply(), kRefused);
+  // The control thread goes on serving others while the reply waits, and
+  // nothing after the refused PASS is read before it.
+  EXPECT_EQ(other->ask("NOOP"), kOk);
+  EXPECT_TRUE(client->silentFor(std::chrono::milliseconds(300)));
+  EXPECT_EQ(client->readReply(), kRefused);
+  EXPECT_EQ(client->readReply(), kOk);
+  fixture.server().updateSettings([](settings::Settings& s) { s.loginThrottle.failDelaySeconds = 0; });
+  EXPECT_TRUE(other->command("PASS wrong"));  // another address counts apart
+  ASSERT_TRUE(client->send("PASS wrong\r\nPASS wrong\r\n"));
+  EXPECT_TRUE(client->waitClosed());
+  EXPECT_TRUE(test::WaitUntil([&] {
+    return fixture.view().monitor().find("Host 127.0.0.1 banned for 30 minutes after 3 failed logins") !=
+           std::string::npos;
+  }));
+  EXPECT_EQ(Connect(fixture)->readReply(), "421 Host 127.0.0.1 not permitted access to this server");
+  EXPECT_EQ(other->readReply(), kRefused);
+  EXPECT_EQ(Connect(fixture, "127.0.0.2")->readReply(), kGreeting);
+
+  // The ban ends after its time; older failures fall out of the window.
+  server::LoginThrottle throttle;
+  auto now = server::LoginThrottle::Clock::now();
+  const settings::LoginThrottleSettings rules{0, 2, 10, 30};
+  EXPECT_FALSE(throttle.failed("10.0.0.1", rules, now));
+  EXPECT_FALSE(throttle.failed("10.0.0.1", rules, now + std::chrono::minutes(10)));
+  EXPECT_TRUE(throttle.failed("10.0.0.1", rules, now + std::chrono::minutes(11)));
+  EXPECT_TRUE(throttle.banned("10.0.0.1", now + std::chrono::minutes(40)));
+  EXPECT_FALSE(throttle.banned("10.0.0.1", now + std::chrono::minutes(41)));
 }
 
 }  // namespace

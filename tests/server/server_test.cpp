@@ -1,10 +1,16 @@
 // Start, stop and the connection registry of a real server.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
+#include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstring>
+#include <functional>
 #include <thread>
 
 #include "support/server_fixture.h"
@@ -109,6 +115,88 @@ TEST(Server, RemovalCompletesOnceAHeldUsageGateIsReleased) {
   EXPECT_TRUE(test::WaitUntil([&] { return fixture.view().monitor().find("closed.") != std::string::npos; }));
   EXPECT_TRUE(client->waitClosed());
   EXPECT_TRUE(fixture.waitForRegistered(0));
+}
+
+// Starts connecting `count` new sockets (made first, all of them, when
+// `made` is given) without waiting for the handshakes.
+std::vector<int> StartConnecting(uint16_t port, int count, const std::function<void()>& made = {}) {
+  std::vector<int> sockets;
+  for (int i = 0; i < count; ++i) sockets.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (made) made();
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  for (int fd : sockets) ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+  return sockets;
+}
+
+// How many of `sockets` read a greeting before `limit`; closes them all.
+int Greeted(const std::vector<int>& sockets, std::chrono::seconds limit) {
+  auto until = std::chrono::steady_clock::now() + limit;
+  int greeted = 0;
+  for (int fd : sockets) {
+    pollfd ready{fd, POLLIN, 0};
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
+    char text[5] = {};
+    if (::poll(&ready, 1, std::max<int>(0, static_cast<int>(left.count()))) == 1 && ::recv(fd, text, 4, 0) == 4 &&
+        std::string(text) == "220 ")
+      ++greeted;
+    ::close(fd);
+  }
+  return greeted;
+}
+
+TEST(Server, ABurstOfClientsIsGreetedWithoutWaitingForRetransmits) {
+  test::TempDir root;
+  auto settings = test::LoopbackSettings(root.dir());
+  settings.general.maxConnections = 1000;
+  ServerFixture fixture(settings);
+  EXPECT_EQ(Greeted(StartConnecting(fixture.port(), 300), std::chrono::seconds(10)), 300);
+}
+
+TEST(Server, OutOfDescriptorsTheListenerPausesWithoutSpinningAndServesAfter) {
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizers probe memory through a pipe, which a process out of
+  // descriptors cannot open; they then report false errors.
+  GTEST_SKIP() << "needs free descriptors under the sanitizers";
+#endif
+  test::TempDir root;
+  ServerFixture fixture(test::LoopbackSettings(root.dir()));
+  pid_t control_thread = 0;
+  fixture.server().runOnControlThread([&] { control_thread = ::gettid(); });
+  int stat = ::open(("/proc/self/task/" + std::to_string(control_thread) + "/stat").c_str(), O_RDONLY);
+  ASSERT_GE(stat, 0);
+  auto cpu_ticks = [stat] {  // user + system time of the control thread
+    char text[1024] = {};
+    ::pread(stat, text, sizeof text - 1, 0);
+    const char* state = std::strchr(text, ')');
+    long user = 0, system = 0;
+    if (state) std::sscanf(state + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &user, &system);
+    return user + system;
+  };
+  rlimit saved{};
+  ::getrlimit(RLIMIT_NOFILE, &saved);
+  std::vector<int> hogs;
+  auto clients = StartConnecting(fixture.port(), 3, [&] {  // the clients' sockets exist, the server's cannot
+    rlimit lowered = saved;
+    lowered.rlim_cur = 256;
+    ::setrlimit(RLIMIT_NOFILE, &lowered);
+    for (int fd; hogs.size() < 256 && (fd = ::dup(stat)) >= 0;) hogs.push_back(fd);
+  });
+  bool paused = test::WaitUntil(
+      [&] { return fixture.view().monitor().find("Accepting connections paused: Too many open files") != std::string::npos; });
+  long before = cpu_ticks();
+  std::this_thread::sleep_for(std::chrono::seconds(1));  // the measured interval, not a wait for an event
+  long spent = cpu_ticks() - before;
+  for (int fd : hogs) ::close(fd);
+  ::setrlimit(RLIMIT_NOFILE, &saved);
+  ::close(stat);
+  EXPECT_TRUE(paused);
+  EXPECT_LT(spent, sysconf(_SC_CLK_TCK) / 4) << "ticks of CPU in one second";
+  EXPECT_EQ(Greeted(clients, std::chrono::seconds(5)), 3);
+  std::string monitor = fixture.view().monitor();
+  EXPECT_EQ(monitor.find("Accepting connections paused"), monitor.rfind("Accepting connections paused"));
 }
 
 TEST(UsageGate, WaitEndsWhenTheLastHolderReleases) {

@@ -41,6 +41,7 @@ TEST_F(ConfigCommandTest, ListShowsEveryNameInOrderWithDefaultsWhenMissing) {
   EXPECT_EQ(o.out,
             "FTPRootDir=\nUploadsDir=\nLogPath=\nMsgFilePath=\nLogonFile=\nDefaultIP=\n"
             "RedirUploads=0\nSendLogonMsg=0\nEnableLog=0\nGraphBkColor=16777215\nGraphForeColor=0\nNewInstall=1\n"
+            "LoginFailDelaySeconds=0\nLoginBanFailures=0\nLoginBanWindowMinutes=10\nLoginBanMinutes=30\n"
             "GeneralSettings.RecordFileLists=0\nGeneralSettings.MonitorNew=0\nGeneralSettings.TimeoutIdle=0\n"
             "GeneralSettings.LimitPerAddress=0\nGeneralSettings.FilterEnabled=0\nGeneralSettings.RunInBackground=0\n"
             "GeneralSettings.AutoStart=0\nGeneralSettings.TimeoutMinutes=0\nGeneralSettings.MaxConnections=0\n"
@@ -130,6 +131,11 @@ TEST_F(ConfigCommandTest, EveryRefusalReportsAndLeavesStoreAndFileUnchanged) {
       {{"get", "Nope"}, "config: unknown setting \"Nope\"\n"},
       {{"set", "enablelog", "1"}, "config: unknown setting \"enablelog\"\n"},
       {{"set", "EnableLog", "2"}, "config: invalid value for EnableLog: expected 0 or 1\n"},
+      {{"set", "LoginFailDelaySeconds", "61"},
+       "config: invalid value for LoginFailDelaySeconds: expected a number of seconds from 0 to 60\n"},
+      {{"set", "LoginBanFailures", "1001"}, "config: invalid value for LoginBanFailures: expected a number from 0 to 1000\n"},
+      {{"set", "LoginBanMinutes", "0"},
+       "config: invalid value for LoginBanMinutes: expected a number of minutes from 1 to 10080\n"},
       {{"set", "EnableLog", ""}, "config: invalid value for EnableLog: expected 0 or 1\n"},
       {{"set", "GraphBkColor", "4294967296"},
        "config: invalid value for GraphBkColor: expected a number from 0 to 4294967295\n"},

@@ -159,7 +159,8 @@ TEST(SaveSettingsTest, WritesInOrderWithBlockTypesAndKeepsOtherValues) {
   for (const RegistryValue& v : store.keys().at(0).values) names.push_back(v.name);
   EXPECT_EQ(names, (std::vector<std::string>{"WndRect", "FTPRootDir", "UploadsDir", "LogPath", "MsgFilePath",
                                              "LogonFile", "RedirUploads", "SendLogonMsg", "EnableLog",
-                                             "GraphBkColor", "GraphForeColor", "CacheSettings", "Anonymous",
+                                             "GraphBkColor", "GraphForeColor", "LoginFailDelaySeconds", "LoginBanFailures",
+                                             "LoginBanWindowMinutes", "LoginBanMinutes", "CacheSettings", "Anonymous",
                                              "GeneralSettings", "NetSettings"}));
   EXPECT_EQ(store.find(kSettingsKey, "GeneralSettings")->type, ValueType::None);
   EXPECT_EQ(store.find(kSettingsKey, "NetSettings")->type, ValueType::None);

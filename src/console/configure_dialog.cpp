@@ -99,8 +99,9 @@ void ConfigureFlow::applyAccepted(const ConfigureDialog& dialog) {
   });
   settings::Settings current = server_.settings();
   server_.applyCacheSettings();
-  // The idle timer lives on the control thread's event loop.
-  server_.runOnControlThread([this] { server_.armIdleTimer(); });
+  // The idle timer lives on the control thread's event loop. The work may
+  // outlive this flow (a wait that times out), so it holds only the server.
+  server_.runOnControlThread([&server = server_] { server.armIdleTimer(); });
   applyLogFile(current, parent);
 
   std::string address = current.net.addressText();
@@ -108,7 +109,7 @@ void ConfigureFlow::applyAccepted(const ConfigureDialog& dialog) {
   if (address != server_.serverAddress())
     prompts_.inform(parent, kRestartText, kRestartCaption, QMessageBox::Information);
   if (!current.anonymous.allow)
-    server_.runOnControlThread([this] { server_.disconnectAnonymousUsers(); });
+    server_.runOnControlThread([&server = server_] { server.disconnectAnonymousUsers(); });
   saveStore(current, parent);
 }
 

@@ -77,6 +77,9 @@ class MainWindow : public QMainWindow {
   void connectView();
   void connectCommands();
   void sendToBackground();
+  // Raises the modal dialog that runs, if any: a second dialog on the same
+  // store, or an exit under it, must not start. True when one runs.
+  bool focusModalDialog();
   void showServerMessage(const QString& text, const QString& caption, int icon);
   void refreshUserList();
   void syncViewChecks();

@@ -43,15 +43,19 @@ void MainWindow::connectCommands() {
 }
 
 void MainWindow::configure() {
-  if (!RunConfigureFlow(server_, store_, this)) return;
+  if (focusModalDialog() || !RunConfigureFlow(server_, store_, this)) return;
   // The new settings decide the timers and the graph colours.
   timers_->arm();
   statistics_->loadColors();
 }
 
-void MainWindow::showAccounts() { ShowAccountsDialog(server_, this); }
+void MainWindow::showAccounts() {
+  if (!focusModalDialog()) ShowAccountsDialog(server_, this);
+}
 
-void MainWindow::showFilterEditor() { ShowFilterEditor(server_, this); }
+void MainWindow::showFilterEditor() {
+  if (!focusModalDialog()) ShowFilterEditor(server_, this);
+}
 
 void MainWindow::showCacheContents() { ShowCacheContents(server_, this); }
 

@@ -95,9 +95,7 @@ void MainWindow::serverInitialised(bool to_background) {
     connect(tray_.get(), &TrayCommands::accountsRequested, this, &MainWindow::showAccounts);
     connect(tray_.get(), &TrayCommands::filterRequested, this, &MainWindow::showFilterEditor);
     connect(tray_.get(), &TrayCommands::openRequested, this, &MainWindow::showFromBackground);
-    connect(tray_.get(), &TrayCommands::exitRequested, this, [this] {
-      if (!focusModalDialog()) exitProgram();
-    });
+    connect(tray_.get(), &TrayCommands::exitRequested, this, &MainWindow::requestExit);
   }
   syncServerState();
   if (to_background) sendToBackground();
@@ -151,6 +149,10 @@ bool MainWindow::focusModalDialog() {
   modal->raise();
   modal->activateWindow();
   return true;
+}
+
+void MainWindow::requestExit() {
+  if (!focusModalDialog()) exitProgram();
 }
 
 void MainWindow::showFromBackground() {

@@ -65,6 +65,8 @@ class MainWindow : public QMainWindow {
   void syncServerState();
   // Ends the program even when closing would only send it to the background.
   void exitProgram();
+  // "Exit" of the menu and the tray: raises a running modal dialog instead.
+  void requestExit();
   void showFromBackground();
   void applyMonitorLook(const MonitorLook& look);
   void configure();

@@ -11,7 +11,7 @@
 #include "console/address_choice_dialog.h"
 #include "console/main_window.h"
 #include "console/qt_operator_view.h"
-#include "console/stop_signals.h"
+#include "console/process_guards.h"
 #include "platform/system_info.h"
 #include "server/server.h"
 #include "settings/registry_store.h"

@@ -1,6 +1,6 @@
 // The console's smaller parts: the monitor pane's trimming and queued
-// appends, the tray tip and menu, stored rectangles and fonts, where help is
-// looked for, the address choice, and the guards of the process: stop
+// appends, the tray tip and menu, damaged stored looks, timer periods at
+// their edges, the address choice, and the guards of the process: stop
 // signals at any point (also through the real program during start-up) and
 // exceptions that reach the event loop.
 #include <signal.h>
@@ -21,10 +21,9 @@
 #include "console/address_choice_dialog.h"
 #include "console/console_settings.h"
 #include "console/console_timers.h"
-#include "console/help_topics.h"
 #include "console/monitor_pane.h"
 #include "console/qt_operator_view.h"
-#include "console/stop_signals.h"
+#include "console/process_guards.h"
 #include "console/support/dialog_fixture.h"
 #include "console/tray_icon.h"
 #include "console/window_placement.h"
@@ -120,16 +119,6 @@ class ConsolePiecesTest : public QObject {
     QCOMPARE(periods.idle_sweep.value_or(std::chrono::milliseconds(0)), std::chrono::milliseconds(30000));
     QVERIFY(!periods.directory_clear);
     QCOMPARE(periods.file_clear.value_or(std::chrono::milliseconds(0)), std::chrono::milliseconds(INT_MAX));
-  }
-
-  void helpLookup() {
-    test::TempDir dir;
-    QVERIFY(!FindHelpFile(dir.path()));
-    dir.write("README.md", "# help\n");
-    std::filesystem::create_directories(dir.path() / "talvek-ftp.html");  // a directory is not a help file
-    QCOMPARE(FindHelpFile(dir.path()).value_or(""), dir.path() / "README.md");
-    dir.write("docs/index.html", "<html></html>");
-    QCOMPARE(FindHelpFile(dir.path()).value_or(""), dir.path() / "docs" / "index.html");
   }
 
   void addressChoiceIsRememberedOnlyWhenAsked() {

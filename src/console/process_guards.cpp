@@ -1,4 +1,4 @@
-#include "console/stop_signals.h"
+#include "console/process_guards.h"
 
 #include <fcntl.h>
 #include <unistd.h>

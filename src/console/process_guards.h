@@ -1,8 +1,6 @@
-// SIGTERM and SIGINT end the console like "Exit" at any point from start-up
-// on, so the settings are still saved: the handler only writes a byte that
-// the event loop reads; then every modal dialog is rejected (its flow goes
-// on as if cancelled) and stopRequested() is emitted. One per process, made
-// before start-up work begins; user-interface thread.
+// What keeps the console process (and the server in it) alive and orderly:
+// stop signals that end it like "Exit", and the application object that
+// turns stray exceptions into message boxes. User-interface thread.
 #pragma once
 
 #include <memory>
@@ -14,6 +12,11 @@ class QSocketNotifier;
 
 namespace talvek::console {
 
+// SIGTERM and SIGINT end the console like "Exit" at any point from start-up
+// on, so the settings are still saved: the handler only writes a byte that
+// the event loop reads; then every modal dialog is rejected (its flow goes
+// on as if cancelled) and stopRequested() is emitted. One per process, made
+// before start-up work begins.
 class StopSignals : public QObject {
   Q_OBJECT
 

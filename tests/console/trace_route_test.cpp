@@ -164,15 +164,7 @@ class TraceRouteTest : public QObject {
     runner.stop();
     QVERIFY(!runner.running());
     QCOMPARE(calls->load(), 0);  // neither a line nor the end after stopping
-
-    std::atomic<bool> ended{false};
-    std::vector<std::string> seen;
-    QVERIFY(runner.start(Scripted({IcmpAnswer{0, "10.0.0.9"}}), [&](std::string line) { seen.push_back(line); },
-                         [&] { ended = true; }));
-    QTRY_VERIFY_WITH_TIMEOUT(ended.load(), 5000);
-    QCOMPARE(seen, std::vector<std::string>{"1\t10.0.0.9\tfar.test\t\r\nRoute trace complete\r\n"});
   }
-
 };
 
 QTEST_MAIN(TraceRouteTest)

@@ -4,14 +4,13 @@
 // signals at any point (also through the real program during start-up) and
 // exceptions that reach the event loop.
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 
 #include <QCheckBox>
 #include <QDialogButtonBox>
 #include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
+#include <QProcess>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QtTest>
@@ -31,8 +30,6 @@
 
 using namespace talvek;
 using namespace talvek::console;
-
-extern char** environ;
 
 namespace {
 
@@ -182,22 +179,14 @@ class ConsolePiecesTest : public QObject {
     settings::WriteDefaultIp(store, "127.0.0.1");
     QCOMPARE(store.save(), 0);
     uint16_t port = test::FreeLoopbackPort();
-    std::string settings_file = store.file().string(), program_dir = dir.path().string(), port_text = std::to_string(port);
-    std::vector<char*> argv{const_cast<char*>(TALVEK_FTP_PATH), const_cast<char*>("--settings"), settings_file.data(),
-                            const_cast<char*>("--program-dir"), program_dir.data(), const_cast<char*>("--port"),
-                            port_text.data(), const_cast<char*>("/s"), nullptr};
-    pid_t pid = 0;
-    QCOMPARE(::posix_spawn(&pid, TALVEK_FTP_PATH, nullptr, nullptr, argv.data(), environ), 0);
-    bool listening = test::WaitUntil([&] { return test::LineClient().connect(port); }, std::chrono::seconds(30));
-    ::kill(pid, SIGTERM);
-    int status = 0;
-    bool ended = test::WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, std::chrono::seconds(30));
-    if (!ended) {
-      ::kill(pid, SIGKILL);
-      ::waitpid(pid, &status, 0);
-    }
-    QVERIFY(listening && ended);
-    QVERIFY2(WIFEXITED(status) && WEXITSTATUS(status) == 0, qPrintable(QString::number(status)));
+    QProcess console;
+    console.start(TALVEK_FTP_PATH, {"--settings", QString::fromStdString(store.file().string()), "--program-dir",
+                                    QString::fromStdString(dir.path().string()), "--port", QString::number(port), "/s"});
+    QVERIFY(test::WaitUntil([&] { return test::LineClient().connect(port); }, std::chrono::seconds(30)));
+    console.terminate();  // SIGTERM
+    QVERIFY(console.waitForFinished(30000));
+    QCOMPARE(console.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(console.exitCode(), 0);
     settings::RegistryStore saved(store.file());
     QVERIFY(saved.load());
     settings::Settings after;

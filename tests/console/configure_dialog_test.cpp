@@ -105,20 +105,16 @@ class ConfigureDialogTest : public QObject {
   }
 
   void valuesOutOfRangeKeepTheSheetOpen() {
-    const std::vector<std::tuple<const char*, QString, QString>> cases{
-        {"overflowEdit", "150", "Please enter an integer between 0 and 100."},
-        {"portEdit", "65536", "Please enter an integer between 1 and 65535."},
-        {"portEdit", "none", ""}};
-    for (const auto& [field, value, message] : cases) {
+    for (const auto& [field, value, message] : std::vector<std::tuple<const char*, QString, QString>>{
+             {"overflowEdit", "150", "Please enter an integer between 0 and 100."},
+             {"portEdit", "65536", "Please enter an integer between 1 and 65535."},
+             {"portEdit", "none", ""}}) {
       DialogServer fixture;
       ScriptedPrompts prompts;
-      auto before = fixture.server().settings();
-      QVERIFY(!ConfigureWith(fixture, prompts, [&, field = field, value = value](ConfigureDialog& dialog) {
-        Find<QLineEdit>(&dialog, field)->setText(value);
-        Find<QLineEdit>(&dialog, "dirCacheSizeEdit")->setText("1");
-      }));
+      auto before = fixture.server().settings().cache;
+      QVERIFY(!ConfigureWith(fixture, prompts, Set({{field, value}, {"dirCacheSizeEdit", "1"}})));
       QVERIFY(message.isEmpty() || prompts.saw(message));
-      QCOMPARE(fixture.server().settings().cache, before.cache);
+      QCOMPARE(fixture.server().settings().cache, before);
     }
   }
 

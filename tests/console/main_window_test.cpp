@@ -8,7 +8,6 @@
 #include <QtTest>
 
 #include "console/configure_dialog.h"
-#include "console/console_settings.h"
 #include "console/main_window.h"
 #include "console/monitor_pane.h"
 #include "console/statistics_bar.h"

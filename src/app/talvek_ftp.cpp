@@ -1,19 +1,17 @@
 // talvek-ftp: the operator console. Shows the main window over a server
 // that listens only when the operator starts it, "/s" is given or the
 // "Auto Start On" setting says so; saves the settings when it ends.
-#include <csignal>
 #include <cstring>
 #include <iostream>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QMessageBox>
-#include <QSocketNotifier>
 
 #include "app/daemon_cli.h"
 #include "console/address_choice_dialog.h"
 #include "console/main_window.h"
 #include "console/qt_operator_view.h"
+#include "console/process_guards.h"
 #include "platform/system_info.h"
 #include "server/server.h"
 #include "settings/registry_store.h"
@@ -25,32 +23,6 @@ namespace {
 
 constexpr int kUsageError = 2;
 
-// SIGTERM (session logout) and SIGINT end the console like "Exit", so the
-// settings are still saved: the handler only writes a byte the event loop reads.
-int g_stop_pipe[2] = {-1, -1};
-
-void OnStopSignal(int) {
-  char byte = 1;
-  [[maybe_unused]] ssize_t written = ::write(g_stop_pipe[1], &byte, 1);
-}
-
-std::unique_ptr<QSocketNotifier> WatchStopSignals(console::MainWindow& window) {
-  if (::pipe(g_stop_pipe) != 0) return nullptr;
-  auto notifier = std::make_unique<QSocketNotifier>(g_stop_pipe[0], QSocketNotifier::Read);
-  QObject::connect(notifier.get(), &QSocketNotifier::activated, &window, [&window] {
-    char byte = 0;
-    [[maybe_unused]] ssize_t got = ::read(g_stop_pipe[0], &byte, 1);
-    window.exitProgram();
-  });
-  struct sigaction action {};
-  action.sa_handler = OnStopSignal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  sigaction(SIGTERM, &action, nullptr);
-  sigaction(SIGINT, &action, nullptr);
-  return notifier;
-}
-
 void ReportSaveFailure(const settings::RegistryStore& store, int error) {
   std::cerr << "talvek-ftp: cannot save " << store.file() << ": " << std::strerror(error) << "\n";
   QMessageBox::critical(nullptr, QStringLiteral("Talvek FTP"),
@@ -60,6 +32,9 @@ void ReportSaveFailure(const settings::RegistryStore& store, int error) {
 
 int RunConsole(QApplication& app, const DaemonOptions& options, settings::RegistryStore& store,
                const std::filesystem::path& program_directory) {
+  // First: SIGTERM (session logout) or SIGINT during any start-up step still
+  // saves and shuts down; start-up asks the operator nothing after it.
+  console::StopSignals stop_signals;
   console::QtOperatorView view;
   server::Server server(view.operatorView());
   // Creating the window runs the first-start import, before the settings are read.
@@ -79,11 +54,14 @@ int RunConsole(QApplication& app, const DaemonOptions& options, settings::Regist
   environment.background_switch = options.background;
   environment.default_ip = settings::ReadDefaultIp(store);
   // Several addresses and no default: the operator picks one.
-  environment.choose_address = console::MakeAddressChooser(store, &window);
+  environment.choose_address = [&stop_signals, choose = console::MakeAddressChooser(store, &window)](
+                                   const std::vector<std::string>& addresses) {
+    return stop_signals.requested() ? std::string() : choose(addresses);
+  };
   environment.front_end_timers = true;  // the window's timers 110, 111 and 113
   server.initialise(loaded, environment);
   window.serverInitialised(options.background);
-  if (loaded.ftpRootDir.empty())
+  if (loaded.ftpRootDir.empty() && !stop_signals.requested())
     QMessageBox::information(&window, QStringLiteral("Talvek FTP"),
                              QStringLiteral("No FTP root directory is set yet. Choose one with Configure... "
                                             "before clients log on."));
@@ -91,8 +69,12 @@ int RunConsole(QApplication& app, const DaemonOptions& options, settings::Regist
   // Hidden to the tray the window is no longer "last"; only a real close ends.
   app.setQuitOnLastWindowClosed(false);
   QObject::connect(&window, &console::MainWindow::closed, &app, &QApplication::quit, Qt::QueuedConnection);
-  auto stop_signals = WatchStopSignals(window);
-  int result = app.exec();
+  QObject::connect(&stop_signals, &console::StopSignals::stopRequested, &window, &console::MainWindow::exitProgram);
+  int result = 0;
+  if (stop_signals.requested())
+    window.exitProgram();  // stores the window placement; no event loop is needed
+  else
+    result = app.exec();
 
   server.shutdown();
   settings::SaveSettings(store, server.settings());
@@ -106,7 +88,7 @@ int RunConsole(QApplication& app, const DaemonOptions& options, settings::Regist
 }  // namespace
 
 int Main(int argc, char** argv) {
-  QApplication app(argc, argv);  // takes Qt's own options out of argv
+  console::ConsoleApplication app(argc, argv);  // takes Qt's own options out of argv
   QApplication::setApplicationName(QStringLiteral("Talvek FTP"));
   QApplication::setOrganizationName(QStringLiteral("Talvek"));
   std::vector<std::string> args;

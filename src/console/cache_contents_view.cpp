@@ -10,9 +10,10 @@
 #include <QTreeWidgetItemIterator>
 #include <QVBoxLayout>
 
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <memory>
 
 #include "server/server.h"
@@ -28,12 +29,27 @@ const QString kEmptyTitle = QStringLiteral("Cache View - Empty");
 
 QString Text(const std::string& text) { return QString::fromLocal8Bit(text.data(), static_cast<qsizetype>(text.size())); }
 
+// POSIX calls report a path that became a directory, a denied read or a
+// symbolic link loop as an error code; stream and filesystem calls throw.
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::string content((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
-  if (file.bad()) return std::nullopt;
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return std::nullopt;
+  struct stat info {};
+  std::optional<std::string> content;
+  if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode)) {
+    content.emplace();
+    char buffer[65536];
+    ssize_t got = 0;
+    while ((got = ::read(fd, buffer, sizeof buffer)) > 0) content->append(buffer, static_cast<size_t>(got));
+    if (got < 0) content.reset();
+  }
+  ::close(fd);
   return content;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info {};
+  return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 QList<QTreeWidgetItem*> ChildrenOf(QTreeWidget* tree, QTreeWidgetItem* parent) {
@@ -180,7 +196,7 @@ cache::CacheStore& CacheContentsView::cacheOf(const cache::CacheEntryInfo& entry
 bool CacheContentsView::reload(const cache::CacheEntryInfo& entry) {
   std::optional<std::string> data;
   if (entry.tag == cache::kListingTag) {
-    if (std::filesystem::is_directory(entry.key)) data = transfer::FormatListing(entry.key, "");
+    if (IsDirectory(entry.key)) data = transfer::FormatListing(entry.key, "");
   } else {
     data = ReadWholeFile(entry.key);
   }

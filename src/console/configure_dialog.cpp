@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include <asio/post.hpp>
+
 #include <QDialogButtonBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -99,8 +101,10 @@ void ConfigureFlow::applyAccepted(const ConfigureDialog& dialog) {
   });
   settings::Settings current = server_.settings();
   server_.applyCacheSettings();
-  // The idle timer lives on the control thread's event loop.
-  server_.runOnControlThread([this] { server_.armIdleTimer(); });
+  // The idle timer lives on the control thread's event loop. Handed over
+  // without waiting (a busy control thread must not hold up the window), so
+  // the work holds only the server, which outlives every flow.
+  asio::post(server_.context(), [&server = server_] { server.armIdleTimer(); });
   applyLogFile(current, parent);
 
   std::string address = current.net.addressText();
@@ -108,7 +112,7 @@ void ConfigureFlow::applyAccepted(const ConfigureDialog& dialog) {
   if (address != server_.serverAddress())
     prompts_.inform(parent, kRestartText, kRestartCaption, QMessageBox::Information);
   if (!current.anonymous.allow)
-    server_.runOnControlThread([this] { server_.disconnectAnonymousUsers(); });
+    asio::post(server_.context(), [&server = server_] { server.disconnectAnonymousUsers(); });
   saveStore(current, parent);
 }
 

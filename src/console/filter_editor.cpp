@@ -114,7 +114,7 @@ void FilterEditor::accept() {
                              QString::fromLocal8Bit(std::strerror(error))),
                     kConsoleCaption, QMessageBox::Warning);
   QDialog::accept();
-  server_.runOnControlThread([this] { server_.recheckFilter(); });
+  server_.runOnControlThread([&server = server_] { server.recheckFilter(); });
 }
 
 void ShowFilterEditor(server::Server& server, QWidget* parent) {

@@ -1,5 +1,6 @@
 #include "console/main_window.h"
 
+#include <QApplication>
 #include <QCloseEvent>
 #include <QDockWidget>
 #include <QLabel>
@@ -86,13 +87,15 @@ void MainWindow::serverInitialised(bool to_background) {
   timers_->arm();
   statistics_->loadColors();
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
-    tray_ = std::make_unique<TrayIcon>([this] { return TrayMenuState{server_.active(), isHidden()}; });
+    tray_ = std::make_unique<TrayIcon>([this] {
+      return TrayMenuState{server_.active(), isHidden(), QApplication::activeModalWidget() != nullptr};
+    });
     connect(tray_.get(), &TrayCommands::toggleRequested, this, &MainWindow::toggleServer);
     connect(tray_.get(), &TrayCommands::configureRequested, this, &MainWindow::configure);
     connect(tray_.get(), &TrayCommands::accountsRequested, this, &MainWindow::showAccounts);
     connect(tray_.get(), &TrayCommands::filterRequested, this, &MainWindow::showFilterEditor);
     connect(tray_.get(), &TrayCommands::openRequested, this, &MainWindow::showFromBackground);
-    connect(tray_.get(), &TrayCommands::exitRequested, this, &MainWindow::exitProgram);
+    connect(tray_.get(), &TrayCommands::exitRequested, this, &MainWindow::requestExit);
   }
   syncServerState();
   if (to_background) sendToBackground();
@@ -138,6 +141,18 @@ void MainWindow::showServerMessage(const QString& text, const QString& caption, 
 void MainWindow::exitProgram() {
   exiting_ = true;
   close();
+}
+
+bool MainWindow::focusModalDialog() {
+  QWidget* modal = QApplication::activeModalWidget();
+  if (!modal) return false;
+  modal->raise();
+  modal->activateWindow();
+  return true;
+}
+
+void MainWindow::requestExit() {
+  if (!focusModalDialog()) exitProgram();
 }
 
 void MainWindow::showFromBackground() {

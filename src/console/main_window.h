@@ -65,6 +65,8 @@ class MainWindow : public QMainWindow {
   void syncServerState();
   // Ends the program even when closing would only send it to the background.
   void exitProgram();
+  // "Exit" of the menu and the tray: raises a running modal dialog instead.
+  void requestExit();
   void showFromBackground();
   void applyMonitorLook(const MonitorLook& look);
   void configure();
@@ -77,6 +79,9 @@ class MainWindow : public QMainWindow {
   void connectView();
   void connectCommands();
   void sendToBackground();
+  // Raises the modal dialog that runs, if any: a second dialog on the same
+  // store, or an exit under it, must not start. True when one runs.
+  bool focusModalDialog();
   void showServerMessage(const QString& text, const QString& caption, int icon);
   void refreshUserList();
   void syncViewChecks();

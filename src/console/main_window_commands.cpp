@@ -33,7 +33,7 @@ void MainWindow::connectCommands() {
   connect(actions_.statistics, &QAction::triggered, statistics_dock_, &QWidget::setVisible);
   connect(actions_.monitor_font, &QAction::triggered, this, &MainWindow::chooseMonitorFont);
   connect(actions_.help_topics, &QAction::triggered, this, [this] { OpenHelpTopics(program_directory_, this); });
-  connect(actions_.exit, &QAction::triggered, this, &MainWindow::exitProgram);
+  connect(actions_.exit, &QAction::triggered, this, &MainWindow::requestExit);
   // Every menu shows the state as it is when it opens.
   for (QMenu* menu : menuBar()->findChildren<QMenu*>())
     connect(menu, &QMenu::aboutToShow, this, [this] {
@@ -43,15 +43,19 @@ void MainWindow::connectCommands() {
 }
 
 void MainWindow::configure() {
-  if (!RunConfigureFlow(server_, store_, this)) return;
+  if (focusModalDialog() || !RunConfigureFlow(server_, store_, this)) return;
   // The new settings decide the timers and the graph colours.
   timers_->arm();
   statistics_->loadColors();
 }
 
-void MainWindow::showAccounts() { ShowAccountsDialog(server_, this); }
+void MainWindow::showAccounts() {
+  if (!focusModalDialog()) ShowAccountsDialog(server_, this);
+}
 
-void MainWindow::showFilterEditor() { ShowFilterEditor(server_, this); }
+void MainWindow::showFilterEditor() {
+  if (!focusModalDialog()) ShowFilterEditor(server_, this);
+}
 
 void MainWindow::showCacheContents() { ShowCacheContents(server_, this); }
 

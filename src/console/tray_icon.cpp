@@ -46,12 +46,14 @@ void FillTrayMenu(QMenu& menu, const TrayMenuState& state, TrayCommands& command
                                    &TrayCommands::toggleRequested);
   menu.setDefaultAction(toggle);
   menu.addSeparator();
-  menu.addAction(QObject::tr("Configure..."), &commands, &TrayCommands::configureRequested);
-  menu.addAction(QObject::tr("Accounts..."), &commands, &TrayCommands::accountsRequested);
-  menu.addAction(QObject::tr("IP Filtering..."), &commands, &TrayCommands::filterRequested);
+  QList<QAction*> blocked;
+  blocked << menu.addAction(QObject::tr("Configure..."), &commands, &TrayCommands::configureRequested);
+  blocked << menu.addAction(QObject::tr("Accounts..."), &commands, &TrayCommands::accountsRequested);
+  blocked << menu.addAction(QObject::tr("IP Filtering..."), &commands, &TrayCommands::filterRequested);
   menu.addSeparator();
   if (state.window_hidden) menu.addAction(QObject::tr("Open"), &commands, &TrayCommands::openRequested);
-  menu.addAction(QObject::tr("Exit"), &commands, &TrayCommands::exitRequested);
+  blocked << menu.addAction(QObject::tr("Exit"), &commands, &TrayCommands::exitRequested);
+  for (QAction* action : blocked) action->setEnabled(!state.dialog_open);
 }
 
 TrayIcon::TrayIcon(std::function<TrayMenuState()> state, QObject* parent)

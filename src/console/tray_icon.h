@@ -25,6 +25,9 @@ QIcon ServerStateIcon(bool active);
 struct TrayMenuState {
   bool active = false;
   bool window_hidden = false;
+  // While a modal dialog runs, the items that open another one or end the
+  // program are disabled.
+  bool dialog_open = false;
 };
 
 // Fills `menu` (emptied first) in the fixed order; each item emits the

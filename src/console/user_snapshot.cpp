@@ -21,11 +21,9 @@ struct Switches {
 };
 
 Switches ReadSwitches(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record) {
-  auto result = std::make_shared<Switches>();
-  bool done = server.runOnControlThread(
-      [record, result] { *result = Switches{record->monitor, record->record_file_lists}; }, kFlagWait);
+  auto read = [record] { return Switches{record->monitor, record->record_file_lists}; };
   // A control thread that does not answer in time: show the values as seen here.
-  return done ? *result : Switches{record->monitor, record->record_file_lists};
+  return server.callOnControlThread<Switches>(read, kFlagWait).value_or(read());
 }
 
 template <typename Change>

@@ -136,6 +136,8 @@ struct ConnectionRecord {
   sockaddr_in peer_socket_address{};
   UsageGate gate;
 
+  // Read and written on the control thread only (removal resets them);
+  // a transfer thread takes its own weak handle when it starts.
   std::shared_ptr<transfer::DataSocket> data_socket;
   std::shared_ptr<ftp::ControlConnection> control_connection;
   std::shared_ptr<ftp::ListenSocket> passive_listener;

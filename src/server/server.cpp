@@ -6,7 +6,6 @@
 #include <csignal>
 #include <cstring>
 #include <future>
-#include <thread>
 
 #include "filter/filter_file.h"
 #include "filter/ip_filter.h"
@@ -35,6 +34,7 @@ Server::~Server() {
     post(ftp::ControlMessage::Of(ftp::ControlMessageId::EndThread));
     control_thread_.join();
   }
+  endTransfers();
   // Sockets must go while the event loop they belong to still exists.
   std::lock_guard lock(registry_mutex_);
   registry_.clear();
@@ -95,19 +95,25 @@ void Server::shutdown() {
   if (!control_thread_.running()) return;
   if (active_) toggleActive();
   // Connections close one by one after the stop; give them a moment.
-  auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (std::chrono::steady_clock::now() < until) {
-    bool empty = false;
-    runOnControlThread([&] {
-      std::lock_guard lock(registry_mutex_);
-      empty = registry_.empty();
-    });
-    if (empty) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  {
+    std::unique_lock lock(registry_mutex_);
+    registry_shrunk_.wait_for(lock, std::chrono::seconds(2), [this] { return registry_.empty(); });
   }
   post(ftp::ControlMessage::Of(ftp::ControlMessageId::EndThread));
   control_thread_.join();
+  endTransfers();
   log_thread_.flush();
+}
+
+void Server::endTransfers() {
+  std::vector<std::shared_ptr<transfer::DataSocket>> sockets;
+  {
+    std::lock_guard lock(registry_mutex_);
+    for (const auto& record : registry_)
+      if (record->data_socket) sockets.push_back(std::move(record->data_socket));
+  }
+  // Each socket aborts its transfer and joins the thread as it goes.
+  sockets.clear();
 }
 
 void Server::toggleActive() {
@@ -258,6 +264,7 @@ void Server::remove(const std::shared_ptr<ConnectionRecord>& record) {
   }
   uint32_t slot = record->slot_number.load();
   registry_.erase(item);
+  registry_shrunk_.notify_all();
   if (record->control_connection) {
     record->control_connection->destroy();
     record->control_connection.reset();

@@ -100,9 +100,20 @@ class Server {
   bool active() const { return active_.load(); }
   // Waits (bounded) for the result of the start posted last.
   std::optional<StartResult> waitForStart(std::chrono::milliseconds limit = std::chrono::seconds(5));
-  // Runs `work` on the control thread and waits for it (bounded).
+  // Runs `work` on the control thread and waits for it (bounded). A call
+  // that times out leaves `work` queued to run later, so `work` must own
+  // (capture by value) all it touches, never a reference to a caller's local.
   bool runOnControlThread(std::function<void()> work,
                           std::chrono::milliseconds limit = std::chrono::seconds(5));
+  // The same for a result, which lives in shared state until it arrives;
+  // nothing when the control thread did not answer in time.
+  template <typename Result>
+  std::optional<Result> callOnControlThread(std::function<Result()> work,
+                                            std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+    auto result = std::make_shared<std::optional<Result>>();
+    if (!runOnControlThread([work = std::move(work), result] { *result = work(); }, limit)) return std::nullopt;
+    return *result;
+  }
 
   // Replaces the IP filter consulted by admission (tests); by default the
   // filter list with the enable flag and mode of the settings decides.
@@ -202,6 +213,9 @@ class Server {
   void reportAccountsLoad(const accounts::LoadResult& result);
   bool refusedByFilter(const settings::Settings& settings, const std::string& peer_address) const;
   void continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name);
+  // Once the control thread has ended: joins every transfer thread, so no
+  // record (nor this server) goes while a transfer still touches it.
+  void endTransfers();
 
   OperatorView& view_;
   ConnectionCounter counter_;
@@ -233,6 +247,7 @@ class Server {
   cache::CacheStore directory_cache_;
   cache::CacheStore file_cache_;
   mutable std::mutex registry_mutex_;
+  std::condition_variable registry_shrunk_;  // shut-down waits for the last removal
   std::vector<std::shared_ptr<ConnectionRecord>> registry_;
   std::shared_ptr<ftp::ListenSocket> control_listener_;
 

@@ -28,12 +28,10 @@ DataSocket::DataSocket(asio::io_context& io, server::Server& server, std::weak_p
 
 DataSocket::~DataSocket() {
   aborted_.store(true);
-  if (thread_.joinable()) {
-    if (thread_.get_id() == std::this_thread::get_id())
-      thread_.detach();
-    else
-      thread_.join();
-  }
+  // Never on the transfer thread itself: that thread holds no strong
+  // reference to this socket, and the server joins transfers before its
+  // records go (see the header).
+  if (thread_.joinable()) thread_.join();
   if (fd_ >= 0) ::close(fd_);
   releaseGate();
 }
@@ -107,11 +105,17 @@ void DataSocket::startNow() {
   finished_.reset();
   int fd = fd_;
   fd_ = -1;
+  // The thread keeps its own handle on the control connection: removal
+  // resets the record's pointer on the control thread meanwhile.
+  std::weak_ptr<ftp::ControlConnection> connection = record->control_connection;
   std::weak_ptr<DataSocket> self = std::static_pointer_cast<DataSocket>(shared_from_this());
-  thread_ = std::thread([this, fd, self, job = std::move(job)]() mutable { run(fd, std::move(job), self); });
+  thread_ = std::thread([this, fd, self, connection, job = std::move(job)]() mutable {
+    run(fd, std::move(job), self, connection);
+  });
 }
 
-void DataSocket::run(int fd, TransferJob job, const std::weak_ptr<DataSocket>& self) {
+void DataSocket::run(int fd, TransferJob job, const std::weak_ptr<DataSocket>& self,
+                     const std::weak_ptr<ftp::ControlConnection>& connection) {
   std::optional<std::string> reply;
   {
     DataChannel channel(fd, aborted_);
@@ -131,8 +135,6 @@ void DataSocket::run(int fd, TransferJob job, const std::weak_ptr<DataSocket>& s
       reply = ftp::Reply(451);
     }
   }  // the data connection closes before the final reply goes out
-  std::weak_ptr<ftp::ControlConnection> connection;
-  if (auto record = owner_.lock()) connection = record->control_connection;
   finished_.set();
   // Disposal is queued ahead of the reply, so a client that answers the
   // reply at once finds the data side idle.

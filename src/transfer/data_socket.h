@@ -3,7 +3,8 @@
 // connection record (shared_ptr); it holds a use of the record's usage gate
 // until its disposal. Once connected it hands its descriptor to a transfer thread
 // of its own, which it joins before it goes; the thread refers to the
-// socket only weakly (to post its disposal).
+// socket and the record only weakly, so the socket is destroyed on the
+// control thread (disposal), or by the server once that thread has ended.
 #pragma once
 
 // Standard headers first: asio picks its allocator from what they define.
@@ -18,6 +19,10 @@
 #include "platform/async_socket.h"
 #include "platform/manual_reset_event.h"
 #include "transfer/transfer_job.h"
+
+namespace talvek::ftp {
+class ControlConnection;
+}
 
 namespace talvek::transfer {
 
@@ -62,7 +67,8 @@ class DataSocket : public platform::AsyncSocket {
   void OnConnect(int error_code) override;
 
  private:
-  void run(int fd, TransferJob job, const std::weak_ptr<DataSocket>& self);
+  void run(int fd, TransferJob job, const std::weak_ptr<DataSocket>& self,
+           const std::weak_ptr<ftp::ControlConnection>& connection);
   void failToConnect();
   int takeDescriptor();
 

@@ -1,6 +1,10 @@
 // The configuration sheet against a real server on loopback: the value
-// rules of each page, the enabling rules, and what the configure flow does
-// to the running server and the settings store after OK.
+// rules of the pages, refused values, and what the configure flow does to
+// the running server and the settings store after OK.
+#include <asio/post.hpp>
+
+#include <future>
+
 #include <QtTest>
 
 #include <QCheckBox>
@@ -10,11 +14,10 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QTabWidget>
 
 #include "console/configure_dialog.h"
-#include "settings/settings.h"
 #include "console/support/dialog_fixture.h"
+#include "settings/settings.h"
 
 using namespace talvek;
 using namespace talvek::console;
@@ -23,20 +26,32 @@ using talvek::test::ScriptedPrompts;
 
 namespace {
 
+using Edit = std::function<void(ConfigureDialog&)>;
+
 template <typename T>
 T* Find(QWidget* dialog, const char* name) {
   return dialog->findChild<T*>(QLatin1String(name));
 }
 
 void ClickOk(QDialog* dialog) {
-  auto* buttons = dialog->findChild<QDialogButtonBox*>();
-  QTest::mouseClick(buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+  QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
+}
+
+// Sets the named line edits, spin boxes, check boxes and radio buttons.
+Edit Set(std::vector<std::pair<const char*, QVariant>> values) {
+  return [values](ConfigureDialog& dialog) {
+    for (const auto& [name, value] : values) {
+      if (auto* edit = Find<QLineEdit>(&dialog, name)) edit->setText(value.toString());
+      if (auto* spin = Find<QSpinBox>(&dialog, name)) spin->setValue(value.toInt());
+      if (auto* box = Find<QCheckBox>(&dialog, name)) box->setChecked(value.toBool());
+      if (auto* radio = Find<QRadioButton>(&dialog, name)) radio->setChecked(value.toBool());
+    }
+  };
 }
 
 // Opens the sheet, lets `edit` change it, presses OK and, when the sheet
 // accepted, runs the rest of the flow. Returns whether it was accepted.
-bool ConfigureWith(DialogServer& fixture, ScriptedPrompts& prompts,
-                   const std::function<void(ConfigureDialog&)>& edit) {
+bool ConfigureWith(DialogServer& fixture, ScriptedPrompts& prompts, const Edit& edit) {
   ConfigureFlow flow(fixture.server(), fixture.store(), prompts);
   std::unique_ptr<ConfigureDialog> dialog = flow.makeDialog(nullptr);
   edit(*dialog);
@@ -52,191 +67,77 @@ class ConfigureDialogTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void pagesComeInTheirOrderWithTheirTitles() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    auto dialog = ConfigureFlow(fixture.server(), fixture.store(), prompts).makeDialog(nullptr);
-    QCOMPARE(dialog->windowTitle(), QStringLiteral("Configure Server"));
-    QTabWidget* pages = dialog->pages();
-    QCOMPARE(pages->count(), 5);
-    QStringList titles;
-    for (int i = 0; i < pages->count(); ++i) titles << pages->tabText(i);
-    QCOMPARE(titles, (QStringList{"Paths", "Anonymous FTP", "General", "Cache", "Advanced"}));
-  }
-
-  void generalZerosAreStoredAsTheirDefaults() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    QVERIFY(ConfigureWith(fixture, prompts, [](ConfigureDialog& dialog) {
-      Find<QCheckBox>(&dialog, "timeoutCheck")->setChecked(true);
-      Find<QSpinBox>(&dialog, "timeoutSpin")->setValue(0);
-      Find<QSpinBox>(&dialog, "maxTotalSpin")->setValue(0);
-      Find<QSpinBox>(&dialog, "perUserSpin")->setValue(0);
-    }));
-    auto general = fixture.server().settings().general;
-    QCOMPARE(general.timeoutMinutes, 60u);
-    QCOMPARE(general.maxConnections, 1000u);
-    QCOMPARE(general.connectionsPerAddress, 3u);
-    auto stored = settings::ReadBlock<settings::GeneralSettings>(fixture.store());
-    QVERIFY(stored.has_value());
-    QCOMPARE(*stored, general);
-    // The store reached the disk, not only memory.
-    settings::RegistryStore reread(fixture.store().file());
-    QVERIFY(reread.load());
-    QCOMPARE(settings::ReadBlock<settings::GeneralSettings>(reread).value_or(settings::GeneralSettings{}), general);
-  }
-
-  void generalNonZeroValuesAndRadiosAreKept() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    QVERIFY(ConfigureWith(fixture, prompts, [](ConfigureDialog& dialog) {
-      Find<QSpinBox>(&dialog, "maxTotalSpin")->setValue(7);
-      Find<QCheckBox>(&dialog, "limitPerUserCheck")->setChecked(true);
-      Find<QSpinBox>(&dialog, "perUserSpin")->setValue(1);
-      Find<QRadioButton>(&dialog, "closeOldestRadio")->setChecked(true);
-      Find<QCheckBox>(&dialog, "filteringCheck")->setChecked(true);
-      Find<QRadioButton>(&dialog, "allowListedRadio")->setChecked(true);
-    }));
-    auto general = fixture.server().settings().general;
-    QCOMPARE(general.maxConnections, 7u);
-    QCOMPARE(general.connectionsPerAddress, 1u);
-    QCOMPARE(general.limitPerAddress, 1u);
-    QCOMPARE(general.refuseNew, 0u);
-    QCOMPARE(general.filterEnabled, 1u);
-    QCOMPARE(general.blockListed, 0u);
-  }
-
-  void enablingRulesFollowTheirBoxes() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    auto dialog = ConfigureFlow(fixture.server(), fixture.store(), prompts).makeDialog(nullptr);
-    auto* limit = Find<QCheckBox>(dialog.get(), "limitPerUserCheck");
-    limit->setChecked(true);
-    QVERIFY(Find<QSpinBox>(dialog.get(), "perUserSpin")->isEnabled());
-    limit->setChecked(false);
-    QVERIFY(!Find<QSpinBox>(dialog.get(), "perUserSpin")->isEnabled());
-    QVERIFY(!Find<QRadioButton>(dialog.get(), "refuseNewRadio")->isEnabled());
-    QVERIFY(!Find<QRadioButton>(dialog.get(), "closeOldestRadio")->isEnabled());
-
-    auto* cache_files = Find<QCheckBox>(dialog.get(), "cacheFilesCheck");
-    auto* refresh_files = Find<QCheckBox>(dialog.get(), "refreshFilesCheck");
-    cache_files->setChecked(true);
-    refresh_files->setChecked(true);
-    QVERIFY(Find<QLineEdit>(dialog.get(), "filePeriodEdit")->isEnabled());
-    cache_files->setChecked(false);
-    QVERIFY(!Find<QLineEdit>(dialog.get(), "fileCacheSizeEdit")->isEnabled());
-    QVERIFY(!refresh_files->isEnabled());
-    QVERIFY(!Find<QLineEdit>(dialog.get(), "filePeriodEdit")->isEnabled());
-    cache_files->setChecked(true);
-    refresh_files->setChecked(false);
-    QVERIFY(!Find<QLineEdit>(dialog.get(), "filePeriodEdit")->isEnabled());
-  }
-
-  void overflowOutsideItsRangeKeepsTheSheetOpen() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    auto before = fixture.server().settings().cache;
-    QVERIFY(!ConfigureWith(fixture, prompts, [](ConfigureDialog& dialog) {
-      Find<QLineEdit>(&dialog, "overflowEdit")->setText("150");
-      Find<QLineEdit>(&dialog, "dirCacheSizeEdit")->setText("1");
-    }));
-    QVERIFY(prompts.saw("Please enter an integer between 0 and 100."));
-    QCOMPARE(fixture.server().settings().cache, before);
-
-    QVERIFY(ConfigureWith(fixture, prompts, [](ConfigureDialog& dialog) {
-      Find<QLineEdit>(&dialog, "overflowEdit")->setText("100");
-    }));
-    QCOMPARE(fixture.server().settings().cache.overflowPercent, 100u);
-  }
-
-  void rangeFailureShowsTheOffendingPage() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    auto dialog = ConfigureFlow(fixture.server(), fixture.store(), prompts).makeDialog(nullptr);
-    Find<QLineEdit>(dialog.get(), "overflowEdit")->setText("101");
-    dialog->pages()->setCurrentIndex(0);
-    ClickOk(dialog.get());
-    QVERIFY(dialog->result() != QDialog::Accepted);
-    QCOMPARE(dialog->pages()->tabText(dialog->pages()->currentIndex()), QStringLiteral("Cache"));
-  }
-
-  void cacheSizesReachTheCaches() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    QVERIFY(ConfigureWith(fixture, prompts, [](ConfigureDialog& dialog) {
-      Find<QLineEdit>(&dialog, "dirCacheSizeEdit")->setText("10");
-      Find<QLineEdit>(&dialog, "fileCacheSizeEdit")->setText("4294967295");
-    }));
-    QCOMPARE(fixture.server().directoryCache().limit(), uint64_t{10} * 1024);
-    QCOMPARE(fixture.server().fileCache().limit(), uint64_t{4294967295} * 1024);
-  }
-
-  void pathsGetTheirTrailingSlash() {
+  void valuesReachServerAndDisk() {
     DialogServer fixture;
     ScriptedPrompts prompts;
     std::string root = fixture.root().path().string();
-    QVERIFY(ConfigureWith(fixture, prompts, [&](ConfigureDialog& dialog) {
-      Find<QLineEdit>(&dialog, "ftpRootEdit")->setText(QString::fromStdString(root));
-      Find<QLineEdit>(&dialog, "uploadsEdit")->setText(QString::fromStdString(root + "/up"));
-    }));
-    QCOMPARE(fixture.server().settings().ftpRootDir, root + "/");
-    QCOMPARE(fixture.server().settings().uploadsDir, root + "/up/");
-    QCOMPARE(fixture.store().getString(settings::kSettingsKey, "FTPRootDir").value_or(""), root + "/");
+    QVERIFY(ConfigureWith(fixture, prompts,
+                          Set({{"timeoutCheck", true}, {"timeoutSpin", 0}, {"maxTotalSpin", 0}, {"perUserSpin", 0},
+                               {"dirCacheSizeEdit", "10"}, {"fileCacheSizeEdit", "4294967295"},
+                               {"ftpRootEdit", QString::fromStdString(root)},
+                               {"uploadsEdit", QString::fromStdString(root + "/up")},
+                               {"portEdit", "2121"}, {"alwaysPortCheck", false}})));
+    settings::Settings current = fixture.server().settings();
+    // Zeros stand for the defaults; paths end with a separator; the port
+    // counts only with "Always use this port".
+    QCOMPARE(current.general.timeoutMinutes, 60u);
+    QCOMPARE(current.general.maxConnections, 1000u);
+    QCOMPARE(current.general.connectionsPerAddress, 3u);
+    QCOMPARE(current.ftpRootDir, root + "/");
+    QCOMPARE(current.uploadsDir, root + "/up/");
+    QCOMPARE(current.net.port, 21u);
+    QCOMPARE(fixture.server().directoryCache().limit(), uint64_t{10} * 1024);
+    QCOMPARE(fixture.server().fileCache().limit(), uint64_t{4294967295} * 1024);
+    settings::RegistryStore reread(fixture.store().file());
+    QVERIFY(reread.load());
+    settings::Settings stored;
+    settings::LoadSettings(reread, stored);
+    QCOMPARE(stored.general, current.general);
+    QCOMPARE(stored.ftpRootDir, root + "/");
+
+    QVERIFY(ConfigureWith(fixture, prompts,
+                          Set({{"maxTotalSpin", 7}, {"limitPerUserCheck", true}, {"perUserSpin", 1},
+                               {"closeOldestRadio", true}, {"filteringCheck", true}, {"allowListedRadio", true}})));
+    auto general = fixture.server().settings().general;
+    QCOMPARE(std::vector<uint32_t>({general.maxConnections, general.connectionsPerAddress, general.limitPerAddress,
+                                    general.refuseNew, general.filterEnabled, general.blockListed}),
+             std::vector<uint32_t>({7, 1, 1, 0, 1, 0}));
   }
 
-  void browseReplacesOnlyOnAChoice() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    auto dialog = ConfigureFlow(fixture.server(), fixture.store(), prompts).makeDialog(nullptr);
-    auto* root = Find<QLineEdit>(dialog.get(), "ftpRootEdit");
-    QString before = root->text();
-    Find<QPushButton>(dialog.get(), "ftpRootBrowse")->click();
-    QCOMPARE(root->text(), before);
-    prompts.folder = "/elsewhere";
-    Find<QPushButton>(dialog.get(), "ftpRootBrowse")->click();
-    QCOMPARE(root->text(), QStringLiteral("/elsewhere"));
-    QCOMPARE(prompts.chooser_titles.front(), QStringLiteral("FTP Root Directory:"));
+  void valuesOutOfRangeKeepTheSheetOpen() {
+    for (const auto& [field, value, message] : std::vector<std::tuple<const char*, QString, QString>>{
+             {"overflowEdit", "150", "Please enter an integer between 0 and 100."},
+             {"portEdit", "65536", "Please enter an integer between 1 and 65535."},
+             {"portEdit", "none", ""}}) {
+      DialogServer fixture;
+      ScriptedPrompts prompts;
+      auto before = fixture.server().settings().cache;
+      QVERIFY(!ConfigureWith(fixture, prompts, Set({{field, value}, {"dirCacheSizeEdit", "1"}})));
+      QVERIFY(message.isEmpty() || prompts.saw(message));
+      QCOMPARE(fixture.server().settings().cache, before);
+    }
   }
 
-  void anonymousPageShowsTheFtpRootForAnEmptyRoot() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    auto dialog = ConfigureFlow(fixture.server(), fixture.store(), prompts).makeDialog(nullptr);
-    QCOMPARE(Find<QLineEdit>(dialog.get(), "anonymousRootEdit")->text(),
-             QString::fromStdString(fixture.root().dir()));
-  }
-
-  void anonymousRightsAreRebuiltFromTheBoxes() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    fixture.server().updateSettings([](settings::Settings& s) { s.anonymous.rights = 0xff; });
-    QVERIFY(ConfigureWith(fixture, prompts, [](ConfigureDialog& dialog) {
-      Find<QCheckBox>(&dialog, "allowAnonymousCheck")->setChecked(true);
-      Find<QCheckBox>(&dialog, "anonymousWriteCheck")->setChecked(false);
-    }));
-    QCOMPARE(int(fixture.server().settings().anonymous.rights), 1 | 4);
-  }
-
+  // The flow hands its work to the control thread without waiting; when
+  // that thread is busy the work runs after the flow is gone.
   void switchingAnonymousOffDisconnectsAnonymousUsers() {
     DialogServer fixture([](settings::Settings& s, const DialogServer&) {
       s.anonymous.allow = 1;
-      s.anonymous.rights = 1;
+      s.anonymous.rights = 0xff;
     });
     ScriptedPrompts prompts;
     auto anonymous = fixture.login("Anonymous", "guest@");
-    QVERIFY(anonymous);
     auto other = fixture.connect();
-    QVERIFY(other);
-    QVERIFY(fixture.waitForRegistered(2));
-
-    QVERIFY(ConfigureWith(fixture, prompts, [](ConfigureDialog& dialog) {
-      Find<QCheckBox>(&dialog, "allowAnonymousCheck")->setChecked(false);
-    }));
+    QVERIFY(anonymous && other && fixture.waitForRegistered(2));
+    QVERIFY(ConfigureWith(fixture, prompts, Set({{"allowAnonymousCheck", true}, {"anonymousWriteCheck", false}})));
+    QCOMPARE(int(fixture.server().settings().anonymous.rights), 1 | 4);  // rebuilt from the boxes
+    std::promise<void> release;
+    asio::post(fixture.server().context(), [held = release.get_future().share()] { held.wait_for(std::chrono::seconds(20)); });
+    QVERIFY(ConfigureWith(fixture, prompts, Set({{"allowAnonymousCheck", false}, {"timeoutCheck", true}})));
+    release.set_value();
     QVERIFY(anonymous->waitClosed());
     QVERIFY(fixture.waitForRegistered(1));
-    auto noop = other->ask("NOOP");
-    QVERIFY(noop.has_value());
-    QCOMPARE(fixture.server().settings().anonymous.allow, 0u);
+    QVERIFY(other->ask("NOOP"));
   }
 
   void anotherDefaultAddressNeedsARestart() {
@@ -253,112 +154,20 @@ class ConfigureDialogTest : public QObject {
     QCOMPARE(prompts.messages.front().text,
              QStringLiteral("You must exit and restart Talvek FTP before changes to the default IP address will "
                             "take effect."));
-    QCOMPARE(prompts.messages.front().caption, QStringLiteral("IP Address Change"));
     QCOMPARE(fixture.server().serverAddress(), in_use);
     QCOMPARE(settings::ReadDefaultIp(fixture.store()), std::string("127.0.0.2"));
-    QCOMPARE(fixture.server().settings().net.addressText(), std::string("127.0.0.2"));
-
-    // Next time the page opens on "Use as default", and keeping the address
-    // in use with "Prompt on startup" clears the default without a message.
-    prompts.clear();
-    QVERIFY(ConfigureWith(fixture, prompts, [&](ConfigureDialog& dialog) {
-      QVERIFY(Find<QRadioButton>(&dialog, "useDefaultRadio")->isChecked());
-      auto* list = Find<QListWidget>(&dialog, "addressList");
-      auto found = list->findItems(QString::fromStdString(in_use), Qt::MatchExactly);
-      QVERIFY(!found.isEmpty());
-      QCOMPARE(list->currentItem(), found.front());
-      Find<QRadioButton>(&dialog, "promptRadio")->setChecked(true);
-    }));
-    QVERIFY(prompts.messages.empty());
-    QCOMPARE(settings::ReadDefaultIp(fixture.store()), std::string());
   }
 
-  void portWithoutAlwaysUseIsTwentyOne() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    QVERIFY(ConfigureWith(fixture, prompts, [](ConfigureDialog& dialog) {
-      Find<QLineEdit>(&dialog, "portEdit")->setText("2121");
-      Find<QCheckBox>(&dialog, "alwaysPortCheck")->setChecked(false);
-    }));
-    QCOMPARE(fixture.server().settings().net.port, 21u);
-    settings::Settings reread;
-    settings::LoadSettings(fixture.store(), reread);
-    QCOMPARE(reread.net.port, 21u);
-    QCOMPARE(reread.net.alwaysUsePort, 0u);
-  }
-
-  void storedPortIsUsedAtTheNextStart() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    uint16_t wanted = talvek::test::FreeLoopbackPort();
-    QVERIFY(wanted != 0);
-    QVERIFY(ConfigureWith(fixture, prompts, [&](ConfigureDialog& dialog) {
-      Find<QLineEdit>(&dialog, "portEdit")->setText(QString::number(wanted) + "x");
-      Find<QCheckBox>(&dialog, "alwaysPortCheck")->setChecked(true);
-    }));
-    // The running listener keeps its port until it is started again.
-    QCOMPARE(fixture.server().listeningPort(), fixture.port());
-    fixture.server().toggleActive();
-    fixture.server().toggleActive();
-    auto started = fixture.server().waitForStart();
-    QVERIFY(started && started->listening);
-    QCOMPARE(started->port, wanted);
-  }
-
-  void portOutsideItsRangeKeepsTheSheetOpen() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    QVERIFY(!ConfigureWith(fixture, prompts, [](ConfigureDialog& dialog) {
-      Find<QLineEdit>(&dialog, "portEdit")->setText("65536");
-    }));
-    QVERIFY(prompts.saw("Please enter an integer between 1 and 65535."));
-    QVERIFY(!ConfigureWith(fixture, prompts, [](ConfigureDialog& dialog) {
-      Find<QLineEdit>(&dialog, "portEdit")->setText("none");
-    }));
-  }
-
-  void logFileOpensAndCloses() {
+  void logFileOpensClosesAndReportsFailure() {
     DialogServer fixture;
     ScriptedPrompts prompts;
     QString log_path = QString::fromStdString((fixture.programDirectory().path() / "ftp.log").string());
-    QVERIFY(ConfigureWith(fixture, prompts, [&](ConfigureDialog& dialog) {
-      Find<QCheckBox>(&dialog, "recordLogCheck")->setChecked(true);
-      Find<QLineEdit>(&dialog, "logPathEdit")->setText(log_path);
-    }));
+    QVERIFY(ConfigureWith(fixture, prompts, Set({{"recordLogCheck", true}, {"logPathEdit", log_path}})));
     QVERIFY(fixture.server().logThread().isOpen());
-    QVERIFY(ConfigureWith(fixture, prompts, [](ConfigureDialog& dialog) {
-      Find<QCheckBox>(&dialog, "recordLogCheck")->setChecked(false);
-    }));
+    QVERIFY(ConfigureWith(fixture, prompts, Set({{"recordLogCheck", false}})));
     QVERIFY(!fixture.server().logThread().isOpen());
-    // A log file that cannot be opened is reported, not silently dropped.
-    QVERIFY(ConfigureWith(fixture, prompts, [&](ConfigureDialog& dialog) {
-      Find<QCheckBox>(&dialog, "recordLogCheck")->setChecked(true);
-      Find<QLineEdit>(&dialog, "logPathEdit")->setText(log_path + "/missing/dir/ftp.log");
-    }));
-    QVERIFY(!prompts.messages.empty());
-    QVERIFY(prompts.messages.back().text.startsWith("Cannot open the log file"));
-  }
-
-  void runShowsTheSheetModallyAndCancelChangesNothing() {
-    DialogServer fixture;
-    ScriptedPrompts prompts;
-    auto before = fixture.server().settings().general;
-    auto rejected = talvek::test::WhenModal<ConfigureDialog>([](ConfigureDialog* dialog) {
-      Find<QSpinBox>(dialog, "maxTotalSpin")->setValue(5);
-      dialog->reject();
-    });
-    QVERIFY(!ConfigureFlow(fixture.server(), fixture.store(), prompts).run(nullptr));
-    QVERIFY(*rejected);
-    QCOMPARE(fixture.server().settings().general, before);
-    QVERIFY(!fixture.store().contains(settings::kSettingsKey, "GeneralSettings"));
-
-    auto accepted = talvek::test::WhenModal<ConfigureDialog>([](ConfigureDialog* dialog) {
-      Find<QSpinBox>(dialog, "maxTotalSpin")->setValue(5);
-      ClickOk(dialog);
-    });
-    QVERIFY(ConfigureFlow(fixture.server(), fixture.store(), prompts).run(nullptr));
-    QVERIFY(*accepted);
-    QCOMPARE(fixture.server().settings().general.maxConnections, 5u);
+    QVERIFY(ConfigureWith(fixture, prompts, Set({{"recordLogCheck", true}, {"logPathEdit", log_path + "/no/ftp.log"}})));
+    QVERIFY(!prompts.messages.empty() && prompts.messages.back().text.startsWith("Cannot open the log file"));
   }
 
   void screenshotsOfEveryPage() {

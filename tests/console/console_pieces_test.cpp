@@ -1,40 +1,53 @@
 // The console's smaller parts: the monitor pane's trimming and queued
-// appends, the tray tip and menu, the stored rectangles, font and colours,
-// the timer periods and where help is looked for.
+// appends, the tray tip and menu, damaged stored looks, timer periods at
+// their edges, the address choice, and the guards of the process: stop
+// signals at any point (also through the real program during start-up) and
+// exceptions that reach the event loop.
+#include <signal.h>
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QListWidget>
 #include <QMenu>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
-#include <QThread>
 #include <QtTest>
 
 #include <thread>
 
+#include "console/address_choice_dialog.h"
 #include "console/console_settings.h"
 #include "console/console_timers.h"
-#include "console/help_topics.h"
 #include "console/monitor_pane.h"
 #include "console/qt_operator_view.h"
+#include "console/process_guards.h"
+#include "console/support/dialog_fixture.h"
 #include "console/tray_icon.h"
 #include "console/window_placement.h"
-#include "support/test_support.h"
+#include "settings/settings.h"
 
 using namespace talvek;
 using namespace talvek::console;
 
 namespace {
 
-// Text whose every position can be recognised afterwards.
 QString Numbered(int length) {
   QString text;
-  text.reserve(length);
   for (int i = 0; i < length; ++i) text.append(QChar('a' + (i / 7) % 26));
   return text;
 }
 
-QStringList Labels(const QMenu& menu) {
-  QStringList labels;
-  for (QAction* action : menu.actions()) labels << action->text();
-  return labels;
+void PressOk(QDialog* dialog) {
+  QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok), Qt::LeftButton);
 }
+
+// Throws from its event handler, as a slot reaching a damaged file could.
+class Throwing : public QObject {
+ protected:
+  bool event(QEvent*) override { throw std::runtime_error("Too many levels of symbolic links"); }
+};
 
 }  // namespace
 
@@ -42,223 +55,152 @@ class ConsolePiecesTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void monitorKeepsTextBelowTheThreshold();
-  void monitorDropsOldestAtTheThreshold();
-  void monitorJoinsLineEndsAndIgnoresEmptyText();
-  void viewDeliversOnTheUiThreadInOrder();
-  void trayTip();
-  void trayMenuOrder();
-  void rectanglesPackAndRefuseDamage();
-  void reachableRectangles();
-  void fontAndColourRoundTrip();
-  void timerPeriods();
-  void helpLookup();
+  void monitorTrimsAtTheThreshold() {
+    for (int start : {65535, 65536}) {
+      MonitorPane pane;
+      pane.appendMonitorText(Numbered(start));
+      pane.appendMonitorText("Y");
+      QCOMPARE(pane.toPlainText(), Numbered(start).mid(start < 65536 ? 0 : 16384) + "Y");
+    }
+    MonitorPane pane;
+    for (const char* text : {"one\r\n\r\n", "", "two\r\n"}) pane.appendMonitorText(text);
+    QCOMPARE(pane.toPlainText(), QString("one\n\ntwo\n"));
+  }
+
+  // Producers on other threads: every append arrives whole, on the UI thread.
+  void viewDeliversWholeLinesFromManyThreads() {
+    QtOperatorView view;
+    MonitorPane pane;
+    connect(&view, &QtOperatorView::monitorTextAppended, &pane, &MonitorPane::appendMonitorText);
+    auto produce = [&view](char tag) {
+      for (int i = 0; i < 200; ++i) view.operatorView().appendMonitorText(std::string(40, tag) + "\r\n");
+    };
+    std::thread left(produce, 'L'), right(produce, 'R');
+    left.join();
+    right.join();
+    QTRY_COMPARE_WITH_TIMEOUT(pane.characterCount(), 2 * 200 * 41, 5000);
+    for (const QString& line : pane.toPlainText().split('\n', Qt::SkipEmptyParts))
+      QVERIFY2(line == QString(40, 'L') || line == QString(40, 'R'), qPrintable(line));
+  }
+
+  void trayTipAndMenu() {
+    QCOMPARE(TrayTipText("Talvek FTP", true, 0), QString("Talvek FTP\r\nActive - 0  connections"));
+    TrayCommands commands;
+    QMenu menu;
+    FillTrayMenu(menu, {true, true, false}, commands);
+    QStringList labels;
+    for (QAction* action : menu.actions()) labels << action->text();
+    QCOMPARE(labels, QStringList({"Deactivate", "", "Configure...", "Accounts...", "IP Filtering...", "", "Open", "Exit"}));
+    // Built anew; while a modal dialog runs nothing opens another or exits.
+    FillTrayMenu(menu, {false, false, true}, commands);
+    QStringList enabled;
+    for (QAction* action : menu.actions())
+      if (!action->isSeparator() && action->isEnabled()) enabled << action->text();
+    QCOMPARE(enabled, QStringList({"Activate"}));
+  }
+
+  void storedLooksRefuseDamageAndTimersNeverSpin() {
+    std::vector<uint8_t> inverted = PackRect(QRect(10, 10, 300, 300));
+    std::swap_ranges(inverted.begin(), inverted.begin() + 8, inverted.begin() + 8);
+    for (const auto& damaged : {std::vector<uint8_t>(15, 1), std::vector<uint8_t>(16, 0), inverted})
+      QVERIFY(!UnpackRect(damaged));
+    QVERIFY(!ReachableOnScreens(QRect(100000, 100000, 500, 400), {QRect(0, 0, 800, 600)}));
+    std::vector<uint8_t> unterminated(60, 'A');  // a face name without its NUL stops at the end
+    std::fill(unterminated.begin(), unterminated.begin() + 28, 0);
+    QCOMPARE(UnpackFont(unterminated).value_or(QFont()).family(), QString(32, 'A'));
+    settings::Settings s;
+    s.general.timeoutIdle = s.cache.autoRefreshDirs = s.cache.autoRefreshFiles = 1;
+    s.general.timeoutMinutes = s.cache.dirRefreshMinutes = 0;  // must not fire without pause, nor overflow
+    s.cache.fileRefreshMinutes = 0xffffffffu;
+    TimerPeriods periods = PeriodsFor(s);
+    QCOMPARE(periods.idle_sweep.value_or(std::chrono::milliseconds(0)), std::chrono::milliseconds(30000));
+    QVERIFY(!periods.directory_clear);
+    QCOMPARE(periods.file_clear.value_or(std::chrono::milliseconds(0)), std::chrono::milliseconds(INT_MAX));
+  }
+
+  void addressChoiceIsRememberedOnlyWhenAsked() {
+    const std::vector<std::string> addresses = {"", "127.0.0.5", "", "127.0.0.6"};
+    test::TempDir directory;
+    settings::RegistryStore store(directory.path() / "settings.reg");
+    server::AddressChooser choose = MakeAddressChooser(store, nullptr);
+    for (int row : {-1, 1, 0}) {  // closed, chosen, chosen for always
+      test::WhenModal<AddressChoiceDialog>([row](AddressChoiceDialog* dialog) {
+        auto* list = dialog->findChild<QListWidget*>("addressList");
+        QCOMPARE(list->count(), 2);
+        if (row < 0) return dialog->reject();
+        list->setCurrentRow(row);
+        dialog->findChild<QCheckBox*>("alwaysCheck")->setChecked(row == 0);
+        PressOk(dialog);
+      });
+      QCOMPARE(choose(addresses), row < 0 ? std::string() : addresses[1 + 2 * row]);
+      settings::RegistryStore reread(store.file());
+      reread.load();
+      QCOMPARE(settings::ReadDefaultIp(reread), std::string(row == 0 ? "127.0.0.5" : ""));
+    }
+  }
+
+  void stopSignalRejectsOpenDialogs() {
+    StopSignals stop;
+    QSignalSpy requested(&stop, &StopSignals::stopRequested);
+    QDialog outer, inner;
+    QTimer::singleShot(0, &outer, [&] {
+      QTimer::singleShot(0, &inner, [] { ::raise(SIGTERM); });
+      inner.exec();
+    });
+    QTimer give_up;  // a signal that never came must fail the test, not hang it
+    connect(&give_up, &QTimer::timeout, [] { RejectModalDialogs(); });
+    give_up.setSingleShot(true);
+    give_up.start(10000);
+    QCOMPARE(outer.exec(), int(QDialog::Rejected));
+    QVERIFY(stop.requested());
+    QCOMPARE(requested.count(), 1);
+    QVERIFY(give_up.isActive());
+  }
+
+  void exceptionsReachingTheLoopBecomeMessages() {
+    QVERIFY(dynamic_cast<ConsoleApplication*>(qApp));
+    QString shown;
+    test::WhenModal<QMessageBox>([&](QMessageBox* box) {
+      shown = box->text();
+      box->accept();
+    });
+    Throwing target;
+    QEvent event(QEvent::User);
+    QVERIFY(!QCoreApplication::sendEvent(&target, &event));
+    QCOMPARE(shown, QString("The command failed: Too many levels of symbolic links"));
+  }
+
+  // SIGTERM while start-up waits on the operator (here the notice that no
+  // FTP root is set) saves the settings and ends the program normally.
+  void sigtermDuringStartUpSavesAndShutsDown() {
+    test::TempDir dir;
+    settings::RegistryStore store(dir.path() / "settings.reg");
+    settings::WriteNewInstall(store, 0);
+    settings::WriteDefaultIp(store, "127.0.0.1");
+    QCOMPARE(store.save(), 0);
+    uint16_t port = test::FreeLoopbackPort();
+    QProcess console;
+    console.start(TALVEK_FTP_PATH, {"--settings", QString::fromStdString(store.file().string()), "--program-dir",
+                                    QString::fromStdString(dir.path().string()), "--port", QString::number(port), "/s"});
+    QVERIFY(test::WaitUntil([&] { return test::LineClient().connect(port); }, std::chrono::seconds(30)));
+    console.terminate();  // SIGTERM
+    QVERIFY(console.waitForFinished(30000));
+    QCOMPARE(console.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(console.exitCode(), 0);
+    settings::RegistryStore saved(store.file());
+    QVERIFY(saved.load());
+    settings::Settings after;
+    settings::LoadSettings(saved, after);
+    QVERIFY(!after.logonFile.empty());  // written by start-up, saved only at shut-down
+    QCOMPARE(after.general.autoStart, 1u);
+  }
 };
 
-void ConsolePiecesTest::monitorKeepsTextBelowTheThreshold() {
-  MonitorPane pane;
-  const QString start = Numbered(65535);
-  pane.appendMonitorText(start);
-  QCOMPARE(pane.characterCount(), 65535);
-  pane.appendMonitorText("X");
-  QCOMPARE(pane.characterCount(), 65536);
-  QCOMPARE(pane.toPlainText(), start + "X");
+int main(int argc, char** argv) {
+  ConsoleApplication app(argc, argv);
+  ConsolePiecesTest test;
+  QTEST_SET_MAIN_SOURCE_PATH
+  return QTest::qExec(&test, argc, argv);
 }
 
-void ConsolePiecesTest::monitorDropsOldestAtTheThreshold() {
-  MonitorPane pane;
-  const QString start = Numbered(65536);
-  pane.appendMonitorText(start);
-  pane.appendMonitorText("Y");
-  QCOMPARE(pane.characterCount(), 65536 - 16384 + 1);
-  QCOMPARE(pane.toPlainText(), start.mid(16384) + "Y");
-}
-
-void ConsolePiecesTest::monitorJoinsLineEndsAndIgnoresEmptyText() {
-  MonitorPane pane;
-  pane.appendMonitorText("one\r\n\r\n");
-  pane.appendMonitorText("");
-  pane.appendMonitorText("two\r\n");
-  QCOMPARE(pane.toPlainText(), QString("one\n\ntwo\n"));
-  QCOMPARE(pane.characterCount(), 9);
-  QVERIFY(pane.isReadOnly());
-  QVERIFY(!pane.isUndoRedoEnabled());
-}
-
-void ConsolePiecesTest::viewDeliversOnTheUiThreadInOrder() {
-  QtOperatorView view;
-  MonitorPane pane;
-  QStringList statuses;
-  bool off_thread = false;
-  connect(&view, &QtOperatorView::monitorTextAppended, &pane, &MonitorPane::appendMonitorText);
-  connect(&view, &QtOperatorView::statusTextChanged, this, [&](const QString& text) {
-    off_thread = off_thread || QThread::currentThread() != qApp->thread();
-    statuses << text;
-  });
-  QSignalSpy titles(&view, &QtOperatorView::titleChanged);
-  QSignalSpy users(&view, &QtOperatorView::userListChanged);
-  QSignalSpy messages(&view, &QtOperatorView::messageRequested);
-  constexpr int kLines = 200;
-  auto produce = [&view](char tag) {
-    for (int i = 0; i < kLines; ++i) view.operatorView().appendMonitorText(std::string(40, tag) + "\r\n");
-  };
-  std::thread left(produce, 'L'), right(produce, 'R');
-  std::thread other([&view] {
-    view.operatorView().setStatusText("first");
-    view.operatorView().setStatusText("second");
-    view.operatorView().setTitle("title");
-    view.operatorView().userListChanged();
-    view.operatorView().showMessage("text", "caption", server::MessageIcon::Warning);
-  });
-  left.join();
-  right.join();
-  other.join();
-  QTRY_COMPARE_WITH_TIMEOUT(pane.characterCount(), 2 * kLines * 41, 5000);
-  // Every line arrives whole: no append was cut by another.
-  for (const QString& line : pane.toPlainText().split('\n', Qt::SkipEmptyParts))
-    QVERIFY2(line == QString(40, 'L') || line == QString(40, 'R'), qPrintable(line));
-  QTRY_COMPARE_WITH_TIMEOUT(messages.count(), 1, 5000);
-  QCOMPARE(statuses, QStringList({"first", "second"}));
-  QVERIFY(!off_thread);
-  QCOMPARE(titles.count(), 1);
-  QCOMPARE(users.count(), 1);
-  QCOMPARE(messages.front().at(2).toInt(), static_cast<int>(server::MessageIcon::Warning));
-}
-
-void ConsolePiecesTest::trayTip() {
-  // The noun carries its own leading blank, as the tip text has always had it.
-  QCOMPARE(TrayTipText("Talvek FTP", false, 3), QString("Talvek FTP\r\nNot Active"));
-  QCOMPARE(TrayTipText("Talvek FTP", true, 0), QString("Talvek FTP\r\nActive - 0  connections"));
-  QCOMPARE(TrayTipText("Talvek FTP", true, 1), QString("Talvek FTP\r\nActive - 1  connection"));
-  QCOMPARE(TrayTipText("Talvek FTP", true, 2), QString("Talvek FTP\r\nActive - 2  connections"));
-  QCOMPARE(TrayTipText("T", true, -1), QString("T\r\nActive - -1  connections"));
-}
-
-void ConsolePiecesTest::trayMenuOrder() {
-  TrayCommands commands;
-  QMenu menu;
-  FillTrayMenu(menu, {true, true}, commands);
-  QCOMPARE(Labels(menu),
-           QStringList({"Deactivate", "", "Configure...", "Accounts...", "IP Filtering...", "", "Open", "Exit"}));
-  QCOMPARE(menu.defaultAction()->text(), QString("Deactivate"));
-  // Built anew: no items left over from the last showing.
-  FillTrayMenu(menu, {false, false}, commands);
-  QCOMPARE(Labels(menu), QStringList({"Activate", "", "Configure...", "Accounts...", "IP Filtering...", "", "Exit"}));
-  QSignalSpy exits(&commands, &TrayCommands::exitRequested);
-  QSignalSpy toggles(&commands, &TrayCommands::toggleRequested);
-  menu.actions().back()->trigger();
-  menu.actions().front()->trigger();
-  QCOMPARE(exits.count(), 1);
-  QCOMPARE(toggles.count(), 1);
-}
-
-void ConsolePiecesTest::rectanglesPackAndRefuseDamage() {
-  const QRect rect(-30, 20, 640, 480);
-  std::vector<uint8_t> bytes = PackRect(rect);
-  QCOMPARE(bytes.size(), size_t{16});
-  const std::vector<uint8_t> expected{0xe2, 0xff, 0xff, 0xff, 20, 0, 0, 0, 0x62, 0x02, 0, 0, 0xf4, 0x01, 0, 0};
-  QCOMPARE(bytes, expected);  // -30, 20, 610, 500
-  QCOMPARE(UnpackRect(bytes).value_or(QRect()), rect);
-  QVERIFY(!UnpackRect(std::vector<uint8_t>(15, 0)));
-  QVERIFY(!UnpackRect(std::vector<uint8_t>(17, 0)));
-  QVERIFY(!UnpackRect(std::vector<uint8_t>(16, 0)));  // empty
-  std::vector<uint8_t> huge = PackRect(QRect(0, 0, 100, 100));
-  huge[11] = 0x7f;  // right = 2^31 - something
-  QVERIFY(!UnpackRect(huge));
-}
-
-void ConsolePiecesTest::reachableRectangles() {
-  const QList<QRect> screens{QRect(0, 0, 800, 600), QRect(800, 0, 1024, 768)};
-  QVERIFY(ReachableOnScreens(QRect(10, 10, 300, 200), screens));
-  QVERIFY(ReachableOnScreens(QRect(1500, 500, 600, 600), screens));
-  QVERIFY(ReachableOnScreens(QRect(-260, -160, 300, 200), screens));  // 40 x 40 still showing
-  QVERIFY(!ReachableOnScreens(QRect(-270, -160, 300, 200), screens));
-  QVERIFY(!ReachableOnScreens(QRect(5000, 5000, 300, 200), screens));
-  QVERIFY(!ReachableOnScreens(QRect(10, 10, 300, 200), {}));
-}
-
-void ConsolePiecesTest::fontAndColourRoundTrip() {
-  QFont font("DejaVu Sans Mono");
-  font.setPixelSize(15);
-  font.setWeight(QFont::Bold);
-  font.setItalic(true);
-  std::vector<uint8_t> bytes = PackFont(font);
-  QCOMPARE(bytes.size(), size_t{60});
-  QCOMPARE(bytes[0], uint8_t{0xf1});  // -15: the character height
-  QCOMPARE(bytes[16], uint8_t{700 & 0xff});
-  auto back = UnpackFont(bytes);
-  QVERIFY(back);
-  QCOMPARE(back->family(), QString("DejaVu Sans Mono"));
-  QCOMPARE(back->pixelSize(), 15);
-  QCOMPARE(back->weight(), QFont::Bold);
-  QVERIFY(back->italic());
-  QVERIFY(!back->underline());
-  QVERIFY(!UnpackFont(std::vector<uint8_t>(59, 0)));
-  // A face name without its NUL stops at the record's end.
-  std::vector<uint8_t> unterminated(60, 'A');
-  std::fill(unterminated.begin(), unterminated.begin() + 28, 0);
-  QCOMPARE(UnpackFont(unterminated).value_or(QFont()).family(), QString(32, 'A'));
-
-  QCOMPARE(RefFromColor(QColor(0x11, 0x22, 0x33)), 0x00332211u);
-  QCOMPARE(ColorFromRef(0x00332211u), QColor(0x11, 0x22, 0x33));
-  QCOMPARE(ColorFromRef(0xff000000u), QColor(0, 0, 0));  // the top byte is not a colour
-
-  test::TempDir dir;
-  settings::RegistryStore store(dir.path() / "s.reg");
-  MonitorLook missing = ReadMonitorLook(store);
-  QCOMPARE(missing.color, QColor(Qt::black));
-  WriteMonitorLook(store, {font, QColor(0, 128, 255)});
-  MonitorLook read = ReadMonitorLook(store);
-  QCOMPARE(read.font.pixelSize(), 15);
-  QCOMPARE(read.color, QColor(0, 128, 255));
-  QCOMPARE(store.getBinary(settings::kSettingsKey, kFontColorValue).value_or(std::vector<uint8_t>{}),
-           (std::vector<uint8_t>{0, 128, 255, 0}));
-}
-
-void ConsolePiecesTest::timerPeriods() {
-  using std::chrono::milliseconds;
-  settings::Settings s;
-  TimerPeriods off = PeriodsFor(s);
-  QVERIFY(!off.idle_sweep && !off.directory_clear && !off.file_clear);
-
-  s.general.timeoutIdle = 1;
-  s.general.timeoutMinutes = 10;
-  s.cache.autoRefreshDirs = 1;
-  s.cache.dirRefreshMinutes = 60;
-  s.cache.autoRefreshFiles = 1;
-  s.cache.fileRefreshMinutes = 240;
-  TimerPeriods on = PeriodsFor(s);
-  QCOMPARE(on.idle_sweep.value_or(milliseconds(0)), milliseconds(300000));  // half the time-out
-  QCOMPARE(on.directory_clear.value_or(milliseconds(0)), milliseconds(3600000));
-  QCOMPARE(on.file_clear.value_or(milliseconds(0)), milliseconds(14400000));
-
-  // 0 minutes must not make timers that fire without pause.
-  s.general.timeoutMinutes = 0;
-  s.cache.dirRefreshMinutes = 0;
-  TimerPeriods zero = PeriodsFor(s);
-  QCOMPARE(zero.idle_sweep.value_or(milliseconds(0)), milliseconds(30000));
-  QVERIFY(!zero.directory_clear);
-
-  // Beyond what a timer holds: the longest wait it can do.
-  s.general.timeoutMinutes = 0xffffffffu;
-  s.cache.fileRefreshMinutes = 0xffffffffu;
-  TimerPeriods huge = PeriodsFor(s);
-  QCOMPARE(huge.idle_sweep.value_or(milliseconds(0)), milliseconds(INT_MAX));
-  QCOMPARE(huge.file_clear.value_or(milliseconds(0)), milliseconds(INT_MAX));
-}
-
-void ConsolePiecesTest::helpLookup() {
-  test::TempDir dir;
-  QVERIFY(!FindHelpFile(dir.path()));
-  dir.write("README.md", "# help\n");
-  QCOMPARE(FindHelpFile(dir.path()).value_or(""), dir.path() / "README.md");
-  std::filesystem::create_directories(dir.path() / "docs");
-  dir.write("docs/index.html", "<html></html>");
-  QCOMPARE(FindHelpFile(dir.path()).value_or(""), dir.path() / "docs" / "index.html");
-  std::filesystem::create_directories(dir.path() / "talvek-ftp.html");  // a directory is not a help file
-  std::filesystem::remove(dir.path() / "docs" / "index.html");
-  QCOMPARE(FindHelpFile(dir.path()).value_or(""), dir.path() / "README.md");
-}
-
-QTEST_MAIN(ConsolePiecesTest)
 #include "console_pieces_test.moc"

@@ -5,13 +5,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <regex>
+
 #include "settings/settings.h"
 
 namespace talvek::test {
-
-void ScriptedPrompts::inform(QWidget*, const QString& text, const QString& caption, QMessageBox::Icon) {
-  messages.push_back({text, caption});
-}
 
 bool ScriptedPrompts::confirm(QWidget*, const QString& text, const QString&) {
   questions.push_back(text);
@@ -21,61 +19,24 @@ bool ScriptedPrompts::confirm(QWidget*, const QString& text, const QString&) {
   return answer;
 }
 
-QString ScriptedPrompts::chooseFolder(QWidget*, const QString& title, const QString&) {
-  chooser_titles.push_back(title);
-  return folder;
-}
-
-QString ScriptedPrompts::chooseOpenFile(QWidget*, const QString& filter, const QString&) {
-  chooser_titles.push_back(filter);
-  return file;
-}
-
-QString ScriptedPrompts::chooseSaveFile(QWidget*, const QString& filter, const QString&, const QString&) {
-  chooser_titles.push_back(filter);
-  return file;
-}
-
 bool ScriptedPrompts::saw(const QString& text) const {
   for (const Message& message : messages)
     if (message.text == text) return true;
   return false;
 }
 
-void ScriptedPrompts::clear() {
-  messages.clear();
-  questions.clear();
-  chooser_titles.clear();
-}
-
-void RecordingConsoleView::showMessage(const std::string& text, const std::string&, server::MessageIcon) {
-  std::lock_guard lock(mutex_);
-  messages_.push_back(text);
-}
-
-std::vector<std::string> RecordingConsoleView::messages() const {
-  std::lock_guard lock(mutex_);
-  return messages_;
-}
-
-DialogServer::DialogServer(settings::Settings settings) { start(std::move(settings)); }
-
-DialogServer::DialogServer(const std::function<void(settings::Settings&, const DialogServer&)>& adjust) {
+DialogServer::DialogServer(const Adjust& adjust, std::string client_name)
+    : store_(std::make_unique<settings::RegistryStore>(program_directory_.path() / "settings.reg")) {
+  settings::WriteNewInstall(*store_, 0);
   settings::Settings settings = LoopbackSettings(root_.dir());
   if (adjust) adjust(settings, *this);
-  start(std::move(settings));
-}
-
-void DialogServer::start(settings::Settings settings) {
-  store_ = std::make_unique<settings::RegistryStore>(program_directory_.path() / "settings.reg");
-  server_ = std::make_unique<server::Server>(view_);
+  settings.general.autoStart = 0;
+  server_ = std::make_unique<server::Server>(view_.operatorView());
   server::ServerEnvironment environment;
   environment.program_directory = program_directory_.path();
   environment.default_ip = "127.0.0.1";
-  environment.reverse_lookup = [](asio::io_context&, const std::string&, std::function<void(std::string)> done) {
-    done({});
-  };
-  settings.general.autoStart = 0;
+  environment.reverse_lookup = [client_name](asio::io_context&, const std::string&,
+                                             std::function<void(std::string)> done) { done(client_name); };
   server_->initialise(settings, environment);
   server_->toggleActive();
   auto started = server_->waitForStart();
@@ -106,6 +67,29 @@ std::unique_ptr<LineClient> DialogServer::login(const std::string& user, const s
 
 bool DialogServer::waitForRegistered(size_t count) {
   return WaitUntil([&] { return server_->registrySnapshot().size() == count; });
+}
+
+std::shared_ptr<server::ConnectionRecord> DialogServer::onlyRecord() const {
+  auto registry = server_->registrySnapshot();
+  return registry.size() == 1 ? registry.front() : nullptr;
+}
+
+std::optional<std::string> DialogServer::passiveTransfer(LineClient& client, const std::string& command) {
+  auto passive = client.ask("PASV");
+  std::smatch numbers;
+  static const std::regex kPort(R"(\((\d+),(\d+),(\d+),(\d+),(\d+),(\d+)\))");
+  if (!passive || !std::regex_search(*passive, numbers, kPort)) return std::nullopt;
+  LineClient data;
+  if (!data.connect(static_cast<uint16_t>(std::stoi(numbers[5]) * 256 + std::stoi(numbers[6]))) ||
+      !client.command(command))
+    return std::nullopt;
+  std::string bytes;
+  // The data connection closes after the last byte; read it line by line.
+  while (auto line = data.readLine(std::chrono::seconds(5))) bytes += *line + "\r\n";
+  auto opening = client.readReply();
+  auto closing = client.readReply();
+  if (!opening || !closing || closing->rfind("226", 0) != 0) return std::nullopt;
+  return bytes;
 }
 
 uint16_t FreeLoopbackPort() {

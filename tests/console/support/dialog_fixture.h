@@ -1,13 +1,13 @@
-// Shared pieces of the dialog tests: scripted prompts that record what the
-// dialogs show, a real server on 127.0.0.1 with an ephemeral port and its
-// settings store in a temporary program directory, and a bounded driver for
-// modal dialogs.
+// Shared pieces of the console tests: scripted prompts that record what the
+// dialogs show, a real server listening on 127.0.0.1 (ephemeral port,
+// temporary FTP root, program directory and settings file, the console's
+// queued operator view), and a bounded driver for modal dialogs.
 #pragma once
 
 #include <deque>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -19,6 +19,7 @@
 #include <QTimer>
 
 #include "console/dialog_prompts.h"
+#include "console/qt_operator_view.h"
 #include "server/server.h"
 #include "settings/registry_store.h"
 #include "support/test_support.h"
@@ -32,51 +33,50 @@ class ScriptedPrompts : public console::DialogPrompts {
   struct Message {
     QString text, caption;
   };
-  void inform(QWidget*, const QString& text, const QString& caption, QMessageBox::Icon) override;
+  void inform(QWidget*, const QString& text, const QString& caption, QMessageBox::Icon) override {
+    messages.push_back({text, caption});
+  }
   bool confirm(QWidget*, const QString& text, const QString& caption) override;
-  QString chooseFolder(QWidget*, const QString& title, const QString& start) override;
-  QString chooseOpenFile(QWidget*, const QString& filter, const QString& start) override;
-  QString chooseSaveFile(QWidget*, const QString& filter, const QString& suffix, const QString& start) override;
-
+  QString chooseFolder(QWidget*, const QString& title, const QString&) override { return chosen(title, folder); }
+  QString chooseOpenFile(QWidget*, const QString& filter, const QString&) override { return chosen(filter, file); }
+  QString chooseSaveFile(QWidget*, const QString& filter, const QString&, const QString&) override {
+    return chosen(filter, file);
+  }
   bool saw(const QString& text) const;
-  void clear();
+  void clear() {
+    messages.clear();
+    questions.clear();
+    chooser_titles.clear();
+  }
 
   std::vector<Message> messages;
   std::vector<QString> questions;
   std::deque<bool> answers;
   std::vector<QString> chooser_titles;  // folder titles, or the file filters
   QString folder, file;                 // what the choosers return
-};
-
-// What the operator would see, recorded from any thread.
-class RecordingConsoleView : public server::OperatorView {
- public:
-  void setStatusText(const std::string&) override {}
-  void showMessage(const std::string& text, const std::string&, server::MessageIcon) override;
-  void setTitle(const std::string&) override {}
-  void userListChanged() override {}
-  void appendMonitorText(const std::string&) override {}
-  std::vector<std::string> messages() const;
 
  private:
-  mutable std::mutex mutex_;
-  std::vector<std::string> messages_;
+  QString chosen(const QString& title, const QString& answer) {
+    chooser_titles.push_back(title);
+    return answer;
+  }
 };
-
 
 class DialogServer {
  public:
-  // Starts the server; afterwards the settings' port is the one it listens on.
-  explicit DialogServer(settings::Settings settings);
-  // With a settings change that needs the temporary directories' paths.
-  explicit DialogServer(const std::function<void(settings::Settings&, const DialogServer&)>& adjust = {});
+  using Adjust = std::function<void(settings::Settings&, const DialogServer&)>;
+  // `adjust` changes the settings (and may write files into the program
+  // directory) before the server starts; a non-empty `client_name` is what
+  // the reverse lookup calls every client. The settings' port is then the
+  // one the server listens on.
+  explicit DialogServer(const Adjust& adjust = {}, std::string client_name = "");
   ~DialogServer();
 
   server::Server& server() { return *server_; }
   settings::RegistryStore& store() { return *store_; }
+  console::QtOperatorView& view() { return view_; }
   const TempDir& root() const { return root_; }
   const TempDir& programDirectory() const { return program_directory_; }
-  RecordingConsoleView& view() { return view_; }
   uint16_t port() const { return port_; }
 
   // A client that has read the greeting, from `source` when given; nullptr on failure.
@@ -84,13 +84,15 @@ class DialogServer {
   // A client logged in with USER/PASS; nullptr unless the reply was 230.
   std::unique_ptr<LineClient> login(const std::string& user, const std::string& password);
   bool waitForRegistered(size_t count);
+  // The single registered record (null unless exactly one).
+  std::shared_ptr<server::ConnectionRecord> onlyRecord() const;
+  // RETR or LIST over a passive data connection: the bytes, when 226 ended it.
+  std::optional<std::string> passiveTransfer(LineClient& client, const std::string& command);
 
  private:
-  void start(settings::Settings settings);
-
   TempDir program_directory_;
   TempDir root_;
-  RecordingConsoleView view_;
+  console::QtOperatorView view_;
   std::unique_ptr<settings::RegistryStore> store_;
   std::unique_ptr<server::Server> server_;
   uint16_t port_ = 0;

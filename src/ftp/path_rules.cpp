@@ -38,7 +38,6 @@ bool CheckPath(std::string& argument, const std::string& current_directory, cons
   while (!path.empty() && path.front() == '/') path.erase(0, 1);
   if (path.empty()) return accept();
   for (size_t pair = path.find("//"); pair != std::string::npos; pair = path.find("//")) path.erase(pair, 1);
-  if (path.find("/.") != std::string::npos) path.clear();
   return accept();
 }
 

@@ -17,26 +17,28 @@ class ControlConnectionTest : public ::testing::Test {
 };
 
 TEST_F(ControlConnectionTest, GreetsAndAnswersStatusCommandsBeforeLogin) {
+  root_.write("a.txt", "a");
   auto client = fixture_.connect();
-  EXPECT_EQ(client->ask("noop"), "200 Command OK");
-  EXPECT_EQ(client->ask("SYST"), "215 UNIX");
-  EXPECT_EQ(client->ask("TYPE A N"), "200 Command OK");
-  EXPECT_EQ(client->ask("TYPE I"), "200 Command OK");
-  EXPECT_EQ(client->ask("TYPE L8"), "200 Command OK");
-  EXPECT_EQ(client->ask("TYPE i"), "504 Command not implemented for that parameter");
-  EXPECT_EQ(client->ask("TYPE E"), "504 Command not implemented for that parameter");
-  EXPECT_EQ(client->ask("MODE s"), "504 Command not implemented for that parameter");
-  EXPECT_EQ(client->ask("MODE S"), "200 Command OK");
-  EXPECT_EQ(client->ask("STRU F"), "200 Command OK");
-  EXPECT_EQ(client->ask("STRU R"), "504 Command not implemented for that parameter");
-  EXPECT_EQ(client->ask("STAT"), "202 Command not implemented, superfluous on this server");
-  EXPECT_EQ(client->ask("SITE anything at all"), "202 Command not implemented, superfluous on this server");
-  EXPECT_EQ(client->ask("ALLO 100"), "202 Command not implemented, superfluous on this server");
-  EXPECT_EQ(client->ask("MACB"), "202 Command not implemented, superfluous on this server");
-  EXPECT_EQ(client->ask("ACCT x"), "202 Command not implemented, superfluous on this server");
-  EXPECT_EQ(client->ask("HELP retr"), "214 RETR Download a file from the server. Syntax: RETR <filename>");
-  EXPECT_EQ(client->ask("HELP"), "214 " + std::string(HelpTable::generalHelp()));
-  EXPECT_EQ(client->ask("RETRX"), "500 Syntax error, command unrecognized");
+  const std::string k200 = "200 Command OK", k504 = "504 Command not implemented for that parameter",
+                    k202 = "202 Command not implemented, superfluous on this server", k530 = "530 Not logged on";
+  const std::string feat = "211-Extensions supported:\r\n UTF8\r\n SIZE\r\n MDTM\r\n MFMT\r\n MLST ";
+  for (const auto& [command, reply] : std::initializer_list<std::pair<const char*, std::string>>{
+           {"noop", k200}, {"SYST", "215 UNIX"}, {"TYPE A N", k200}, {"TYPE I", k200}, {"TYPE L8", k200},
+           {"TYPE i", k504}, {"TYPE E", k504}, {"MODE s", k504}, {"MODE S", k200}, {"STRU F", k200},
+           {"STRU R", k504}, {"STAT", k202}, {"SITE anything at all", k202}, {"ALLO 100", k202}, {"MACB", k202},
+           {"ACCT x", k202}, {"RETRX", "500 Syntax error, command unrecognized"},
+           {"HELP retr", "214 RETR Download a file from the server. Syntax: RETR <filename>"},
+           {"HELP", "214 " + std::string(HelpTable::generalHelp())},
+           {"HELP size", "214 SIZE Transmit the size of a file in bytes. Syntax SIZE <filename>"},
+           // The extensions a client asks about before it logs in.
+           {"FEAT", feat + "type*;size*;modify*;perm*;unique*;\r\n REST STREAM\r\n211 End"},
+           {"OPTS utf8 on", k200}, {"OPTS UTF8 OFF", k504}, {"OPTS MODE Z", "501 Syntax error in parameters or arguments"},
+           {"OPTS MLST Size;TYPE;bogus;", "200 MLST OPTS type;size;"}, {"OPTS MLST", "200 MLST OPTS"},
+           {"OPTS MLST modify;", "200 MLST OPTS modify;"},
+           {"FEAT", feat + "type;size;modify*;perm;unique;\r\n REST STREAM\r\n211 End"},
+           {"SIZE a.txt", k530}, {"MDTM a.txt", k530}, {"MFMT 20000101000000 a.txt", k530}, {"MLST a.txt", k530},
+           {"MLSD", k530}})
+    EXPECT_EQ(client->ask(command), reply) << command;
 }
 
 TEST_F(ControlConnectionTest, XstsCountsConnectionsAndEndsWithAnEmptyLine) {
@@ -85,10 +87,10 @@ TEST_F(ControlConnectionTest, OverlongLineGets500AndTheConnectionLivesOn) {
   EXPECT_EQ(client->ask("NOOP"), "200 Command OK");
 }
 
-TEST_F(ControlConnectionTest, QuitClosesWithoutReplyAndRemovesAtOnce) {
+TEST_F(ControlConnectionTest, QuitRepliesClosesAndRemovesAtOnce) {
   auto client = fixture_.connect();
   ASSERT_TRUE(fixture_.waitForRegistered(1));
-  ASSERT_TRUE(client->command("QUIT"));
+  EXPECT_EQ(client->ask("QUIT"), "221 Service closing control connection. Logged out if appropriate.");
   EXPECT_TRUE(client->waitClosed());
   EXPECT_TRUE(fixture_.waitForRegistered(0));
   EXPECT_TRUE(test::WaitUntil([&] { return fixture_.server().connectionCount() == 0; }));

@@ -9,11 +9,14 @@
 #include "ftp/reply_table.h"
 #include "ftp/session_root.h"
 #include "server/connection_record.h"
+#include "settings/reg_text.h"
 #include "transfer/listing_format.h"
 
 namespace talvek::ftp {
 
 namespace {
+
+using settings::regtext::EqualsIgnoringCase;
 
 constexpr uint8_t kRead = 1, kWrite = 2;
 
@@ -29,13 +32,6 @@ constexpr Feature kFeatures[] = {
 
 uint8_t SelectedFacts(const server::ConnectionRecord& record) {
   return transfer::kAllFacts & ~record.hidden_facts.load();
-}
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
-  return true;
 }
 
 // What a fact command found: the entry a client's path names and where it
@@ -93,7 +89,8 @@ std::string HandleFeat(CommandContext& context, std::string&) {
 std::string HandleOpts(CommandContext& context, std::string& argument) {
   size_t space = argument.find(' ');
   std::string_view command = std::string_view(argument).substr(0, space);
-  std::string_view value = space == std::string::npos ? std::string_view() : std::string_view(argument).substr(space + 1);
+  std::string_view value =
+      space == std::string::npos ? std::string_view() : std::string_view(argument).substr(space + 1);
   // Names are bytes both ways, UTF-8 as Linux keeps them: there is nothing to switch.
   if (EqualsIgnoringCase(command, "UTF8")) return Reply(EqualsIgnoringCase(value, "ON") ? 200 : 504);
   if (EqualsIgnoringCase(command, "MLST")) {
@@ -134,8 +131,8 @@ std::string HandleMlst(CommandContext& context, std::string& argument) {
   Found found = Find(context, argument, kRead);
   if (!found.refusal.empty()) return found.refusal;
   std::string shown = argument.empty() ? "/" + found.path : argument;
-  std::string facts =
-      transfer::EntryFacts(transfer::EntryOf(shown, found.info), SelectedFacts(context.record), context.record.permissions);
+  std::string facts = transfer::EntryFacts(transfer::EntryOf(shown, found.info), SelectedFacts(context.record),
+                                           context.record.permissions);
   return "250-Listing " + shown + "\r\n " + facts + " " + shown + "\r\n250 End";
 }
 

@@ -4,7 +4,6 @@
 #include <fcntl.h>
 
 #include <cerrno>
-
 #include <memory>
 
 #include "cache/cache_store.h"

@@ -11,10 +11,13 @@
 #include <string_view>
 
 #include "ftp/path_rules.h"
+#include "settings/reg_text.h"
 
 namespace talvek::transfer {
 
 namespace {
+
+using settings::regtext::EqualsIgnoringCase;
 
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -38,13 +41,6 @@ struct PermLetter {
 };
 constexpr PermLetter kFilePerms[] = {{'a', 4}, {'d', 4}, {'f', 4}, {'r', 1}, {'w', 6}};
 constexpr PermLetter kDirectoryPerms[] = {{'c', 2}, {'d', 4}, {'e', 1}, {'f', 4}, {'l', 1}, {'m', 2}, {'p', 4}};
-
-bool EqualsIgnoringCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if ((a[i] | 0x20) != (b[i] | 0x20)) return false;
-  return true;
-}
 
 }  // namespace
 
@@ -119,8 +115,8 @@ std::string EntryFacts(const ListedEntry& entry, uint8_t facts, uint8_t permissi
   if (facts & kFactModify) text += "modify=" + FactTime(entry.modified) + ";";
   if (facts & kFactPerm) {
     text += "perm=";
-    for (const auto& perm : entry.directory ? std::span<const PermLetter>(kDirectoryPerms)
-                                            : std::span<const PermLetter>(kFilePerms))
+    for (const auto& perm :
+         entry.directory ? std::span<const PermLetter>(kDirectoryPerms) : std::span<const PermLetter>(kFilePerms))
       if ((permissions & perm.needs) == perm.needs) text += perm.letter;
     text += ";";
   }

@@ -61,8 +61,9 @@ platform::FsResult<platform::UniqueFd> CreateTarget(const TransferJob& job, cons
   bool exclusive = stou || (job.permissions & kDeletePermission) == 0;
   // A resumed STOR continues a file that exists; it changes it, so it needs
   // the same right as replacing it.
-  if (Resumes(job)) return exclusive ? platform::FsResult<platform::UniqueFd>{{}, EEXIST}
-                                     : root.open(ftp::JoinPath(directory, name), O_WRONLY);
+  if (Resumes(job))
+    return exclusive ? platform::FsResult<platform::UniqueFd>{{}, EEXIST}
+                     : root.open(ftp::JoinPath(directory, name), O_WRONLY);
   int flags = O_WRONLY | O_CREAT | (exclusive ? O_EXCL : 0) |
               (job.kind == TransferKind::Appe ? O_APPEND : exclusive ? 0 : O_TRUNC);
   std::string base = name;

@@ -32,7 +32,8 @@ TEST_F(ControlConnectionTest, GreetsAndAnswersStatusCommandsBeforeLogin) {
            {"HELP size", "214 SIZE Transmit the size of a file in bytes. Syntax SIZE <filename>"},
            // The extensions a client asks about before it logs in.
            {"FEAT", feat + "type*;size*;modify*;perm*;unique*;\r\n REST STREAM\r\n211 End"},
-           {"OPTS utf8 on", k200}, {"OPTS UTF8 OFF", k504}, {"OPTS MODE Z", "501 Syntax error in parameters or arguments"},
+           {"OPTS utf8 on", k200}, {"OPTS UTF8 OFF", k504},
+           {"OPTS MODE Z", "501 Syntax error in parameters or arguments"},
            {"OPTS MLST Size;TYPE;bogus;", "200 MLST OPTS type;size;"}, {"OPTS MLST", "200 MLST OPTS"},
            {"OPTS MLST modify;", "200 MLST OPTS modify;"},
            {"FEAT", feat + "type;size;modify*;perm;unique;\r\n REST STREAM\r\n211 End"},

@@ -142,7 +142,8 @@ TEST_P(HostileClientTest, NoPathLeavesTheRootInAnyLoginState) {
     }
     for (const char* command : {"SIZE ", "MDTM ", "MLST ", "MFMT 20000101000000 "}) {
       std::string reply = client->ask(command + path).value_or("<none>");
-      EXPECT_TRUE(reply.starts_with("5") || reply.find("4321") == std::string::npos) << command << path << ": " << reply;
+      EXPECT_TRUE(reply.starts_with("5") || reply.find("4321") == std::string::npos)
+          << command << path << ": " << reply;
     }
     for (const char* command : {"RETR", "LIST", "NLST", "STOR", "APPE", "MLSD"}) {
       Exchange got = exchange(*client, std::string(command) + " " + path, "planted by the client");

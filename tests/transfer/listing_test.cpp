@@ -120,7 +120,8 @@ TEST_F(ListingTest, PatternsFilterAndAreNeverCached) {
     EXPECT_NE(lines[0].find(" notes.txt"), std::string::npos);
     EXPECT_NE(lines[1].find(" readme.txt"), std::string::npos);
   }
-  EXPECT_EQ(fetch(*client, "LIST readme.txt"), "----------    1 owner     group       1234 Jun 05 2001  readme.txt\r\n");
+  EXPECT_EQ(fetch(*client, "LIST readme.txt"),
+            "----------    1 owner     group       1234 Jun 05 2001  readme.txt\r\n");
   EXPECT_EQ(fixture_.server().directoryCache().count(), 0u);
 }
 
@@ -129,11 +130,13 @@ TEST_F(ListingTest, ADirectoryArgumentListsItsContentsAndOptionsAreIgnored) {
   root_.write("pub/inner.bin", "12");
   auto client = loggedIn();
   std::string root_listing = fetch(*client, "LIST");
-  for (const char* command : {"LIST -l", "LIST -la", "LIST -a  ", "LIST -"}) EXPECT_EQ(fetch(*client, command), root_listing);
+  for (const char* command : {"LIST -l", "LIST -la", "LIST -a  ", "LIST -"})
+    EXPECT_EQ(fetch(*client, command), root_listing);
   std::string pub_listing = fetch(*client, "LIST pub");
   EXPECT_EQ(Lines(pub_listing).size(), 4u) << pub_listing;
   EXPECT_NE(pub_listing.find("          6 "), std::string::npos) << pub_listing;
-  for (const char* command : {"LIST -la pub", "LIST -a pub/", "LIST /pub"}) EXPECT_EQ(fetch(*client, command), pub_listing);
+  for (const char* command : {"LIST -la pub", "LIST -a pub/", "LIST /pub"})
+    EXPECT_EQ(fetch(*client, command), pub_listing);
   for (const char* command : {"NLST pub", "NLST -a pub", "NLST -la /pub/"})
     EXPECT_EQ(Lines(fetch(*client, command)), (std::vector<std::string>{".", "..", ".dotted", "inner.bin"}));
   EXPECT_EQ(fetch(*client, "RETR pub/.dotted"), "secret");
@@ -154,12 +157,14 @@ TEST_F(ListingTest, MlsdSendsTheFactsOfADirectorysEntries) {
   auto lines = Lines(fetch(*client, "MLSD"));
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_TRUE(lines[0].starts_with("type=dir;modify=") && lines[0].find(";perm=celm;unique=") != std::string::npos &&
-              lines[0].ends_with("; pub")) << lines[0];
+              lines[0].ends_with("; pub"))
+      << lines[0];
   EXPECT_TRUE(lines[1].starts_with("type=file;size=1234;modify=") && lines[1].ends_with("; readme.txt")) << lines[1];
   EXPECT_EQ(client->ask("OPTS MLST type;size;"), "200 MLST OPTS type;size;");
   EXPECT_EQ(fetch(*client, "MLSD /pub/"), "type=file;size=6; .dotted\r\n");
   EXPECT_EQ(fetch(*client, "MLSD readme.txt", "501 Syntax error in parameters or arguments"), "");
-  EXPECT_EQ(fetch(*client, "MLSD nothing", "550 Requested action not taken. File unavailable. File does not exist"), "");
+  EXPECT_EQ(fetch(*client, "MLSD nothing", "550 Requested action not taken. File unavailable. File does not exist"),
+            "");
 }
 
 TEST_F(ListingTest, NlstSendsBareNamesAndCountsNothing) {

@@ -68,6 +68,8 @@ TEST_F(FileCommandsTest, NavigationFollowsTheDocumentedPathRules) {
   EXPECT_EQ(ask("CWD ."), "250 / is current working directory");
   EXPECT_EQ(ask("XCWD pub/.hidden"), "250 pub/.hidden is current working directory");
   EXPECT_EQ(ask("PWD"), "257 \"pub/.hidden/\" is current working directory");
+  EXPECT_EQ(ask("CWD /./pub/./sub/."), "250 pub/sub is current working directory");
+  EXPECT_EQ(ask("PWD"), "257 \"pub/sub/\" is current working directory");
   EXPECT_EQ(ask("CWD /"), "250 / is current working directory");
   EXPECT_EQ(ask("CWD .."), "501 Directory .. does not exist");
   EXPECT_EQ(ask("CDUP"), "501 Directory  does not exist");

@@ -1,5 +1,6 @@
 #include "ftp/command_context.h"
 #include "ftp/reply_table.h"
+#include "ftp/extension_commands.h"
 #include "ftp/file_commands.h"
 #include "ftp/login_commands.h"
 #include "ftp/navigation_commands.h"
@@ -44,6 +45,13 @@ std::string RunCommand(Command command, CommandContext& context, std::string& ar
     case Command::Appe: return transfer::HandleAppe(context, argument);
     case Command::List: return transfer::HandleList(context, argument);
     case Command::Nlst: return transfer::HandleNlst(context, argument);
+    case Command::Mlsd: return transfer::HandleMlsd(context, argument);
+    case Command::Feat: return HandleFeat(context, argument);
+    case Command::Opts: return HandleOpts(context, argument);
+    case Command::Size: return HandleSize(context, argument);
+    case Command::Mdtm: return HandleMdtm(context, argument);
+    case Command::Mfmt: return HandleMfmt(context, argument);
+    case Command::Mlst: return HandleMlst(context, argument);
     default:
       // Commands whose handlers this build does not have yet.
       return Reply(502);

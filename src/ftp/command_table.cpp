@@ -25,6 +25,10 @@ constexpr Keyword kKeywords[] = {
     {"XPWD", Command::Pwd},  {"MACB", Command::Macb}, {"XMKD", Command::Mkd},
     {"XRMD", Command::Rmd},  {"XCUP", Command::Cdup}, {"XCWD", Command::Cwd},
     {"XSTS", Command::Xsts},
+    // The extensions come after the original 40 and so move none of them.
+    {"FEAT", Command::Feat}, {"OPTS", Command::Opts}, {"SIZE", Command::Size},
+    {"MDTM", Command::Mdtm}, {"MFMT", Command::Mfmt}, {"MLST", Command::Mlst},
+    {"MLSD", Command::Mlsd},
 };
 
 }  // namespace

@@ -83,6 +83,7 @@ void ControlConnection::processCommand(const std::string& raw_line) {
   }
 
   if (parsed->keyword == "QUIT" || reply.empty()) {
+    if (!reply.empty()) sendReply(reply);  // QUIT's 221 goes out before the close
     removed_ = true;
     server_.remove(record);
     return;

@@ -39,10 +39,21 @@ constexpr std::string_view kBuiltIn[27] = {
     "STAT Transmit current server status information",
 };
 
+// The extensions' texts, found after the slots whatever the ini file holds.
+constexpr std::string_view kExtensions[] = {
+    "FEAT List the extensions this server supports. Syntax FEAT",
+    "OPTS Set an option of a command. Syntax OPTS UTF8 ON or OPTS MLST <fact;fact;...>",
+    "SIZE Transmit the size of a file in bytes. Syntax SIZE <filename>",
+    "MDTM Transmit the modification time of a file, UTC. Syntax MDTM <filename>",
+    "MFMT Set the modification time of a file, UTC. Syntax MFMT <YYYYMMDDHHMMSS> <filename>",
+    "MLST Transmit the facts of a file or directory. Syntax MLST <[name]>",
+    "MLSD Transmit the facts of the contents of a directory. Syntax MLSD <[directory name]>",
+};
+
 constexpr std::string_view kGeneralHelp =
     "Type \"Help <command>\"  to get help about specific commands. Supported commands:  RETR, "
     "STOR, USER, PASS, ACCT, CWD, CDUP, PORT, PASV, TYPE, MODE, STOU, APPE, REST, RNFR, RNTO,  "
-    "ABOR, DELE, RMD, MKD, LIST, NLST, SITE, SYST, STAT, HELP, NOOP";
+    "ABOR, DELE, RMD, MKD, LIST, NLST, SITE, SYST, STAT, HELP, NOOP, FEAT, OPTS, SIZE, MDTM, MFMT, MLST, MLSD";
 
 std::string Trim(std::string_view text) {
   size_t begin = text.find_first_not_of(" \t\r");
@@ -111,11 +122,14 @@ void HelpTable::load(const std::filesystem::path& ini_file) {
 }
 
 std::string HelpTable::helpText(std::string_view argument) const {
-  for (const auto& slot : slots_) {
-    size_t space = slot.find(' ');
-    if (space == std::string::npos) continue;
-    if (EqualsIgnoringCase(std::string_view(slot).substr(0, space), argument)) return slot;
-  }
+  auto describes = [&](std::string_view text) {
+    size_t space = text.find(' ');
+    return space != std::string_view::npos && EqualsIgnoringCase(text.substr(0, space), argument);
+  };
+  for (const auto& slot : slots_)
+    if (describes(slot)) return slot;
+  for (std::string_view text : kExtensions)
+    if (describes(text)) return std::string(text);
   return std::string(kGeneralHelp);
 }
 

@@ -19,7 +19,8 @@ class HelpTable {
   void load(const std::filesystem::path& ini_file);
 
   // The help body for HELP's argument: the slot whose first word equals it
-  // ignoring case, else the general help text.
+  // ignoring case, else the built-in text of such an extension command,
+  // else the general help text.
   std::string helpText(std::string_view argument) const;
 
   const std::string& slot(int index) const { return slots_[static_cast<size_t>(index)]; }

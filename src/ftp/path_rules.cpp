@@ -1,5 +1,6 @@
 #include "ftp/path_rules.h"
 
+#include <algorithm>
 #include <vector>
 
 namespace talvek::ftp {
@@ -38,7 +39,15 @@ bool CheckPath(std::string& argument, const std::string& current_directory, cons
   while (!path.empty() && path.front() == '/') path.erase(0, 1);
   if (path.empty()) return accept();
   for (size_t pair = path.find("//"); pair != std::string::npos; pair = path.find("//")) path.erase(pair, 1);
-  if (path.find("/.") != std::string::npos) path.clear();
+  // A "." step names the directory it stands in; other dotted names are names.
+  std::string steps;
+  for (size_t start = 0; start <= path.size();) {
+    size_t end = std::min(path.find('/', start), path.size());
+    if (std::string_view part(path.data() + start, end - start); part != ".")
+      steps += (steps.empty() ? "" : "/") + std::string(part);
+    start = end + 1;
+  }
+  path = steps;
   return accept();
 }
 

@@ -50,6 +50,6 @@ std::string HandleHelp(CommandContext& context, std::string& argument) {
   return "214 " + context.server.helpTable().helpText(argument);
 }
 
-std::string HandleQuit(CommandContext&, std::string&) { return {}; }
+std::string HandleQuit(CommandContext&, std::string&) { return Reply(221); }
 
 }  // namespace talvek::ftp

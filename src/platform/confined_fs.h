@@ -9,6 +9,7 @@
 #include <dirent.h>
 #include <sys/stat.h>
 
+#include <ctime>
 #include <memory>
 #include <string>
 
@@ -73,6 +74,9 @@ class ConfinedFs {
   int removeFile(const std::string& path) const;
   // Never replaces an existing `to`.
   int rename(const std::string& from, const std::string& to) const;
+  // Sets the modification time of what `path` names (links followed
+  // beneath the root); 0 or errno.
+  int setModified(const std::string& path, std::time_t when) const;
 
  private:
   ConfinedFs(UniqueFd root_fd, std::string root, bool walk_only)

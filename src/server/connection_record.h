@@ -101,6 +101,7 @@ struct ConnectionRecord {
   uint16_t data_port = 21;
   std::atomic<uint32_t> slot_number{0};
   std::atomic<int64_t> restart_offset{0};  // REST; a completed download clears it
+  std::atomic<uint8_t> hidden_facts{0};    // facts OPTS MLST left out of MLST and MLSD
   // Counts transfer commands, so a late time-out can tell its own wait.
   uint32_t transfer_serial = 0;
   // Progress of the running transfer, for STAT.

@@ -61,6 +61,15 @@ void ArmPendingTimeout(server::Server& server, const std::shared_ptr<server::Con
   });
 }
 
+// Leading "-" words are the options of a client's ls ("LIST -la sub"):
+// accepted and ignored.
+void DropListOptions(std::string& argument) {
+  while (!argument.empty() && argument.front() == '-') {
+    size_t space = argument.find(' ');
+    argument.erase(0, space == std::string::npos ? space : argument.find_first_not_of(' ', space));
+  }
+}
+
 std::shared_ptr<server::ConnectionRecord> Shared(ftp::CommandContext& context) {
   for (const auto& record : context.server.registrySnapshot())
     if (record.get() == &context.record) return record;
@@ -175,13 +184,20 @@ std::string HandleStou(ftp::CommandContext& context, std::string&) {
 
 std::string HandleList(ftp::CommandContext& context, std::string& argument) {
   if ((context.record.permissions & kRead) == 0) return ftp::Reply(450);
-  if (argument == "-L") argument.clear();
+  DropListOptions(argument);
   return StartTransfer(context, argument, TransferKind::List);
 }
 
 std::string HandleNlst(ftp::CommandContext& context, std::string& argument) {
   if ((context.record.permissions & kRead) == 0) return ftp::Reply(450);
+  DropListOptions(argument);
   return StartTransfer(context, argument, TransferKind::Nlst);
+}
+
+std::string HandleMlsd(ftp::CommandContext& context, std::string& argument) {
+  if (!context.record.logged_in) return ftp::Reply(530);
+  if ((context.record.permissions & kRead) == 0) return ftp::FileErrorReply(ftp::kAccessDenied);
+  return StartTransfer(context, argument, TransferKind::Mlsd);
 }
 
 std::string StartTransfer(ftp::CommandContext& context, std::string& argument, TransferKind kind) {

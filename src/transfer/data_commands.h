@@ -1,4 +1,4 @@
-// The data-side command handlers: PORT, PASV, REST, ABOR and the six
+// The data-side command handlers: PORT, PASV, REST, ABOR and the seven
 // transfer commands, run by the dispatcher on the control thread; plus the
 // passive listener's accept of a data connection.
 #pragma once
@@ -25,6 +25,7 @@ std::string HandleStou(ftp::CommandContext& context, std::string& argument);
 std::string HandleAppe(ftp::CommandContext& context, std::string& argument);
 std::string HandleList(ftp::CommandContext& context, std::string& argument);
 std::string HandleNlst(ftp::CommandContext& context, std::string& argument);
+std::string HandleMlsd(ftp::CommandContext& context, std::string& argument);
 
 // The shared start of the transfer commands; returns the reply line.
 std::string StartTransfer(ftp::CommandContext& context, std::string& argument, TransferKind kind);

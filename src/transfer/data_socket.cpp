@@ -128,6 +128,7 @@ void DataSocket::run(int fd, TransferJob job, const std::weak_ptr<DataSocket>& s
         case TransferKind::Appe: reply = RunUpload(run); break;
         case TransferKind::List: reply = RunList(run); break;
         case TransferKind::Nlst: reply = RunNameList(run); break;
+        case TransferKind::Mlsd: reply = RunMachineList(run); break;
       }
     } catch (const std::bad_alloc&) {
       // Out of memory: give back what the file cache holds and say so.

@@ -1,12 +1,15 @@
-// LIST and NLST: the whole text is built, then sent in one piece; LIST of
-// the working directory itself comes from and goes to the directory cache,
-// whose copy is used only while the directory is as it was.
+// LIST, NLST and MLSD: the whole text is built, then sent in one piece; LIST
+// of a whole directory comes from and goes to the directory cache, whose
+// copy is used only while the directory is as it was.
 #include <fcntl.h>
 
+#include <cerrno>
 #include <memory>
 
 #include "cache/cache_store.h"
+#include "ftp/path_rules.h"
 #include "ftp/reply_table.h"
+#include "server/connection_record.h"
 #include "server/server.h"
 #include "transfer/data_channel.h"
 #include "transfer/listing_format.h"
@@ -29,18 +32,28 @@ std::optional<std::string> Finish(TransferRun& run, const IoResult& sent, const 
   return ftp::Reply(226);
 }
 
+// Sends a listing's text and counts it as sent bytes.
+IoResult SendListing(TransferRun& run, const std::string& text) {
+  run.server.bytes_sent.fetch_add(text.size());
+  run.progress(0, static_cast<int64_t>(text.size()));
+  IoResult sent = run.channel.send(text.data(), text.size());
+  run.progress(sent.bytes, static_cast<int64_t>(text.size()));
+  return sent;
+}
+
 }  // namespace
 
 std::optional<std::string> RunList(TransferRun& run) {
   const TransferJob& job = run.job;
   auto& cache = run.server.directoryCache();
   cache::CachedBytes text;
-  // Set when the working directory was read from disk: what the new copy was made from.
+  // Set when a whole directory was read from disk: what the new copy was made from.
   std::optional<cache::DiskStamp> read_from;
-  std::string key = job.root ? job.root->root() + job.working + (job.working.empty() ? "" : "/") : std::string();
-  if (job.root && job.argument.empty()) {
+  std::optional<std::string> listed = job.root ? NamedDirectory(*job.root, job.working, job.argument) : std::nullopt;
+  std::string key = listed ? job.root->root() + *listed + (listed->empty() ? "" : "/") : std::string();
+  if (listed) {
     // One stat of the directory decides whether the cached copy is still true.
-    auto directory = job.root->open(job.working, O_RDONLY | O_DIRECTORY);
+    auto directory = job.root->open(*listed, O_RDONLY | O_DIRECTORY);
     struct stat info {};
     if (directory.ok() && ::fstat(directory.value.get(), &info) == 0) {
       cache::DiskStamp stamp = cache::StampOf(info);
@@ -48,7 +61,7 @@ std::optional<std::string> RunList(TransferRun& run) {
       platform::DirStream entries(text ? nullptr : ::fdopendir(directory.value.get()));
       if (entries) {
         directory.value.release();  // the stream owns it now
-        text = std::make_shared<const std::string>(LongListing(ReadEntries(*job.root, entries.get(), job.working, "")));
+        text = std::make_shared<const std::string>(LongListing(ReadEntries(*job.root, entries.get(), *listed, "")));
         read_from = stamp;
       }
     }
@@ -56,20 +69,35 @@ std::optional<std::string> RunList(TransferRun& run) {
     text = std::make_shared<const std::string>(LongListing(SearchEntries(*job.root, job.working, job.argument)));
   }
   if (!text) text = std::make_shared<const std::string>();
-  run.server.bytes_sent.fetch_add(text->size());
-  run.progress(0, static_cast<int64_t>(text->size()));
-  IoResult sent = run.channel.send(text->data(), text->size());
-  run.progress(sent.bytes, static_cast<int64_t>(text->size()));
+  IoResult sent = SendListing(run, *text);
   if (read_from && job.cache.cacheDirs && !cache.busy() && sent.status == IoStatus::Ok)
     cache.add(key, text, cache::kListingTag, *read_from);
   return Finish(run, sent, "listing");
+}
+
+std::optional<std::string> RunMachineList(TransferRun& run) {
+  const TransferJob& job = run.job;
+  if (!job.root) return ftp::FileErrorReply(ftp::kAccessDenied);
+  // Only a directory is listed: a file or a pattern gets 501, a missing name 550.
+  auto directory = NamedDirectory(*job.root, job.working, job.argument);
+  auto opened = directory ? job.root->openDir(*directory) : platform::FsResult<platform::DirStream>{nullptr, ENOTDIR};
+  if (!directory && job.root->stat(ftp::JoinPath(job.working, job.argument)).error == ENOENT) opened.error = ENOENT;
+  if (!opened.ok()) return ftp::FileErrorReply(ftp::FileErrorCauseFromErrno(opened.error));
+  auto owner = run.record.lock();
+  uint8_t facts = kAllFacts & ~(owner ? owner->hidden_facts.load() : 0);
+  owner.reset();
+  std::string text;
+  for (const auto& entry : ReadEntries(*job.root, opened.value.get(), *directory, ""))
+    if (entry.name != "." && entry.name != "..")
+      text += EntryFacts(entry, facts, job.permissions) + " " + entry.name + "\r\n";
+  return Finish(run, SendListing(run, text), "listing");
 }
 
 std::optional<std::string> RunNameList(TransferRun& run) {
   const TransferJob& job = run.job;
   std::string text;
   if (job.root) {
-    for (const auto& entry : SearchEntries(*job.root, job.working, job.argument)) {
+    for (const auto& entry : ArgumentEntries(*job.root, job.working, job.argument)) {
       if (run.channel.aborted()) return std::nullopt;
       text += entry.name + "\r\n";
     }

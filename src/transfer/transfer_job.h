@@ -21,7 +21,7 @@ namespace talvek::transfer {
 
 class DataChannel;
 
-enum class TransferKind : int { List = 0, Retr = 1, Stor = 2, Stou = 3, Appe = 4, Nlst = 5 };
+enum class TransferKind : int { List = 0, Retr = 1, Stor = 2, Stou = 3, Appe = 4, Nlst = 5, Mlsd = 6 };
 
 struct TransferJob {
   TransferKind kind = TransferKind::List;
@@ -63,5 +63,6 @@ std::optional<std::string> RunDownload(TransferRun& run);
 std::optional<std::string> RunUpload(TransferRun& run);
 std::optional<std::string> RunList(TransferRun& run);
 std::optional<std::string> RunNameList(TransferRun& run);
+std::optional<std::string> RunMachineList(TransferRun& run);
 
 }  // namespace talvek::transfer

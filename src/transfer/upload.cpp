@@ -1,6 +1,7 @@
 // STOR, STOU and APPE: receive into a file created beneath the session's
 // root or its uploads directory until the client closes the data connection.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -35,6 +36,21 @@ bool WriteAll(int fd, const char* data, size_t size) {
   return true;
 }
 
+// REST n before STOR: the first n bytes stay, the upload is written from n.
+bool Resumes(const TransferJob& job) { return job.kind == TransferKind::Stor && job.restart_offset > 0; }
+
+// Cuts the resumed file to `offset` and writes from there; the error reply
+// when it is no regular file or shorter than `offset`.
+std::optional<std::string> ResumeAt(int file, int64_t offset) {
+  struct stat info {};
+  if (::fstat(file, &info) != 0) return ftp::FileErrorReply(ftp::FileErrorCauseFromErrno(errno));
+  if (!S_ISREG(info.st_mode)) return ftp::FileErrorReply(ftp::kInvalidFile);
+  if (offset > info.st_size) return "554 Requested action not taken: invalid REST parameter";
+  if (::ftruncate(file, offset) != 0 || ::lseek(file, offset, SEEK_SET) != offset)
+    return ftp::FileErrorReply(ftp::FileErrorCauseFromErrno(errno));
+  return std::nullopt;
+}
+
 // Creates the upload's file beneath `root`. Without the delete right an
 // existing file is never opened (O_EXCL), so nothing is truncated or
 // appended to; STOU never takes an existing name and adds "_1", "_2", ...
@@ -43,6 +59,11 @@ platform::FsResult<platform::UniqueFd> CreateTarget(const TransferJob& job, cons
                                                     const std::string& directory, std::string& name) {
   bool stou = job.kind == TransferKind::Stou;
   bool exclusive = stou || (job.permissions & kDeletePermission) == 0;
+  // A resumed STOR continues a file that exists; it changes it, so it needs
+  // the same right as replacing it.
+  if (Resumes(job))
+    return exclusive ? platform::FsResult<platform::UniqueFd>{{}, EEXIST}
+                     : root.open(ftp::JoinPath(directory, name), O_WRONLY);
   int flags = O_WRONLY | O_CREAT | (exclusive ? O_EXCL : 0) |
               (job.kind == TransferKind::Appe ? O_APPEND : exclusive ? 0 : O_TRUNC);
   std::string base = name;
@@ -66,6 +87,7 @@ std::optional<std::string> RunUpload(TransferRun& run) {
   auto root = job.redirect_uploads ? platform::ConfinedFs::Open(job.uploads_directory).value : job.root;
   std::string directory = job.redirect_uploads ? std::string() : job.working;
   std::string name = job.argument;
+  run.clearRestartOffset();  // REST applies to this transfer only
   if (!root || name.empty()) return ftp::Reply(553);
   auto created = CreateTarget(job, *root, directory, name);
   if (created.error == EEXIST) return ftp::Reply(job.kind == TransferKind::Stou ? 451 : 553);
@@ -74,6 +96,8 @@ std::optional<std::string> RunUpload(TransferRun& run) {
     return ftp::FileErrorReply(ftp::FileErrorCauseFromErrno(created.error));
   }
   int file = created.value.get();
+  if (Resumes(job))
+    if (auto refused = ResumeAt(file, job.restart_offset)) return refused;
   std::string full_path = root->root() + ftp::JoinPath(directory, name);
   std::vector<char> buffer(kReceiveBlock);
   int64_t received = 0;

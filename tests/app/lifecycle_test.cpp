@@ -246,6 +246,7 @@ TEST(DaemonEvents, XstsCountsTheConnectionsAliveAndEndsWithAnEmptyLine) {
   // Lines after QUIT in the same packet are never answered.
   ASSERT_TRUE(second.send("NOOP\r\nQUIT\r\nNOOP\r\n"));
   EXPECT_EQ(second.readReply(), "200 Command OK");
+  EXPECT_EQ(second.readReply(), "221 Service closing control connection. Logged out if appropriate.");
   EXPECT_EQ(second.readLine(seconds(3)), std::nullopt);
   EXPECT_TRUE(second.waitClosed(seconds(1)));
   // The peer that quit no longer counts.

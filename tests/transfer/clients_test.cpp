@@ -103,10 +103,11 @@ TEST_F(ClientsTest, LftpMirrorsATreeDownAndUpByteForByte) {
       << difference;
 }
 
-TEST_F(ClientsTest, PythonFtplibRestAppeStouAndAbor) {
+TEST_F(ClientsTest, PythonFtplibRestAppeStouAborListingsAndQuit) {
   std::string content = Pattern(40 << 20, 5);
   root_.write("big.bin", content);
   root_.write("small.txt", "0123456789");
+  root_.write("dir/.file.txt", "dot");
   std::string script = local_.dir() + "client.py";
   std::ofstream(script) << R"PY(
 import ftplib, sys
@@ -134,7 +135,17 @@ reply = ftp.abort()
 assert reply == '226 Closing data connection. Requested file action successful.', reply
 conn.close()
 assert ftp.voidcmd('NOOP') == '200 Command OK'
-ftp.close()
+ftp.storbinary('STOR small.txt', io.BytesIO(b'RESUMED'), rest=6)
+out = []
+ftp.retrbinary('RETR small.txt', out.append)
+assert b''.join(out) == b'012345RESUMED' and ftp.size('small.txt') == 13, out
+lines = []
+ftp.dir('-la dir', lines.append)
+assert sorted(line.split()[-1] for line in lines) == ['.', '..', '.file.txt'], lines
+assert sorted(ftp.nlst('dir')) == ['.', '..', '.file.txt']
+facts = dict(ftp.mlsd('dir', ['type', 'size']))
+assert facts == {'.file.txt': {'type': 'file', 'size': '3'}}, facts
+assert ftp.quit().startswith('221 ')
 print('ok')
 )PY";
   auto result = RunCommand("timeout 60 python3 " + script + " " + std::to_string(fixture_.port()));

@@ -129,18 +129,35 @@ TEST_F(UploadTest, StorWritesExactBytesAndCountsThem) {
   EXPECT_EQ(root_.read("empty.txt"), "");
 }
 
-TEST_F(UploadTest, StorReplacesAndAppeAppendsOrCreates) {
+TEST_F(UploadTest, StorReplacesResumesAfterRestAndAppeAppendsOrCreates) {
+  std::string big = Pattern(3 << 20);
   root_.write("keep.txt", "original");
   root_.write("log.txt", "one\n");
+  root_.write("big.bin", big.substr(0, 1 << 20) + std::string(5, 'x'));
   auto client = loggedIn();
   struct Case {
-    const char *command, *bytes, *file, *content;
+    int64_t rest;
+    std::string command, bytes, file, content, reply = k250;
   };
-  for (const Case& c : {Case{"STOR keep.txt", "new", "keep.txt", "new"},
-                        {"APPE log.txt", "two\n", "log.txt", "one\ntwo\n"},
-                        {"APPE fresh.txt", "x", "fresh.txt", "x"}}) {
-    EXPECT_EQ(store(*client, c.command, c.bytes), k250) << c.command;
-    EXPECT_EQ(root_.read(c.file), c.content) << c.command;
+  for (const Case& c :
+       {Case{0, "STOR keep.txt", "new", "keep.txt", "new"},
+        {0, "APPE log.txt", "two\n", "log.txt", "one\ntwo\n"},
+        {0, "APPE fresh.txt", "x", "fresh.txt", "x"},
+        // REST n: the first n bytes stay, the rest is the upload (REST STREAM).
+        {4, "STOR log.txt", "TWO", "log.txt", "one\nTWO"},
+        {1 << 20, "STOR big.bin", big.substr(1 << 20), "big.bin", big},
+        {3, "STOR keep.txt", "", "keep.txt", "new"},
+        {2, "STOR fresh.txt", "yz", "fresh.txt", "x", "554 Requested action not taken: invalid REST parameter"},
+        {2, "STOR none.txt", "z", "none.txt", "",
+         "550 Requested action not taken. File unavailable. File does not exist"},
+        // Each REST serves one transfer, and APPE appends whatever it says.
+        {0, "STOR fresh.txt", "new", "fresh.txt", "new"},
+        {1, "APPE fresh.txt", "!", "fresh.txt", "new!"},
+        {0, "STOR fresh.txt", "0", "fresh.txt", "0"}}) {
+    if (c.rest)
+      EXPECT_EQ(client->ask("REST " + std::to_string(c.rest)), "350 Requested file action pending further information");
+    EXPECT_EQ(store(*client, c.command, c.bytes), c.reply) << c.command;
+    EXPECT_TRUE(root_.read(c.file) == c.content) << c.command;
   }
 }
 

@@ -126,6 +126,7 @@ TEST_P(HostileClientTest, NoPathLeavesTheRootInAnyLoginState) {
   State state = GetParam();
   auto before = Snapshot(root_.path());
   auto outside_before = Snapshot(outside_.path());
+  auto secret_time = fs::last_write_time(outside_.path() / "topsecret.txt");
   auto client = clientIn(state);
   auto record = fixture_.server().registrySnapshot().front();
   std::string root = rootOf(state);
@@ -139,7 +140,12 @@ TEST_P(HostileClientTest, NoPathLeavesTheRootInAnyLoginState) {
       std::lock_guard lock(record->text_mutex);
       EXPECT_TRUE(record->current_directory.starts_with(root)) << command << " " << path;
     }
-    for (const char* command : {"RETR", "LIST", "NLST", "STOR", "APPE"}) {
+    for (const char* command : {"SIZE ", "MDTM ", "MLST ", "MFMT 20000101000000 "}) {
+      std::string reply = client->ask(command + path).value_or("<none>");
+      EXPECT_TRUE(reply.starts_with("5") || reply.find("4321") == std::string::npos)
+          << command << path << ": " << reply;
+    }
+    for (const char* command : {"RETR", "LIST", "NLST", "STOR", "APPE", "MLSD"}) {
       Exchange got = exchange(*client, std::string(command) + " " + path, "planted by the client");
       EXPECT_EQ(got.data.find(kSecret), std::string::npos) << command << " " << path;
       EXPECT_EQ(got.data.find("4321"), std::string::npos) << command << " " << path;
@@ -150,6 +156,7 @@ TEST_P(HostileClientTest, NoPathLeavesTheRootInAnyLoginState) {
   Exchange stou = exchange(*client, "STOU", "unique");
   // Nothing outside the session's root changed; inside, only what it made.
   EXPECT_EQ(Snapshot(outside_.path()), outside_before);
+  EXPECT_EQ(fs::last_write_time(outside_.path() / "topsecret.txt"), secret_time);
   auto after = Snapshot(root_.path());
   for (const auto& [path, content] : before)
     if (!path.starts_with(root) || path + "/" == root) {
@@ -261,10 +268,14 @@ TEST_F(HostileCases, StouNeverTakesAnExistingNameAndNamesWhatItWrote) {
 TEST_F(HostileCases, WithoutTheDeleteRightUploadsNeverTruncate) {
   auto client = loggedIn(accounts::kRead | accounts::kWrite);
   EXPECT_EQ(client->ask("CWD home"), "250 home is current working directory");
-  for (const char* command : {"STOR in.txt", "STOR in-dangling", "STOR sub/deep.txt", "STOR in-link/deep.txt"})
-    EXPECT_EQ(exchange(*client, command, "overwritten").replies,
-              "1xx\n553 Requested action not taken. File name not allowed")
-        << command;
+  // Resuming changes a file too.
+  for (const char* rest : {"REST 0", "REST 2"})
+    for (const char* command : {"STOR in.txt", "STOR in-dangling", "STOR sub/deep.txt", "STOR in-link/deep.txt"}) {
+      client->ask(rest);
+      EXPECT_EQ(exchange(*client, command, "overwritten").replies,
+                "1xx\n553 Requested action not taken. File name not allowed")
+          << rest << command;
+    }
   EXPECT_EQ(root_.read("home/in.txt"), "inside");
   EXPECT_EQ(root_.read("home/sub/deep.txt"), "deep");
   EXPECT_FALSE(fs::exists(root_.path() / "home/sub/fresh.txt"));

@@ -114,13 +114,57 @@ TEST_F(ListingTest, PatternsFilterAndAreNeverCached) {
   root_.write("notes.txt", "1");
   root_.write("image.png", "2");
   auto client = loggedIn();
-  auto lines = Lines(fetch(*client, "LIST *.txt"));
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_NE(lines[0].find(" notes.txt"), std::string::npos);
-  EXPECT_NE(lines[1].find(" readme.txt"), std::string::npos);
-  EXPECT_EQ(fetch(*client, "LIST -l"), "");
-  EXPECT_EQ(fetch(*client, "LIST pub"), pubLine());
+  for (const char* command : {"LIST *.txt", "LIST -la *.txt"}) {
+    auto lines = Lines(fetch(*client, command));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_NE(lines[0].find(" notes.txt"), std::string::npos);
+    EXPECT_NE(lines[1].find(" readme.txt"), std::string::npos);
+  }
+  EXPECT_EQ(fetch(*client, "LIST readme.txt"),
+            "----------    1 owner     group       1234 Jun 05 2001  readme.txt\r\n");
   EXPECT_EQ(fixture_.server().directoryCache().count(), 0u);
+}
+
+TEST_F(ListingTest, ADirectoryArgumentListsItsContentsAndOptionsAreIgnored) {
+  root_.write("pub/.dotted", "secret");
+  root_.write("pub/inner.bin", "12");
+  auto client = loggedIn();
+  std::string root_listing = fetch(*client, "LIST");
+  for (const char* command : {"LIST -l", "LIST -la", "LIST -a  ", "LIST -"})
+    EXPECT_EQ(fetch(*client, command), root_listing);
+  std::string pub_listing = fetch(*client, "LIST pub");
+  EXPECT_EQ(Lines(pub_listing).size(), 4u) << pub_listing;
+  EXPECT_NE(pub_listing.find("          6 "), std::string::npos) << pub_listing;
+  for (const char* command : {"LIST -la pub", "LIST -a pub/", "LIST /pub"})
+    EXPECT_EQ(fetch(*client, command), pub_listing);
+  for (const char* command : {"NLST pub", "NLST -a pub", "NLST -la /pub/"})
+    EXPECT_EQ(Lines(fetch(*client, command)), (std::vector<std::string>{".", "..", ".dotted", "inner.bin"}));
+  EXPECT_EQ(fetch(*client, "RETR pub/.dotted"), "secret");
+}
+
+TEST_F(ListingTest, MlsdSendsTheFactsOfADirectorysEntries) {
+  root_.write("pub/.dotted", "secret");
+  SetModified(root_.path() / "pub" / ".dotted", 1'000'000'000);  // 2001-09-09 01:46:40 UTC
+  struct stat info {};
+  ::stat((root_.dir() + "pub/.dotted").c_str(), &info);
+  char unique[40];
+  std::snprintf(unique, sizeof unique, "%llxU%llx", static_cast<unsigned long long>(info.st_dev),
+                static_cast<unsigned long long>(info.st_ino));
+  auto client = loggedIn(3);  // read and write
+  std::string line = "type=file;size=6;modify=20010909014640;perm=r;unique=" + std::string(unique) + "; .dotted\r\n";
+  EXPECT_EQ(fetch(*client, "MLSD pub"), line);
+  EXPECT_EQ(fixture_.server().bytes_sent.load(), line.size());
+  auto lines = Lines(fetch(*client, "MLSD"));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_TRUE(lines[0].starts_with("type=dir;modify=") && lines[0].find(";perm=celm;unique=") != std::string::npos &&
+              lines[0].ends_with("; pub"))
+      << lines[0];
+  EXPECT_TRUE(lines[1].starts_with("type=file;size=1234;modify=") && lines[1].ends_with("; readme.txt")) << lines[1];
+  EXPECT_EQ(client->ask("OPTS MLST type;size;"), "200 MLST OPTS type;size;");
+  EXPECT_EQ(fetch(*client, "MLSD /pub/"), "type=file;size=6; .dotted\r\n");
+  EXPECT_EQ(fetch(*client, "MLSD readme.txt", "501 Syntax error in parameters or arguments"), "");
+  EXPECT_EQ(fetch(*client, "MLSD nothing", "550 Requested action not taken. File unavailable. File does not exist"),
+            "");
 }
 
 TEST_F(ListingTest, NlstSendsBareNamesAndCountsNothing) {

@@ -1,0 +1,59 @@
+#include "app/program_options.h"
+
+#include "app/daemon_cli.h"
+
+#include <iostream>
+
+namespace talvek::app {
+
+std::optional<LogFormat> ParseLogFormat(const std::string& text) {
+  if (text == "auto") return LogFormat::kAutomatic;
+  if (text == "plain") return LogFormat::kPlain;
+  if (text == "journal") return LogFormat::kJournal;
+  return std::nullopt;
+}
+
+std::string ProgramName(Program program) { return program == Program::kDaemon ? "talvek-ftpd" : "talvek-ftp"; }
+
+std::string UsageText(Program program) {
+  const std::string common =
+      "[--settings FILE] [--program-dir DIR] [--root DIR] [--port N]\n"
+      "                   [-s|--auto-start] [-b|--background]";
+  if (program == Program::kConsole)
+    return "usage: talvek-ftp " + common +
+           "\n"
+           "       talvek-ftp --help | --version\n";
+  return "usage: talvek-ftpd " + common +
+         " [--log-format auto|plain|journal]\n"
+         "       talvek-ftpd [--settings FILE] config list | get NAME | set NAME VALUE\n"
+         "       talvek-ftpd [--settings FILE] accounts list | add NAME [options] | modify NAME [options] |\n"
+         "                   remove NAME   (options: --password P --home DIR --uploads DIR\n"
+         "                   --redirect-uploads --logon-message FILE --perms rwd)\n"
+         "       talvek-ftpd [--program-dir DIR] filter list | add PATTERN | remove PATTERN |\n"
+         "                   enable | disable | mode block|allow\n"
+         "       talvek-ftpd --help | --version\n";
+}
+
+std::string VersionText(Program program) { return ProgramName(program) + " " TALVEK_VERSION "\n"; }
+
+std::optional<int> AnswerBeforeStart(Program program, const std::vector<std::string>& args) {
+  auto parsed = ParseDaemonArguments(args);
+  if (!parsed.options) {
+    // Toolkit options are one dash and a word; ours are one letter or two dashes.
+    for (const auto& arg : args)
+      if (program == Program::kConsole && arg.size() > 2 && arg[0] == '-' && arg[1] != '-') return std::nullopt;
+    std::cerr << ProgramName(program) << ": " << parsed.error << "\n" << UsageText(program);
+    return 2;
+  }
+  if (parsed.options->help) {
+    std::cout << UsageText(program);
+    return 0;
+  }
+  if (parsed.options->version) {
+    std::cout << VersionText(program);
+    return 0;
+  }
+  return std::nullopt;
+}
+
+}  // namespace talvek::app

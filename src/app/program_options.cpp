@@ -16,22 +16,19 @@ std::optional<LogFormat> ParseLogFormat(const std::string& text) {
 std::string ProgramName(Program program) { return program == Program::kDaemon ? "talvek-ftpd" : "talvek-ftp"; }
 
 std::string UsageText(Program program) {
-  const std::string common =
-      "[--settings FILE] [--program-dir DIR] [--root DIR] [--port N]\n"
-      "                   [-s|--auto-start] [-b|--background]";
-  if (program == Program::kConsole)
-    return "usage: talvek-ftp " + common +
-           "\n"
-           "       talvek-ftp --help | --version\n";
-  return "usage: talvek-ftpd " + common +
-         " [--log-format auto|plain|journal]\n"
-         "       talvek-ftpd [--settings FILE] config list | get NAME | set NAME VALUE\n"
-         "       talvek-ftpd [--settings FILE] accounts list | add NAME [options] | modify NAME [options] |\n"
-         "                   remove NAME   (options: --password P --home DIR --uploads DIR\n"
-         "                   --redirect-uploads --logon-message FILE --perms rwd)\n"
-         "       talvek-ftpd [--program-dir DIR] filter list | add PATTERN | remove PATTERN |\n"
-         "                   enable | disable | mode block|allow\n"
-         "       talvek-ftpd --help | --version\n";
+  const std::string name = ProgramName(program);
+  const std::string indent(name.size() + 8, ' ');
+  std::string usage = "usage: " + name + " [--settings FILE] [--program-dir DIR] [--root DIR] [--port N]\n" + indent +
+                      "[-s|--auto-start] [-b|--background]";
+  if (program == Program::kDaemon)
+    usage += " [--log-format auto|plain|journal]\n"
+             "       talvek-ftpd [--settings FILE] config list | get NAME | set NAME VALUE\n"
+             "       talvek-ftpd [--settings FILE] accounts list | add NAME [options] | modify NAME [options] |\n"
+             "                   remove NAME   (options: --password P --home DIR --uploads DIR\n"
+             "                   --redirect-uploads --logon-message FILE --perms rwd)\n"
+             "       talvek-ftpd [--program-dir DIR] filter list | add PATTERN | remove PATTERN |\n"
+             "                   enable | disable | mode block|allow";
+  return usage + "\n       " + name + " --help | --version\n";
 }
 
 std::string VersionText(Program program) { return ProgramName(program) + " " TALVEK_VERSION "\n"; }

@@ -2,7 +2,11 @@
 // unknown options), where an installed copy finds its data and keeps its
 // writable files, and event lines with and without their time stamps.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <regex>
@@ -28,18 +32,13 @@ Outcome RunProgram(const std::filesystem::path& dir, const std::string& program,
 }
 
 TEST(ProgramOptions, HelpVersionAndUnknownOptionsOfBothExecutables) {
-  struct Program {
-    std::string path, name;
-  };
+  struct Program { std::string path, name; };
   std::vector<Program> programs{{TALVEK_FTPD_PATH, "talvek-ftpd"}};
 #ifdef TALVEK_CONSOLE_PATH
   programs.push_back({TALVEK_CONSOLE_PATH, "talvek-ftp"});
 #endif
-  struct Case {
-    std::string args;
-    int status;
-    std::string out_prefix, err_prefix;  // "usage" stands for the program's usage text
-  };
+  // "NAME" stands for the program's name, "usage" for the start of its usage text.
+  struct Case { std::string args; int status; std::string out_prefix, err_prefix; };
   const std::vector<Case> cases{
       {"--help", 0, "usage", ""},
       {"-h --port 21", 0, "usage", ""},
@@ -89,9 +88,18 @@ TEST(ProgramOptions, InstalledCopyReadsSharedDataAndWritesBesideTheSettings) {
             "0\n");
 }
 
-// A journal stamps every line itself: there the monitored exchange carries
-// no time stamp of its own and no blank separator lines.
-TEST(ProgramOptions, LogFormatDecidesTheTimeStampsOfEventLines) {
+// The datagram a service manager receives on $NOTIFY_SOCKET, or "" after 5 s.
+std::string NotifyDatagram(int fd) {
+  pollfd ready{fd, POLLIN, 0};
+  char buffer[256];
+  ssize_t got = ::poll(&ready, 1, 5000) == 1 ? ::recv(fd, buffer, sizeof buffer, 0) : -1;
+  return got > 0 ? std::string(buffer, static_cast<size_t>(got)) : std::string();
+}
+
+// Under a service manager: readiness is reported once the port listens. A
+// journal stamps every line itself: there the monitored exchange carries no
+// time stamp of its own and no blank separator lines.
+TEST(ProgramOptions, ServiceManagerHearsReadinessAndLogFormatDecidesTimeStamps) {
   const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d : )";
   for (const auto& [format, prefix] : std::vector<std::pair<std::string, std::string>>{
            {"plain", stamp}, {"journal", ""}, {"auto", stamp}}) {
@@ -99,7 +107,15 @@ TEST(ProgramOptions, LogFormatDecidesTheTimeStampsOfEventLines) {
     Sandbox box;
     uint16_t port = box.prepareLoopback();
     ASSERT_EQ(box.config({"set", "GeneralSettings.MonitorNew", "1"}).status, 0);
+    sockaddr_un address{AF_UNIX, {}};
+    std::string socket_path = (box.path() / "notify").string();
+    socket_path.copy(address.sun_path, sizeof address.sun_path - 1);
+    int manager = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    ASSERT_EQ(::bind(manager, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    ::setenv("NOTIFY_SOCKET", socket_path.c_str(), 1);  // the daemon inherits the test's environment
     Daemon daemon(box, {"--root", box.root().string(), "--port", std::to_string(port), "--log-format", format});
+    ::unsetenv("NOTIFY_SOCKET");
+    EXPECT_EQ(NotifyDatagram(manager), "READY=1\nSTATUS=Listening on port " + std::to_string(port));
     ASSERT_TRUE(daemon.waitListening(port)) << daemon.err();
     LineClient client;
     ASSERT_TRUE(client.connect(port));
@@ -113,6 +129,8 @@ TEST(ProgramOptions, LogFormatDecidesTheTimeStampsOfEventLines) {
     EXPECT_EQ(daemon.out().find("\n\n") == std::string::npos, format == "journal") << daemon.out();
     ASSERT_TRUE(daemon.signal(SIGTERM));
     EXPECT_EQ(daemon.waitExit(std::chrono::seconds(3)), std::optional<int>(0));
+    EXPECT_EQ(NotifyDatagram(manager), "STOPPING=1");
+    ::close(manager);
   }
 }
 

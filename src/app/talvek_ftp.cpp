@@ -113,6 +113,7 @@ int Main(int argc, char** argv) {
   QApplication app(argc, argv);  // takes Qt's own options out of argv
   QApplication::setApplicationName(QStringLiteral("Talvek FTP"));
   QApplication::setOrganizationName(QStringLiteral("Talvek"));
+  QApplication::setDesktopFileName(QStringLiteral("org.talvek.TalvekFtp"));  // the menu entry's icon and name
   std::vector<std::string> args;
   for (const QString& arg : QApplication::arguments().mid(1)) args.push_back(arg.toLocal8Bit().toStdString());
   auto parsed = ParseDaemonArguments(args);

@@ -1,8 +1,8 @@
 #include "app/program_options.h"
 
-#include "app/daemon_cli.h"
-
 #include <iostream>
+
+#include "app/daemon_cli.h"
 
 namespace talvek::app {
 
@@ -13,7 +13,9 @@ std::optional<LogFormat> ParseLogFormat(const std::string& text) {
   return std::nullopt;
 }
 
+namespace {
 std::string ProgramName(Program program) { return program == Program::kDaemon ? "talvek-ftpd" : "talvek-ftp"; }
+}  // namespace
 
 std::string UsageText(Program program) {
   const std::string name = ProgramName(program);
@@ -31,8 +33,6 @@ std::string UsageText(Program program) {
   return usage + "\n       " + name + " --help | --version\n";
 }
 
-std::string VersionText(Program program) { return ProgramName(program) + " " TALVEK_VERSION "\n"; }
-
 std::optional<int> AnswerBeforeStart(Program program, const std::vector<std::string>& args) {
   auto parsed = ParseDaemonArguments(args);
   if (!parsed.options) {
@@ -47,7 +47,7 @@ std::optional<int> AnswerBeforeStart(Program program, const std::vector<std::str
     return 0;
   }
   if (parsed.options->version) {
-    std::cout << VersionText(program);
+    std::cout << ProgramName(program) << " " TALVEK_VERSION "\n";
     return 0;
   }
   return std::nullopt;

@@ -16,9 +16,7 @@ enum class LogFormat { kAutomatic, kPlain, kJournal };
 
 std::optional<LogFormat> ParseLogFormat(const std::string& text);
 
-std::string ProgramName(Program program);
 std::string UsageText(Program program);
-std::string VersionText(Program program);
 
 // Answers what needs no settings and no display: --help and --version
 // (stdout, status 0) and malformed arguments (the error and the usage on

@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "platform/system_info.h"
 #include "settings/settings.h"
 #include "settings/settings_blocks.h"
 
@@ -37,12 +36,18 @@ ParseResult ParseDaemonArguments(const std::vector<std::string>& args) {
       (void)name;
       return args[++i];
     };
-    if (arg == "--settings" || arg == "--program-dir" || arg == "--root" || arg == "--port") {
+    if (arg == "--settings" || arg == "--program-dir" || arg == "--root" || arg == "--port" ||
+        arg == "--log-format") {
       auto given = value(arg.c_str());
       if (!given || given->empty()) return {std::nullopt, arg + " needs a value"};
       if (arg == "--settings") options.settings_file = *given;
       if (arg == "--program-dir") options.program_directory = *given;
       if (arg == "--root") options.root = *given;
+      if (arg == "--log-format") {
+        auto format = ParseLogFormat(*given);
+        if (!format) return {std::nullopt, "--log-format needs auto, plain or journal, not '" + *given + "'"};
+        options.log_format = *format;
+      }
       if (arg == "--port") {
         options.port = ParsePort(*given);
         if (!options.port) return {std::nullopt, "--port needs a number from 1 to 65535, not '" + *given + "'"};
@@ -53,6 +58,8 @@ ParseResult ParseDaemonArguments(const std::vector<std::string>& args) {
       options.background = true;
     } else if (arg == "-h" || arg == "--help") {
       options.help = true;
+    } else if (arg == "--version") {
+      options.version = true;
     } else if (arg == "config" || arg == "accounts" || arg == "filter") {
       options.subcommand = arg;
       options.subcommand_args.assign(args.begin() + static_cast<long>(i) + 1, args.end());
@@ -74,24 +81,6 @@ std::filesystem::path ResolveSettingsFile(const DaemonOptions& options) {
     base = std::filesystem::path(home.empty() ? "." : home) / ".config";
   }
   return base / "Talvek" / "Talvek FTP" / "settings.reg";
-}
-
-std::filesystem::path ResolveProgramDirectory(const DaemonOptions& options) {
-  if (options.program_directory) return std::filesystem::absolute(*options.program_directory);
-  if (auto from_environment = EnvironmentValue("TALVEK_FTP_HOME"); !from_environment.empty())
-    return std::filesystem::absolute(from_environment);
-  return platform::ExecutableDirectory();
-}
-
-std::string UsageText() {
-  return "usage: talvek-ftpd [--settings FILE] [--program-dir DIR] [--root DIR] [--port N]\n"
-         "                   [-s|--auto-start] [-b|--background]\n"
-         "       talvek-ftpd [--settings FILE] config list | get NAME | set NAME VALUE\n"
-         "       talvek-ftpd [--settings FILE] accounts list | add NAME [options] | modify NAME [options] |\n"
-         "                   remove NAME   (options: --password P --home DIR --uploads DIR\n"
-         "                   --redirect-uploads --logon-message FILE --perms rwd)\n"
-         "       talvek-ftpd [--program-dir DIR] filter list | add PATTERN | remove PATTERN |\n"
-         "                   enable | disable | mode block|allow\n";
 }
 
 std::string ApplyStartOptions(const DaemonOptions& options, settings::RegistryStore& store) {

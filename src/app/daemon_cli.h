@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "app/program_options.h"
+
 namespace talvek::settings {
 class RegistryStore;
 }
@@ -22,6 +24,8 @@ struct DaemonOptions {
   bool auto_start = false;
   bool background = false;
   bool help = false;
+  bool version = false;
+  LogFormat log_format = LogFormat::kAutomatic;
   std::string subcommand;  // empty: run the server
   std::vector<std::string> subcommand_args;
 };
@@ -36,11 +40,6 @@ ParseResult ParseDaemonArguments(const std::vector<std::string>& args);
 // --settings, else $TALVEK_FTP_SETTINGS, else
 // $XDG_CONFIG_HOME (or ~/.config)/Talvek/Talvek FTP/settings.reg.
 std::filesystem::path ResolveSettingsFile(const DaemonOptions& options);
-// --program-dir, else $TALVEK_FTP_HOME, else the executable's directory.
-std::filesystem::path ResolveProgramDirectory(const DaemonOptions& options);
-
-std::string UsageText();
-
 // Puts --root, --port and the accounts file default into `store` before the
 // server reads it, so they persist. Returns an error text or "".
 std::string ApplyStartOptions(const DaemonOptions& options, settings::RegistryStore& store);

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 
 #include "app/daemon_cli.h"
+#include "app/data_directory.h"
 #include "console/address_choice_dialog.h"
 #include "console/main_window.h"
 #include "console/qt_operator_view.h"
@@ -31,14 +32,14 @@ void ReportSaveFailure(const settings::RegistryStore& store, int error) {
 }
 
 int RunConsole(QApplication& app, const DaemonOptions& options, settings::RegistryStore& store,
-               const std::filesystem::path& program_directory) {
+               const ProgramDirectories& directories) {
   // First: SIGTERM (session logout) or SIGINT during any start-up step still
   // saves and shuts down; start-up asks the operator nothing after it.
   console::StopSignals stop_signals;
   console::QtOperatorView view;
   server::Server server(view.operatorView());
   // Creating the window runs the first-start import, before the settings are read.
-  console::MainWindow window(server, view, store, program_directory);
+  console::MainWindow window(server, view, store, directories.data);
   if (auto error = ApplyStartOptions(options, store); !error.empty()) {
     std::cerr << "talvek-ftp: " << error << "\n";
     return kUsageError;
@@ -48,7 +49,8 @@ int RunConsole(QApplication& app, const DaemonOptions& options, settings::Regist
   settings::Settings loaded;
   settings::LoadSettings(store, loaded);
   server::ServerEnvironment environment;
-  environment.program_directory = program_directory;
+  environment.program_directory = directories.data;
+  environment.filters_directory = directories.writable;
   environment.program_name = platform::ExecutableName();
   environment.auto_start_switch = options.auto_start;
   environment.background_switch = options.background;
@@ -88,21 +90,20 @@ int RunConsole(QApplication& app, const DaemonOptions& options, settings::Regist
 }  // namespace
 
 int Main(int argc, char** argv) {
+  // Answered before the toolkit wants a display.
+  if (auto status = AnswerBeforeStart(Program::kConsole, {argv + 1, argv + argc})) return *status;
   console::ConsoleApplication app(argc, argv);  // takes Qt's own options out of argv
   QApplication::setApplicationName(QStringLiteral("Talvek FTP"));
   QApplication::setOrganizationName(QStringLiteral("Talvek"));
+  QApplication::setDesktopFileName(QStringLiteral("org.talvek.TalvekFtp"));  // the menu entry's icon and name
   std::vector<std::string> args;
   for (const QString& arg : QApplication::arguments().mid(1)) args.push_back(arg.toLocal8Bit().toStdString());
   auto parsed = ParseDaemonArguments(args);
   if (!parsed.options) {
-    std::cerr << "talvek-ftp: " << parsed.error << "\n" << UsageText();
+    std::cerr << "talvek-ftp: " << parsed.error << "\n" << UsageText(Program::kConsole);
     return kUsageError;
   }
   const DaemonOptions& options = *parsed.options;
-  if (options.help) {
-    std::cout << UsageText();
-    return 0;
-  }
   if (!options.subcommand.empty()) {
     std::cerr << "talvek-ftp: '" << options.subcommand << "' is a command of talvek-ftpd\n";
     return kUsageError;
@@ -112,7 +113,7 @@ int Main(int argc, char** argv) {
     std::cerr << "talvek-ftp: cannot read " << store.file() << "\n";
     return 1;
   }
-  return RunConsole(app, options, store, ResolveProgramDirectory(options));
+  return RunConsole(app, options, store, ResolveProgramDirectories(options.program_directory, store.file()));
 }
 
 }  // namespace talvek::app

@@ -9,6 +9,8 @@
 #include "accounts/account_store.h"
 #include "accounts/accounts_command.h"
 #include "app/daemon_view.h"
+#include "app/data_directory.h"
+#include "app/service_notify.h"
 #include "filter/filter_command.h"
 #include "filter/filter_file.h"
 #include "platform/system_info.h"
@@ -47,8 +49,7 @@ sigset_t BlockControlSignals() {
   return signals;
 }
 
-int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
-              const std::filesystem::path& program_directory) {
+int RunServer(const DaemonOptions& options, settings::RegistryStore& store, const ProgramDirectories& directories) {
   if (auto error = ApplyStartOptions(options, store); !error.empty()) {
     std::cerr << "talvek-ftpd: " << error << "\n";
     return kUsageError;
@@ -63,10 +64,11 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
   if (int status = SaveStore(store)) return status;
 
   sigset_t signals = BlockControlSignals();
-  DaemonView view;
+  DaemonView view(ResolveLogFormat(options.log_format) == LogFormat::kJournal);
   server::Server server(view);
   server::ServerEnvironment environment;
-  environment.program_directory = program_directory;
+  environment.program_directory = directories.data;
+  environment.filters_directory = directories.writable;
   environment.program_name = platform::ExecutableName();
   environment.auto_start_switch = options.auto_start;
   environment.background_switch = options.background;
@@ -79,6 +81,7 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
     server.shutdown();
     return 1;
   }
+  NotifyServiceManager("READY=1\nSTATUS=Listening on port " + std::to_string(started->port));
 
   // The main thread samples the outgoing rate once a second between
   // signals, so the statistics text has its largest rate headless too.
@@ -107,6 +110,7 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
     }
     break;
   }
+  NotifyServiceManager("STOPPING=1");
   print_statistics();
   server.shutdown();
   settings::SaveSettings(store, server.settings());
@@ -138,10 +142,10 @@ int RunAccounts(const DaemonOptions& options, settings::RegistryStore& store) {
 // The filter list lives in the program directory; its enable flag and mode
 // in the general settings block.
 int RunFilter(const DaemonOptions& options, settings::RegistryStore& store,
-              const std::filesystem::path& program_directory) {
+              const std::filesystem::path& filters_directory) {
   auto general = settings::ReadBlock<settings::GeneralSettings>(store).value_or(settings::GeneralSettings{});
   uint32_t enabled = general.filterEnabled, block_listed = general.blockListed;
-  int status = filter::RunFilterCommand(options.subcommand_args, program_directory / filter::kFilterFileName,
+  int status = filter::RunFilterCommand(options.subcommand_args, filters_directory / filter::kFilterFileName,
                                         enabled, block_listed, std::cout, std::cerr);
   if (status != 0 || (enabled == general.filterEnabled && block_listed == general.blockListed)) return status;
   general.filterEnabled = enabled;
@@ -154,34 +158,26 @@ int RunFilter(const DaemonOptions& options, settings::RegistryStore& store,
 
 int Main(int argc, char** argv) {
   std::vector<std::string> args(argv + 1, argv + argc);
-  auto parsed = ParseDaemonArguments(args);
-  if (!parsed.options) {
-    std::cerr << "talvek-ftpd: " << parsed.error << "\n" << UsageText();
-    return kUsageError;
-  }
-  const DaemonOptions& options = *parsed.options;
-  if (options.help) {
-    std::cout << UsageText();
-    return 0;
-  }
+  if (auto status = AnswerBeforeStart(Program::kDaemon, args)) return *status;
+  const DaemonOptions options = *ParseDaemonArguments(args).options;
   auto settings_file = ResolveSettingsFile(options);
-  auto program_directory = ResolveProgramDirectory(options);
+  auto directories = ResolveProgramDirectories(options.program_directory, settings_file);
   settings::RegistryStore store(settings_file);
   if (!store.load()) {
     std::cerr << "talvek-ftpd: cannot read " << settings_file << "\n";
     return 1;
   }
-  settings::RunFirstStartImport(store, program_directory);
+  settings::RunFirstStartImport(store, directories.data);
 
   if (options.subcommand == "config")
     return settings::RunConfigCommand(options.subcommand_args, store, std::cout, std::cerr);
   if (options.subcommand == "accounts") return RunAccounts(options, store);
-  if (options.subcommand == "filter") return RunFilter(options, store, program_directory);
+  if (options.subcommand == "filter") return RunFilter(options, store, directories.writable);
   if (!options.subcommand.empty()) {
     std::cerr << "talvek-ftpd: '" << options.subcommand << "' is not available in this build\n";
     return kUsageError;
   }
-  return RunServer(options, store, program_directory);
+  return RunServer(options, store, directories);
 }
 
 }  // namespace talvek::app

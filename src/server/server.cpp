@@ -57,6 +57,7 @@ void Server::initialise(const settings::Settings& loaded, const ServerEnvironmen
   chooseAddress(loaded);
   control_thread_.start();
   program_directory_ = environment.program_directory;
+  filters_directory_ = environment.filters_directory.empty() ? program_directory_ : environment.filters_directory;
   refreshTitle();
   help_table_.load(program_directory_ / (environment.program_name + ".ini"));
   filter::LoadFilterList(filtersFile(), filter_list_);
@@ -328,7 +329,7 @@ void Server::applyCacheSettings() {
   file_refresh_.start(own_timers && cache.autoRefreshFiles ? minutes(cache.fileRefreshMinutes) : minutes(0));
 }
 
-std::filesystem::path Server::filtersFile() const { return program_directory_ / filter::kFilterFileName; }
+std::filesystem::path Server::filtersFile() const { return filters_directory_ / filter::kFilterFileName; }
 
 bool Server::refusedByFilter(const settings::Settings& current, const std::string& peer_address) const {
   if (login_throttle_.banned(peer_address, LoginThrottle::Clock::now())) return true;

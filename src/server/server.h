@@ -66,7 +66,8 @@ using AddressChooser = std::function<std::string(const std::vector<std::string>&
 
 // What initialisation needs from its caller.
 struct ServerEnvironment {
-  std::filesystem::path program_directory;
+  std::filesystem::path program_directory;  // read-only data: the HELP ini
+  std::filesystem::path filters_directory;  // Filters.txt; empty: the program directory
   std::string program_name = "talvek-ftpd";
   bool auto_start_switch = false;  // "/s" on the command line
   bool background_switch = false;  // "/b" on the command line
@@ -231,6 +232,7 @@ class Server {
   std::string server_address_;
   std::vector<std::string> local_addresses_;
   std::filesystem::path program_directory_;
+  std::filesystem::path filters_directory_;
   std::string key_text_;
   std::string logon_message_;
   accounts::AccountStore accounts_;

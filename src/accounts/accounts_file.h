@@ -33,14 +33,14 @@ class AccountsCipher {
 RecordBytes PackRecord(const AccountRecord& account);
 // The account in a plain record; every text ends at its first NUL or its field.
 AccountRecord UnpackRecord(const RecordBytes& record);
-uint32_t RecordChecksum(const RecordBytes& record);  // with the checksum field as 0
-bool ChecksumMatches(const RecordBytes& record);
 
 struct DecodedFile {
-  std::vector<AccountRecord> accounts;
+  std::vector<AccountRecord> accounts;  // damaged ones carry their file bytes
   bool corrupt = false;
+  bool unreadable = false;  // two bytes or more, and not one record decrypts
 };
 DecodedFile DecodeAccountsFile(std::string_view bytes, const AccountsCipher& cipher);
+// Damaged records are written back byte for byte.
 std::string EncodeAccountsFile(const std::vector<AccountRecord>& accounts, const AccountsCipher& cipher);
 
 }  // namespace talvek::accounts

@@ -53,6 +53,8 @@ ParseResult ParseDaemonArguments(const std::vector<std::string>& args) {
       options.background = true;
     } else if (arg == "-h" || arg == "--help") {
       options.help = true;
+    } else if (arg == "reload" && i + 1 == args.size()) {
+      options.subcommand = arg;
     } else if (arg == "config" || arg == "accounts" || arg == "filter") {
       options.subcommand = arg;
       options.subcommand_args.assign(args.begin() + static_cast<long>(i) + 1, args.end());
@@ -91,7 +93,8 @@ std::string UsageText() {
          "                   remove NAME   (options: --password P --home DIR --uploads DIR\n"
          "                   --redirect-uploads --logon-message FILE --perms rwd)\n"
          "       talvek-ftpd [--program-dir DIR] filter list | add PATTERN | remove PATTERN |\n"
-         "                   enable | disable | mode block|allow\n";
+         "                   enable | disable | mode block|allow\n"
+         "       talvek-ftpd [--settings FILE] reload   (the running daemon re-reads its files)\n";
 }
 
 std::string ApplyStartOptions(const DaemonOptions& options, settings::RegistryStore& store) {

@@ -60,6 +60,9 @@ void ReportSaveFailure(const settings::RegistryStore& store, int error) {
 
 int RunConsole(QApplication& app, const DaemonOptions& options, settings::RegistryStore& store,
                const std::filesystem::path& program_directory) {
+  // What the file held at start: at exit only the console's own changes
+  // are written over the file as it is then.
+  const settings::RegistryStore base = settings::NormalisedCopy(store);
   console::QtOperatorView view;
   server::Server server(view.operatorView());
   // Creating the window runs the first-start import, before the settings are read.
@@ -96,7 +99,7 @@ int RunConsole(QApplication& app, const DaemonOptions& options, settings::Regist
 
   server.shutdown();
   settings::SaveSettings(store, server.settings());
-  if (int error = store.save()) {
+  if (int error = settings::SaveChangesOverDisk(base, store)) {
     ReportSaveFailure(store, error);
     return result == 0 ? 1 : result;
   }

@@ -3,14 +3,18 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <pthread.h>
 
 #include "app/daemon_cli.h"
 #include "accounts/account_store.h"
 #include "accounts/accounts_command.h"
+#include "app/daemon_reload.h"
 #include "app/daemon_view.h"
+#include "app/pid_file.h"
 #include "filter/filter_command.h"
 #include "filter/filter_file.h"
+#include "platform/atomic_file.h"
 #include "platform/system_info.h"
 #include "server/server.h"
 #include "settings/config_command.h"
@@ -48,7 +52,7 @@ sigset_t BlockControlSignals() {
 }
 
 int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
-              const std::filesystem::path& program_directory) {
+              const std::filesystem::path& program_directory, std::unique_ptr<platform::FileEditLock> lock) {
   if (auto error = ApplyStartOptions(options, store); !error.empty()) {
     std::cerr << "talvek-ftpd: " << error << "\n";
     return kUsageError;
@@ -61,6 +65,8 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
     return kUsageError;
   }
   if (int status = SaveStore(store)) return status;
+  lock.reset();  // operator tools may change the file while the daemon runs
+  DaemonSettings daemon_settings(store, options);
 
   sigset_t signals = BlockControlSignals();
   DaemonView view;
@@ -79,6 +85,10 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
     server.shutdown();
     return 1;
   }
+  PidFile pid_file(store.file());
+  if (pid_file.error())
+    std::cerr << "talvek-ftpd: cannot write " << PidFilePath(store.file()) << ": " << std::strerror(pid_file.error())
+              << "; 'talvek-ftpd reload' will not find this daemon\n";
 
   // The main thread samples the outgoing rate once a second between
   // signals, so the statistics text has its largest rate headless too.
@@ -99,18 +109,18 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
       continue;
     }
     if (signal_number == SIGHUP) {
-      // Operator tools changed files behind the running server.
-      server.reloadAccounts();
-      server.reloadFilterList();
-      std::cout << "Reloaded the accounts file and the IP filter list" << std::endl;
+      daemon_settings.reload(server);  // operator tools changed files behind the running server
       continue;
     }
     break;
   }
   print_statistics();
   server.shutdown();
-  settings::SaveSettings(store, server.settings());
-  return SaveStore(store);
+  if (int error = daemon_settings.saveAtExit(server)) {
+    std::cerr << "talvek-ftpd: cannot save " << store.file() << ": " << std::strerror(error) << "\n";
+    return 1;
+  }
+  return 0;
 }
 
 // Accounts live in the file "LogonFile" names (by default beside the
@@ -124,15 +134,8 @@ int RunAccounts(const DaemonOptions& options, settings::RegistryStore& store) {
     if (int status = SaveStore(store)) return status;
   }
   std::string key_text = std::to_string(static_cast<int32_t>(platform::SystemVolumeSerial()));
-  accounts::AccountStore accounts;
-  auto loaded = accounts.load(current.logonFile, key_text);
-  if (loaded.error) {
-    std::cerr << "talvek-ftpd: cannot read " << current.logonFile << ": " << std::strerror(loaded.error) << "\n";
-    return 1;
-  }
-  if (loaded.corrupt) std::cout << accounts::kCorruptAccountsCaption << ": " << accounts::kCorruptAccountsText << "\n";
-  return accounts::RunAccountsCommand(options.subcommand_args, accounts, current.ftpRootDir, key_text, std::cout,
-                                      std::cerr);
+  return accounts::RunAccountsCommand(options.subcommand_args, current.logonFile, current.ftpRootDir, key_text,
+                                      std::cout, std::cerr);
 }
 
 // The filter list lives in the program directory; its enable flag and mode
@@ -166,6 +169,9 @@ int Main(int argc, char** argv) {
   }
   auto settings_file = ResolveSettingsFile(options);
   auto program_directory = ResolveProgramDirectory(options);
+  if (options.subcommand == "reload") return SignalReload(settings_file, std::cout, std::cerr);
+  // Every change of the settings file, from its read to its rename, holds its edit lock.
+  auto lock = std::make_unique<platform::FileEditLock>(settings_file);
   settings::RegistryStore store(settings_file);
   if (!store.load()) {
     std::cerr << "talvek-ftpd: cannot read " << settings_file << "\n";
@@ -181,7 +187,7 @@ int Main(int argc, char** argv) {
     std::cerr << "talvek-ftpd: '" << options.subcommand << "' is not available in this build\n";
     return kUsageError;
   }
-  return RunServer(options, store, program_directory);
+  return RunServer(options, store, program_directory, std::move(lock));
 }
 
 }  // namespace talvek::app

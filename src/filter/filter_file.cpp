@@ -48,8 +48,12 @@ FilterFileEdit EditFilterFile(const std::filesystem::path& file,
                               const std::function<std::string(FilterEntries&)>& change) {
   FilterFileEdit edit;
   platform::FileEditLock lock(file);
+  if ((edit.error = lock.error()) != 0) {
+    edit.status = FilterFileEdit::WriteFailed;  // no lock file: the file cannot be written either
+    return edit;
+  }
   FilterFileContent content = ReadFilterFile(file);
-  if ((edit.error = lock.error() ? lock.error() : content.error) != 0) {
+  if ((edit.error = content.error) != 0) {
     edit.status = FilterFileEdit::Unreadable;
     return edit;
   }

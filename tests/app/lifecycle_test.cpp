@@ -30,76 +30,28 @@ void StopWith(Daemon& daemon, int signal_number) {
   EXPECT_EQ(daemon.waitExit(seconds(3)), std::optional<int>(0)) << daemon.err();
 }
 
-TEST(DaemonStart, WithoutRootDirectoryExitsTwoAndSaysHowToSetOne) {
-  Sandbox box;
-  uint16_t port = box.prepareLoopback();
-  RunResult run = box.run({"--port", std::to_string(port)});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err,
-            "talvek-ftpd: no FTP root directory is set; start with --root DIR "
-            "(or: talvek-ftpd config set FTPRootDir DIR)\n");
-  EXPECT_FALSE(Contains(run.out, "FTP Server ready"));
-  EXPECT_EQ(box.get("FTPRootDir"), "");
-}
-
-TEST(DaemonStart, RootThatIsNotADirectoryExitsTwoAndStoresNothing) {
+TEST(DaemonStart, RefusedStartsExitTwoWithTheReasonAndStoreNothing) {
   Sandbox box;
   uint16_t port = box.prepareLoopback();
   std::string missing = (box.path() / "no-such-dir").string();
   const std::string before = box.settingsText();
-  RunResult run = box.run({"--root", missing, "--port", std::to_string(port)});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.err, "talvek-ftpd: --root: '" + missing + "' is not a directory\n");
-  EXPECT_EQ(box.settingsText(), before);
-}
-
-TEST(DaemonStart, MalformedArgumentsExitTwoWithUsage) {
-  Sandbox box;
-  box.prepareLoopback();
+  const std::string usage = "usage: talvek-ftpd ";
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
-           {{"--port", "0"}, "talvek-ftpd: --port needs a number from 1 to 65535, not '0'\n"},
-           {{"--port", "65536"}, "talvek-ftpd: --port needs a number from 1 to 65535, not '65536'\n"},
-           {{"--port", "2x"}, "talvek-ftpd: --port needs a number from 1 to 65535, not '2x'\n"},
-           {{"--root"}, "talvek-ftpd: --root needs a value\n"},
-           {{"--bogus"}, "talvek-ftpd: unknown argument '--bogus'\n"}}) {
+           {{"--port", std::to_string(port)},
+            "talvek-ftpd: no FTP root directory is set; start with --root DIR (or: talvek-ftpd config set "
+            "FTPRootDir DIR)\n"},
+           {{"--root", missing, "--port", std::to_string(port)}, "talvek-ftpd: --root: '" + missing + "' is not a directory\n"},
+           {{"--port", "0"}, "talvek-ftpd: --port needs a number from 1 to 65535, not '0'\n" + usage},
+           {{"--port", "65536"}, "talvek-ftpd: --port needs a number from 1 to 65535, not '65536'\n" + usage},
+           {{"--port", "2x"}, "talvek-ftpd: --port needs a number from 1 to 65535, not '2x'\n" + usage},
+           {{"--root"}, "talvek-ftpd: --root needs a value\n" + usage},
+           {{"--bogus"}, "talvek-ftpd: unknown argument '--bogus'\n" + usage}}) {
     RunResult run = box.run(args);
     EXPECT_EQ(run.status, 2) << args[0];
     EXPECT_EQ(run.err.substr(0, message.size()), message);
-    EXPECT_TRUE(Contains(run.err, "usage: talvek-ftpd ")) << run.err;
+    EXPECT_FALSE(Contains(run.out, "FTP Server ready"));
+    EXPECT_EQ(box.settingsText(), before);
   }
-}
-
-TEST(DaemonStart, RootAndPortPersistAndTheNextStartUsesThem) {
-  Sandbox box;
-  uint16_t port = box.prepareLoopback();
-  {
-    // A relative --root is stored absolute, with the trailing "/".
-    Daemon daemon(box, {"--root", "root", "--port", std::to_string(port)}, box.path());
-    ASSERT_TRUE(daemon.waitListening(port)) << daemon.out() << daemon.err();
-    EXPECT_TRUE(Greeted(port));
-    StopWith(daemon, SIGTERM);
-  }
-  EXPECT_EQ(box.get("FTPRootDir"), box.root().string() + "/");
-  EXPECT_EQ(box.get("NetSettings.Port"), std::to_string(port));
-  EXPECT_EQ(box.get("NetSettings.AlwaysUsePort"), "1");
-  // Empty LogonFile: the accounts file beside the settings file.
-  EXPECT_EQ(box.get("LogonFile"), (box.settingsFile().parent_path() / "accounts.lgn").string());
-
-  Daemon again(box, {});
-  ASSERT_TRUE(again.waitListening(port)) << again.out() << again.err();
-  EXPECT_TRUE(Greeted(port));
-  StopWith(again, SIGTERM);
-}
-
-TEST(DaemonStart, LogonFileAlreadySetIsKept) {
-  Sandbox box;
-  uint16_t port = box.prepareLoopback();
-  std::string accounts = (box.path() / "elsewhere.lgn").string();
-  ASSERT_EQ(box.config({"set", "LogonFile", accounts}).status, 0);
-  Daemon daemon(box, {"--root", box.root().string(), "--port", std::to_string(port)});
-  ASSERT_TRUE(daemon.waitListening(port)) << daemon.err();
-  StopWith(daemon, SIGTERM);
-  EXPECT_EQ(box.get("LogonFile"), accounts);
 }
 
 class DaemonStop : public ::testing::TestWithParam<int> {};
@@ -107,7 +59,8 @@ class DaemonStop : public ::testing::TestWithParam<int> {};
 TEST_P(DaemonStop, SignalWithThreeClientsExitsZeroClosesThemAndLeavesValidSettings) {
   Sandbox box;
   uint16_t port = box.prepareLoopback();
-  Daemon daemon(box, {"--root", box.root().string(), "--port", std::to_string(port)});
+  // A relative --root is stored absolute, with the trailing "/".
+  Daemon daemon(box, {"--root", "root", "--port", std::to_string(port)}, box.path());
   ASSERT_TRUE(daemon.waitListening(port)) << daemon.err();
   std::vector<std::unique_ptr<LineClient>> clients;
   for (int i = 0; i < 3; ++i) {
@@ -126,7 +79,10 @@ TEST_P(DaemonStop, SignalWithThreeClientsExitsZeroClosesThemAndLeavesValidSettin
 
   EXPECT_EQ(box.get("FTPRootDir"), box.root().string() + "/");
   EXPECT_EQ(box.get("NetSettings.Port"), std::to_string(port));
+  EXPECT_EQ(box.get("NetSettings.AlwaysUsePort"), "1");
   EXPECT_EQ(box.get("GeneralSettings.MaxConnections"), "50");
+  // Empty LogonFile: the accounts file beside the settings file.
+  EXPECT_EQ(box.get("LogonFile"), (box.settingsFile().parent_path() / "accounts.lgn").string());
 
   // Restart on the same settings.
   Daemon again(box, {});
@@ -137,17 +93,6 @@ TEST_P(DaemonStop, SignalWithThreeClientsExitsZeroClosesThemAndLeavesValidSettin
 
 INSTANTIATE_TEST_SUITE_P(TermAndInt, DaemonStop, ::testing::Values(SIGTERM, SIGINT),
                          [](const auto& info) { return info.param == SIGTERM ? "Sigterm" : "Sigint"; });
-
-TEST(DaemonStop, SighupDoesNotStopTheServer) {
-  Sandbox box;
-  uint16_t port = box.prepareLoopback();
-  Daemon daemon(box, {"--root", box.root().string(), "--port", std::to_string(port)});
-  ASSERT_TRUE(daemon.waitListening(port));
-  ASSERT_TRUE(daemon.signal(SIGHUP));
-  EXPECT_TRUE(Greeted(port));
-  EXPECT_TRUE(daemon.running());
-  StopWith(daemon, SIGTERM);
-}
 
 TEST(DaemonStop, Sigusr1PrintsTheStatisticsAndTheExitPrintsThemAgain) {
   Sandbox box;
@@ -163,41 +108,23 @@ TEST(DaemonStop, Sigusr1PrintsTheStatisticsAndTheExitPrintsThemAgain) {
   EXPECT_NE(out.find(statistics, out.find(statistics) + 1), std::string::npos) << out;
 }
 
-class DaemonSwitches : public ::testing::TestWithParam<std::pair<std::string, std::string>> {};
-
-TEST_P(DaemonSwitches, AutoStartAndBackgroundSwitchesPersistForLaterStarts) {
-  Sandbox box;
-  uint16_t port = box.prepareLoopback();
-  ASSERT_EQ(box.config({"set", "GeneralSettings.AutoStart", "0"}).status, 0);
-  ASSERT_EQ(box.config({"set", "GeneralSettings.RunInBackground", "0"}).status, 0);
-  {
-    // Without the switches the flags stay off; the daemon listens anyway.
-    Daemon plain(box, {"--root", box.root().string(), "--port", std::to_string(port)});
-    ASSERT_TRUE(plain.waitListening(port)) << plain.err();
-    StopWith(plain, SIGTERM);
+TEST(DaemonSwitches, AutoStartAndBackgroundSwitchesPersistForLaterStarts) {
+  for (const auto& [auto_start, background] : std::vector<std::pair<std::string, std::string>>{
+           {"/s", "/b"}, {"-s", "-b"}, {"--auto-start", "--background"}}) {
+    Sandbox box;
+    uint16_t port = box.prepareLoopback();
+    ASSERT_EQ(box.config({"set", "GeneralSettings.AutoStart", "0"}).status, 0);
+    ASSERT_EQ(box.config({"set", "FTPRootDir", box.root().string()}).status, 0);
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"--port", std::to_string(port), auto_start, background},
+                                                 std::vector<std::string>{}}) {
+      Daemon daemon(box, args);
+      ASSERT_TRUE(daemon.waitListening(port)) << daemon.err();
+      StopWith(daemon, SIGTERM);
+      EXPECT_EQ(box.get("GeneralSettings.AutoStart"), "1") << auto_start;
+      EXPECT_EQ(box.get("GeneralSettings.RunInBackground"), "1") << background;
+    }
   }
-  EXPECT_EQ(box.get("GeneralSettings.AutoStart"), "0");
-  EXPECT_EQ(box.get("GeneralSettings.RunInBackground"), "0");
-  {
-    Daemon switched(box, {GetParam().first, GetParam().second});
-    ASSERT_TRUE(switched.waitListening(port)) << switched.err();
-    StopWith(switched, SIGTERM);
-  }
-  EXPECT_EQ(box.get("GeneralSettings.AutoStart"), "1");
-  EXPECT_EQ(box.get("GeneralSettings.RunInBackground"), "1");
-  {
-    Daemon later(box, {});
-    ASSERT_TRUE(later.waitListening(port)) << later.err();
-    StopWith(later, SIGTERM);
-  }
-  EXPECT_EQ(box.get("GeneralSettings.AutoStart"), "1");
-  EXPECT_EQ(box.get("GeneralSettings.RunInBackground"), "1");
 }
-
-INSTANTIATE_TEST_SUITE_P(Spellings, DaemonSwitches,
-                         ::testing::Values(std::pair<std::string, std::string>{"/s", "/b"},
-                                           std::pair<std::string, std::string>{"-s", "-b"},
-                                           std::pair<std::string, std::string>{"--auto-start", "--background"}));
 
 TEST(DaemonEvents, ConnectionAndCloseLinesAppearWhileTheServerRuns) {
   Sandbox box;
@@ -229,32 +156,6 @@ TEST(DaemonEvents, ConnectionAndCloseLinesAppearWhileTheServerRuns) {
   StopWith(daemon, SIGTERM);
   EXPECT_EQ(count(), 2);
   EXPECT_TRUE(daemon.out().ends_with("Server inactive\n")) << daemon.out();
-}
-
-TEST(DaemonEvents, XstsCountsTheConnectionsAliveAndEndsWithAnEmptyLine) {
-  Sandbox box;
-  uint16_t port = box.prepareLoopback();
-  Daemon daemon(box, {"--root", box.root().string(), "--port", std::to_string(port)});
-  ASSERT_TRUE(daemon.waitListening(port));
-  LineClient first, second;
-  ASSERT_TRUE(first.connect(port));
-  ASSERT_EQ(first.readReply(), kGreeting);
-  ASSERT_TRUE(second.connect(port));
-  ASSERT_EQ(second.readReply(), kGreeting);
-  EXPECT_EQ(second.ask("XSTS"), "214- Server status:\r\n214- Users connected: 2\r\n214 Files transferred: 0");
-  EXPECT_EQ(second.readLine(), "");
-  // Lines after QUIT in the same packet are never answered.
-  ASSERT_TRUE(second.send("NOOP\r\nQUIT\r\nNOOP\r\n"));
-  EXPECT_EQ(second.readReply(), "200 Command OK");
-  EXPECT_EQ(second.readLine(seconds(3)), std::nullopt);
-  EXPECT_TRUE(second.waitClosed(seconds(1)));
-  // The peer that quit no longer counts.
-  EXPECT_TRUE(WaitUntil([&] {
-    auto reply = first.ask("XSTS");
-    first.readLine();
-    return reply == "214- Server status:\r\n214- Users connected: 1\r\n214 Files transferred: 0";
-  }, seconds(5)));
-  StopWith(daemon, SIGTERM);
 }
 
 }  // namespace

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -30,17 +29,6 @@ TEST(PatternBoundsTest, HostilePatternsStopAtTheStepOrDepthBound) {
     engine.match("b");  // usable again afterwards
     EXPECT_FALSE(engine.lastMatchHitLimit());
   }
-}
-
-TEST(PatternBoundsTest, RealFilterEntriesStayFarBelowTheBound) {
-  PatternEngine engine;
-  ASSERT_TRUE(engine.compile("^192\\.168\\.[0-9]+\\.[0-9]+$"));
-  EXPECT_TRUE(engine.match("192.168.1.200"));
-  EXPECT_LT(engine.lastMatchSteps(), 100u);
-  ASSERT_TRUE(engine.compile("10.0.0.1"));
-  EXPECT_TRUE(engine.match("110.0.0.12"));
-  EXPECT_FALSE(engine.lastMatchHitLimit());
-  EXPECT_EQ(engine.errorCount(), 0);
 }
 
 std::string RandomText(std::mt19937& rng, const std::vector<std::string>& tokens, std::size_t maxTokens) {
@@ -86,35 +74,6 @@ TEST(PatternFuzzTest, RandomPatternsAndSubjectsStayWithinBounds) {
     }
   }
   EXPECT_GT(compiled, 400);
-}
-
-// Whether a match exists does not depend on the matching strategy, so the
-// standard library's engine is a reference for the syntax both share.
-TEST(PatternFuzzTest, MatchExistenceAgreesWithStandardRegexOnSharedSyntax) {
-  std::mt19937 rng(7);
-  const std::vector<std::string> shared{"a", "b", ".", "|", "(", ")", "*", "+", "?",
-                                        "^", "$", "[ab]", "[^a]", "\\.", "[a-b]"};
-  const std::vector<std::string> letters{"a", "b", "."};
-  int compared = 0;
-  for (int i = 0; i < 3000; ++i) {
-    std::string pattern = RandomText(rng, shared, 10);
-    PatternEngine engine;
-    if (!engine.compile(pattern)) continue;
-    std::regex reference;
-    try {
-      reference = std::regex(pattern, std::regex::ECMAScript);
-    } catch (const std::regex_error&) {
-      continue;
-    }
-    for (int s = 0; s < 4; ++s) {
-      std::string subject = RandomText(rng, letters, 8);
-      bool ours = engine.match(subject);
-      if (engine.lastMatchHitLimit()) continue;
-      ASSERT_EQ(ours, std::regex_search(subject, reference)) << pattern << " / " << subject;
-      ++compared;
-    }
-  }
-  EXPECT_GT(compared, 2000);
 }
 
 }  // namespace

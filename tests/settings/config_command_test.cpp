@@ -34,26 +34,6 @@ class ConfigCommandTest : public ::testing::Test {
   RegistryStore store{dir.path() / "settings.reg"};
 };
 
-TEST_F(ConfigCommandTest, ListShowsEveryNameInOrderWithDefaultsWhenMissing) {
-  Outcome o = Config(store, {"list"});
-  EXPECT_EQ(o.status, 0);
-  EXPECT_EQ(o.err, "");
-  EXPECT_EQ(o.out,
-            "FTPRootDir=\nUploadsDir=\nLogPath=\nMsgFilePath=\nLogonFile=\nDefaultIP=\n"
-            "RedirUploads=0\nSendLogonMsg=0\nEnableLog=0\nGraphBkColor=16777215\nGraphForeColor=0\nNewInstall=1\n"
-            "GeneralSettings.RecordFileLists=0\nGeneralSettings.MonitorNew=0\nGeneralSettings.TimeoutIdle=0\n"
-            "GeneralSettings.LimitPerAddress=0\nGeneralSettings.FilterEnabled=0\nGeneralSettings.RunInBackground=0\n"
-            "GeneralSettings.AutoStart=0\nGeneralSettings.TimeoutMinutes=0\nGeneralSettings.MaxConnections=0\n"
-            "GeneralSettings.ConnectionsPerAddress=0\nGeneralSettings.RefuseNew=0\nGeneralSettings.BlockListed=0\n"
-            "NetSettings.Address=\nNetSettings.Port=0\nNetSettings.AlwaysUsePort=0\nNetSettings.UseAsDefault=0\n"
-            "NetSettings.DisablePASV=0\n"
-            "CacheSettings.DirCacheKB=500\nCacheSettings.FileCacheKB=4000\nCacheSettings.DirRefreshMinutes=60\n"
-            "CacheSettings.FileRefreshMinutes=240\nCacheSettings.OverflowPercent=25\nCacheSettings.CacheDirs=1\n"
-            "CacheSettings.CacheFiles=0\nCacheSettings.AutoRefreshDirs=0\nCacheSettings.AutoRefreshFiles=0\n"
-            "Anonymous.Allow=0\nAnonymous.Rights=0\nAnonymous.Root=\n");
-  EXPECT_FALSE(std::filesystem::exists(store.file()));
-}
-
 TEST_F(ConfigCommandTest, SetBlockFieldKeepsEveryOtherByteOfTheBlock) {
   std::vector<uint8_t> bytes(56);
   for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(0x80 + i);

@@ -72,69 +72,21 @@ TEST(DefaultsImportTest, MalformedLinesAreSkippedWithoutHarm) {
   EXPECT_EQ(i.store.getString("G", "AlsoGood"), "y");
 }
 
-TEST(DefaultsImportTest, MissingFileImportsNothing) {
-  RegistryStore store("unused");
-  ImportResult result = ImportDefaults("/nonexistent/defaults.reg", store);
-  EXPECT_FALSE(result.fileOpened);
-  EXPECT_EQ(result.valuesImported, 0);
-  EXPECT_TRUE(store.keys().empty());
-}
-
-TEST(DefaultsImportTest, ShippedDefaultsGiveAServerThatWorksAtOnce) {
-  auto shipped = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "defaults.reg";
-  RegistryStore store("unused");
-  ImportResult result = ImportDefaults(shipped, store);
-  ASSERT_TRUE(result.fileOpened);
-  EXPECT_EQ(result.valuesImported, 12);
-  Settings s;
-  LoadSettings(store, s);
-  const GeneralSettings& g = s.general;
-  EXPECT_EQ((std::vector<uint32_t>{g.recordFileLists, g.monitorNew, g.timeoutIdle, g.limitPerAddress,
-                                   g.filterEnabled, g.runInBackground, g.autoStart, g.timeoutMinutes,
-                                   g.maxConnections, g.connectionsPerAddress, g.refuseNew, g.blockListed}),
-            (std::vector<uint32_t>{1, 0, 1, 1, 0, 0, 1, 15, 50, 10, 1, 1}));
-  EXPECT_EQ(s.net.addressText(), "");
-  EXPECT_EQ(s.net.port, 2121u);
-  EXPECT_EQ(s.net.alwaysUsePort, 1u);
-  EXPECT_EQ(s.net.pack(), [] {
-    NetSettings n;
-    n.port = 2121;
-    n.alwaysUsePort = 1;
-    return n.pack();
-  }());
-  CacheSettings cache = CacheSettings::Defaults();
-  cache.cacheFiles = 1;
-  EXPECT_EQ(s.cache, cache);
-  EXPECT_EQ(s.anonymous.allow, 1u);
-  EXPECT_EQ(s.anonymous.rights, 1);
-  EXPECT_EQ(s.anonymous.rootText(), "");
-  EXPECT_EQ(s.anonymous.pack().size(), 272u);
-  for (const char* name : {"FTPRootDir", "UploadsDir", "LogPath", "MsgFilePath", "LogonFile"}) {
-    EXPECT_EQ(store.getString(kSettingsKey, name), "") << name;
+// The shipped file itself is imported by the daemon tests, through the binary.
+TEST(FirstStartImportTest, RunsOnceWhileNewInstallIsMissingWithOrWithoutTheFile) {
+  for (bool shipped : {true, false}) {
+    TempDir dir;
+    if (shipped)
+      dir.write("defaults.reg", "[HKEY_CURRENT_USER\\Software\\Talvek\\Talvek FTP\\Settings]\n"
+                                "\"EnableLog\"=dword:00000001\n");
+    RegistryStore store(dir.path() / "settings.reg");
+    EXPECT_TRUE(RunFirstStartImport(store, dir.path()));
+    RegistryStore onDisk(store.file());
+    ASSERT_TRUE(onDisk.load());
+    EXPECT_EQ(onDisk.getDword(kSettingsKey, "EnableLog"), shipped ? std::optional<uint32_t>(1) : std::nullopt);
+    EXPECT_EQ(ReadNewInstall(onDisk), 0u);
+    EXPECT_FALSE(RunFirstStartImport(onDisk, dir.path()));
   }
-  for (const char* name : {"EnableLog", "SendLogonMsg", "RedirUploads"}) {
-    EXPECT_EQ(store.getDword(kSettingsKey, name), 0u) << name;
-  }
-}
-
-TEST(FirstStartImportTest, RunsWhileNewInstallIsMissingThenMarksItDone) {
-  TempDir dir;
-  dir.write("defaults.reg", "[HKEY_CURRENT_USER\\Software\\Talvek\\Talvek FTP\\Settings]\n\"EnableLog\"=dword:00000001\n");
-  RegistryStore store(dir.path() / "settings.reg");
-  EXPECT_TRUE(RunFirstStartImport(store, dir.path()));
-  RegistryStore onDisk(store.file());
-  ASSERT_TRUE(onDisk.load());
-  EXPECT_EQ(onDisk.getDword(kSettingsKey, "EnableLog"), 1u);
-  EXPECT_EQ(onDisk.getDword(kSettingsKey, "NewInstall"), 0u);
-}
-
-TEST(FirstStartImportTest, MissingDefaultsFileStillMarksTheInstallDone) {
-  TempDir dir;
-  RegistryStore store(dir.path() / "settings.reg");
-  EXPECT_TRUE(RunFirstStartImport(store, dir.path()));
-  RegistryStore onDisk(store.file());
-  ASSERT_TRUE(onDisk.load());
-  EXPECT_EQ(ReadNewInstall(onDisk), 0u);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <pthread.h>
 
 #include "app/daemon_cli.h"
-#include "accounts/account_store.h"
 #include "accounts/accounts_command.h"
 #include "app/daemon_reload.h"
 #include "app/daemon_view.h"

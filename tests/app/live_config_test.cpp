@@ -63,7 +63,10 @@ std::optional<std::string> Login(uint16_t port, const std::string& user, const s
   LineClient client;
   if (Greeting(port, client) != kGreeting) return std::nullopt;
   client.ask("USER " + user);
-  return client.ask("PASS " + password);
+  auto reply = client.ask("PASS " + password);
+  client.command("QUIT");  // gone before the next client comes, so no limit is reached
+  client.waitClosed();
+  return reply;
 }
 
 struct Group {

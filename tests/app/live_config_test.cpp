@@ -90,7 +90,9 @@ TEST_P(SettingsGroups, CliChangeTakesEffectOnSighupAndSurvivesSigterm) {
   GetParam().inForce(run, connected);
   EXPECT_EQ(run.stop(), std::optional<int>(0)) << run.daemon->err();
   for (const Args& change : GetParam().changes) {
-    if (change[0] == "config") EXPECT_EQ(run.box.get(change[2]), change[3]) << change[2];
+    if (change[0] == "config") {
+      EXPECT_EQ(run.box.get(change[2]), change[3]) << change[2];
+    }
   }
 }
 
@@ -170,7 +172,7 @@ TEST(LiveConfig, ReloadCommandSignalsOnlyTheDaemonOfTheSameSettingsFile) {
   Sandbox other;  // no daemon runs on its settings file
   RunResult none = other.run({"reload"});
   EXPECT_EQ(none.status, 1);
-  EXPECT_EQ(none.err.substr(0, 30), "talvek-ftpd: no daemon of " + other.settingsFile().string().substr(0, 4));
+  EXPECT_EQ(none.err.rfind("talvek-ftpd: no daemon of " + other.settingsFile().string() + " is running", 0), 0u);
   WriteFile(other.settingsFile().string() + ".pid", std::to_string(::getpid()) + "\n");  // not a daemon
   EXPECT_EQ(other.run({"reload"}).status, 1);
 
@@ -235,12 +237,14 @@ TEST(LiveConfig, LoginsDuringReloadsNeverFail) {
       else ++failures;
     }
   });
-  for (int i = 0; i < 40; ++i) {
+  bool reloaded = true;
+  for (int i = 0; i < 40 && reloaded; ++i) {
     run.cli({"accounts", "add", "user" + std::to_string(i), "--password", "x"});
-    ASSERT_TRUE(run.reload());
+    reloaded = run.reload();
   }
   done = true;
   clients.join();
+  EXPECT_TRUE(reloaded);
   EXPECT_EQ(failures, 0);
   EXPECT_GT(logins, 0);
 }

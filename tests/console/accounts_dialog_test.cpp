@@ -196,22 +196,17 @@ class AccountsDialogTest : public QObject {
     QCOMPARE(int(f.server.server().accounts().find("robert")->permissions), accounts::kDelete);
   }
 
-  void cancelOrEscapeRereadsAndDoneWithoutChangesWritesNothing() {
+  void cancelRereadsAndDoneWithoutChangesWritesNothing() {
     AccountsFixture f;
-    for (bool escape : {false, true}) {
-      AccountsDialog dialog(f.server.server(), f.prompts, nullptr);
-      dialog.show();
-      Select(&dialog, 0);
-      Click(&dialog, "removeUserButton");
-      QVERIFY(!f.server.server().accounts().exists("alice"));
-      if (escape) QTest::keyClick(&dialog, Qt::Key_Escape);
-      else Click(&dialog, "cancelButton");
-      QVERIFY(!dialog.isVisible());
-      QCOMPARE(f.server.server().accounts().size(), size_t{2});
-    }
-    std::filesystem::remove(f.file);
     AccountsDialog dialog(f.server.server(), f.prompts, nullptr);
-    Click(&dialog, "doneButton");
+    Select(&dialog, 0);
+    Click(&dialog, "removeUserButton");
+    QVERIFY(!f.server.server().accounts().exists("alice"));
+    Click(&dialog, "cancelButton");
+    QCOMPARE(f.server.server().accounts().size(), size_t{2});
+    std::filesystem::remove(f.file);
+    AccountsDialog unchanged(f.server.server(), f.prompts, nullptr);
+    Click(&unchanged, "doneButton");
     QVERIFY(!std::filesystem::exists(f.file));
   }
 

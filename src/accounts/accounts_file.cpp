@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "accounts/blowfish.h"
 
 namespace talvek::accounts {
 
@@ -69,16 +68,15 @@ bool ChecksumMatches(const RecordBytes& record) {
 
 }  // namespace
 
-AccountsCipher::AccountsCipher(std::string_view key_text) : key_(key_text.begin(), key_text.end()) {}
+AccountsCipher::AccountsCipher(std::string_view key_text)
+    : cipher_(std::span(reinterpret_cast<const uint8_t*>(key_text.data()), key_text.size())) {}
 
 void AccountsCipher::encrypt(RecordBytes& record) const {
-  Blowfish cipher(key_);
-  ForEachBlock(record, [&](uint32_t& l, uint32_t& r) { cipher.encryptBlock(l, r); });
+  ForEachBlock(record, [&](uint32_t& l, uint32_t& r) { cipher_.encryptBlock(l, r); });
 }
 
 void AccountsCipher::decrypt(RecordBytes& record) const {
-  Blowfish cipher(key_);
-  ForEachBlock(record, [&](uint32_t& l, uint32_t& r) { cipher.decryptBlock(l, r); });
+  ForEachBlock(record, [&](uint32_t& l, uint32_t& r) { cipher_.decryptBlock(l, r); });
 }
 
 RecordBytes PackRecord(const AccountRecord& account) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "accounts/account_store.h"
+#include "accounts/blowfish.h"
 
 namespace talvek::accounts {
 
@@ -19,6 +20,7 @@ using RecordBytes = std::array<uint8_t, kRecordSize>;
 // Field sizes in the record; a field holds one character less than its size.
 inline constexpr size_t kNameField = 64, kPasswordField = 64, kPathField = 260;
 
+// The key schedule runs once per cipher, not per record.
 class AccountsCipher {
  public:
   explicit AccountsCipher(std::string_view key_text);
@@ -26,7 +28,7 @@ class AccountsCipher {
   void decrypt(RecordBytes& record) const;
 
  private:
-  std::vector<uint8_t> key_;
+  Blowfish cipher_;
 };
 
 // The plain record of an account (texts cut to their fields), checksummed.

@@ -8,7 +8,9 @@
 #include <functional>
 #include <thread>
 
+#include "accounts/account_store.h"
 #include "app/daemon_harness.h"
+#include "platform/system_info.h"
 
 namespace talvek::test {
 namespace {
@@ -229,16 +231,26 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(LiveConfig, LoginsDuringReloadsNeverFail) {
   Running run;
+  // A long file makes each reload take a while: a store emptied before it is
+  // read again would turn logins away meanwhile.
+  std::vector<accounts::AccountRecord> records(2000);
+  for (size_t i = 0; i < records.size(); ++i) records[i].name = "filler" + std::to_string(i);
+  records.back().name = "bob";
+  records.back().password = "pw";
+  records.back().homeDir = run.box.root().string() + "/";
+  std::string key = std::to_string(static_cast<int32_t>(platform::SystemVolumeSerial()));
+  ASSERT_EQ(accounts::WriteAccountsFile(run.accountsFile(), records, key), 0);
+  ASSERT_TRUE(run.reload());
   std::atomic<bool> done{false};
   std::atomic<int> logins{0}, failures{0};
   std::thread clients([&] {
-    for (int i = 0; i < 2000 && !done; ++i) {
+    for (int i = 0; i < 100000 && !done; ++i) {
       if (Login(run.port, "bob", "pw") == "230 User logged in, proceed") ++logins;
       else ++failures;
     }
   });
   bool reloaded = true;
-  for (int i = 0; i < 40 && reloaded; ++i) {
+  for (int i = 0; i < 20 && reloaded; ++i) {
     run.cli({"accounts", "add", "user" + std::to_string(i), "--password", "x"});
     reloaded = run.reload();
   }

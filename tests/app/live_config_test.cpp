@@ -233,7 +233,7 @@ TEST(LiveConfig, LoginsDuringReloadsNeverFail) {
   Running run;
   // A long file makes each reload take a while: a store emptied before it is
   // read again would turn logins away meanwhile.
-  std::vector<accounts::AccountRecord> records(2000);
+  std::vector<accounts::AccountRecord> records(500);
   for (size_t i = 0; i < records.size(); ++i) records[i].name = "filler" + std::to_string(i);
   records.back().name = "bob";
   records.back().password = "pw";

@@ -104,7 +104,6 @@ AccountsFileContent ReadAccountsFile(const std::filesystem::path& path, const st
   DecodedFile decoded = DecodeAccountsFile(text, AccountsCipher(key_text));
   content.result.corrupt = decoded.corrupt;
   content.result.unreadable = decoded.unreadable;
-  content.result.loaded = decoded.accounts.size();
   content.records = std::move(decoded.accounts);
   return content;
 }

@@ -37,7 +37,6 @@ struct LoadResult {
   int error = 0;            // errno of a file that could not be read (0: fine or missing)
   bool corrupt = false;     // a partial record or a failed checksum
   bool unreadable = false;  // not one record decrypts under this machine's key
-  size_t loaded = 0;
 };
 
 class AccountStore {

@@ -52,73 +52,78 @@ std::string ApplyOptions(const std::vector<std::string>& args, size_t from, Acco
   return {};
 }
 
-void List(const AccountStore& store, std::ostream& out) {
-  for (const auto& account : store.records()) {
-    out << account.name << "  " << PermissionLetters(account.permissions) << "  home=" << account.homeDir
+void List(const std::vector<AccountRecord>& records, std::ostream& out) {
+  for (const auto& account : records) {
+    // A damaged record's name is whatever the decryption gave.
+    std::string name = account.name;
+    for (char& c : name)
+      if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7f) c = '?';
+    out << name << "  " << PermissionLetters(account.permissions) << "  home=" << account.homeDir
         << "  uploads=" << account.uploadsDir << (account.redirectUploads ? " (redirected)" : "")
         << "  logon-message=" << (account.customLogonMessage ? account.logonMessageFile : std::string("-"))
-        << (account.damaged ? "  DAMAGED" : "") << "\n";
+        << (account.damaged() ? "  DAMAGED" : "") << "\n";
   }
+}
+
+void WarnIfCorrupt(bool corrupt, std::ostream& out) {
+  if (corrupt) out << kCorruptAccountsCaption << ": " << kCorruptAccountsText << "\n";
+}
+
+// Applies one add, modify or remove to `records`; "" or why it is refused.
+std::string Apply(const std::vector<std::string>& args, const std::string& ftp_root,
+                  std::vector<AccountRecord>& records, std::ostream& out) {
+  const std::string& verb = args[0];
+  const std::string& name = args[1];
+  AccountStore store;
+  store.replaceAll(std::move(records));
+  auto finish = [&](std::string refusal) {
+    records = store.records();
+    return refusal;
+  };
+  if (verb == "remove") return finish(store.remove(name) ? "" : "accounts: no account named '" + name + "'");
+  auto existing = store.find(name);
+  if (verb == "modify" && !existing) return finish("accounts: no account named '" + name + "'");
+  AccountRecord account;
+  if (verb == "modify") account = *existing;
+  else account.homeDir = ftp_root;  // a new account starts at the FTP root
+  account.name = name;
+  if (auto error = ApplyOptions(args, 2, account); !error.empty()) return finish("accounts: " + error);
+  if (auto error = ValidateAccount(account, ftp_root); !error.empty()) return finish(error);
+  if (verb == "modify") store.replace(name, account);
+  else if (AddAccount(store, account) == AddOutcome::OverwroteExisting)
+    out << "User name " << name << " already exists: its password and permissions were overwritten\n";
+  return finish("");
 }
 
 }  // namespace
 
-int RunAccountsCommand(const std::vector<std::string>& args, AccountStore& store, const std::string& ftp_root,
-                       const std::string& key_text, std::ostream& out, std::ostream& err) {
-  if (args.empty()) {
-    err << kUsageText;
-    return kUsage;
-  }
-  const std::string& verb = args[0];
-  if (verb == "list" && args.size() == 1) {
-    List(store, out);
+int RunAccountsCommand(const std::vector<std::string>& args, const std::filesystem::path& file,
+                       const std::string& ftp_root, const std::string& key_text, std::ostream& out,
+                       std::ostream& err) {
+  if (args.size() == 1 && args[0] == "list") {
+    AccountsFileContent content = ReadAccountsFile(file, key_text);
+    if (content.result.error) {
+      err << "accounts: cannot read " << file.string() << ": " << std::strerror(content.result.error) << "\n";
+      return 1;
+    }
+    WarnIfCorrupt(content.result.corrupt, out);
+    List(content.records, out);
     return 0;
   }
-  if ((verb != "add" && verb != "modify" && verb != "remove") || args.size() < 2) {
+  const std::string verb = args.empty() ? "" : args[0];
+  bool known = (verb == "add" || verb == "modify") ? args.size() >= 2 : verb == "remove" && args.size() == 2;
+  if (!known) {
     err << kUsageText;
     return kUsage;
   }
-  const std::string& name = args[1];
-  if (verb == "remove") {
-    if (args.size() != 2) {
-      err << kUsageText;
-      return kUsage;
-    }
-    if (!store.remove(name)) {
-      err << "accounts: no account named '" << name << "'\n";
-      return kUsage;
-    }
-  } else {
-    auto existing = store.find(name);
-    if (verb == "modify" && !existing) {
-      err << "accounts: no account named '" << name << "'\n";
-      return kUsage;
-    }
-    AccountRecord account;
-    if (verb == "modify") account = *existing;
-    else account.homeDir = ftp_root;  // a new account starts at the FTP root
-    account.name = name;
-    if (auto error = ApplyOptions(args, 2, account); !error.empty()) {
-      err << "accounts: " << error << "\n";
-      return kUsage;
-    }
-    if (auto error = ValidateAccount(account, ftp_root); !error.empty()) {
-      err << error << "\n";
-      return kUsage;
-    }
-    account.damaged = false;
-    if (verb == "add") {
-      if (AddAccount(store, account) == AddOutcome::OverwroteExisting)
-        out << "User name " << name << " already exists: its password and permissions were overwritten\n";
-    } else {
-      store.replace(name, account);
-    }
-  }
-  if (int error = store.save(key_text)) {
-    err << "accounts: cannot save " << store.filePath() << ": " << std::strerror(error) << "\n";
-    return 1;
-  }
-  return 0;
+  FileEdit edit = EditAccountsFile(file, key_text, [&](std::vector<AccountRecord>& records) {
+    return Apply(args, ftp_root, records, out);
+  });
+  WarnIfCorrupt(edit.corrupt, out);
+  if (edit.status == FileEdit::Saved) return 0;
+  err << FileEditProblem(edit, file) << "\n";
+  bool nothing_written = edit.status == FileEdit::Refused || edit.status == FileEdit::WrongKey;
+  return nothing_written ? kUsage : 1;
 }
 
 }  // namespace talvek::accounts

@@ -1,8 +1,8 @@
 #include "accounts/accounts_file.h"
 
+#include <algorithm>
 #include <cstring>
 
-#include "accounts/blowfish.h"
 
 namespace talvek::accounts {
 
@@ -51,20 +51,7 @@ void ForEachBlock(RecordBytes& record, Operation operation) {
   StoreLittleEndian(tail, left);
 }
 
-}  // namespace
-
-AccountsCipher::AccountsCipher(std::string_view key_text) : key_(key_text.begin(), key_text.end()) {}
-
-void AccountsCipher::encrypt(RecordBytes& record) const {
-  Blowfish cipher(key_);
-  ForEachBlock(record, [&](uint32_t& l, uint32_t& r) { cipher.encryptBlock(l, r); });
-}
-
-void AccountsCipher::decrypt(RecordBytes& record) const {
-  Blowfish cipher(key_);
-  ForEachBlock(record, [&](uint32_t& l, uint32_t& r) { cipher.decryptBlock(l, r); });
-}
-
+// Computed with the checksum field as 0.
 uint32_t RecordChecksum(const RecordBytes& record) {
   RecordBytes plain = record;
   StoreLittleEndian(plain.data() + kChecksumAt, 0);
@@ -77,6 +64,19 @@ uint32_t RecordChecksum(const RecordBytes& record) {
 
 bool ChecksumMatches(const RecordBytes& record) {
   return LoadLittleEndian(record.data() + kChecksumAt) == RecordChecksum(record);
+}
+
+}  // namespace
+
+AccountsCipher::AccountsCipher(std::string_view key_text)
+    : cipher_(std::span(reinterpret_cast<const uint8_t*>(key_text.data()), key_text.size())) {}
+
+void AccountsCipher::encrypt(RecordBytes& record) const {
+  ForEachBlock(record, [&](uint32_t& l, uint32_t& r) { cipher_.encryptBlock(l, r); });
+}
+
+void AccountsCipher::decrypt(RecordBytes& record) const {
+  ForEachBlock(record, [&](uint32_t& l, uint32_t& r) { cipher_.decryptBlock(l, r); });
 }
 
 RecordBytes PackRecord(const AccountRecord& account) {
@@ -117,12 +117,13 @@ DecodedFile DecodeAccountsFile(std::string_view bytes, const AccountsCipher& cip
     AccountRecord account = UnpackRecord(record);
     if (!ChecksumMatches(record)) {
       decoded.corrupt = true;
-      account.damaged = true;
+      account.damagedBytes.assign(bytes.substr(offset, kRecordSize));
     }
     decoded.accounts.push_back(std::move(account));
   }
   // A single stray byte is ignored; a larger partial record means damage.
   if (bytes.size() - offset >= 2) decoded.corrupt = true;
+  decoded.unreadable = bytes.size() >= 2 && std::ranges::all_of(decoded.accounts, &AccountRecord::damaged);
   return decoded;
 }
 
@@ -130,7 +131,10 @@ std::string EncodeAccountsFile(const std::vector<AccountRecord>& accounts, const
   std::string bytes;
   bytes.reserve(accounts.size() * kRecordSize);
   for (const auto& account : accounts) {
-    if (account.damaged) continue;
+    if (account.damaged()) {
+      bytes += account.damagedBytes;  // kept as read, for a later machine or key to read
+      continue;
+    }
     RecordBytes record = PackRecord(account);
     cipher.encrypt(record);
     bytes.append(reinterpret_cast<const char*>(record.data()), record.size());

@@ -60,6 +60,8 @@ ParseResult ParseDaemonArguments(const std::vector<std::string>& args) {
       options.help = true;
     } else if (arg == "--version") {
       options.version = true;
+    } else if (arg == "reload" && i + 1 == args.size()) {
+      options.subcommand = arg;
     } else if (arg == "config" || arg == "accounts" || arg == "filter") {
       options.subcommand = arg;
       options.subcommand_args.assign(args.begin() + static_cast<long>(i) + 1, args.end());

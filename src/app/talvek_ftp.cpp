@@ -36,6 +36,9 @@ int RunConsole(QApplication& app, const DaemonOptions& options, settings::Regist
   // First: SIGTERM (session logout) or SIGINT during any start-up step still
   // saves and shuts down; start-up asks the operator nothing after it.
   console::StopSignals stop_signals;
+  // What the file held at start: at exit only the console's own changes
+  // are written over the file as it is then.
+  const settings::RegistryStore base = settings::NormalisedCopy(store);
   console::QtOperatorView view;
   server::Server server(view.operatorView());
   // Creating the window runs the first-start import, before the settings are read.
@@ -80,7 +83,7 @@ int RunConsole(QApplication& app, const DaemonOptions& options, settings::Regist
 
   server.shutdown();
   settings::SaveSettings(store, server.settings());
-  if (int error = store.save()) {
+  if (int error = settings::SaveChangesOverDisk(base, store)) {
     ReportSaveFailure(store, error);
     return result == 0 ? 1 : result;
   }

@@ -3,16 +3,19 @@
 #include <csignal>
 #include <cstdio>
 #include <iostream>
+#include <memory>
 #include <pthread.h>
 
 #include "app/daemon_cli.h"
-#include "accounts/account_store.h"
 #include "accounts/accounts_command.h"
+#include "app/daemon_reload.h"
 #include "app/daemon_view.h"
 #include "app/data_directory.h"
 #include "app/service_notify.h"
+#include "app/pid_file.h"
 #include "filter/filter_command.h"
 #include "filter/filter_file.h"
+#include "platform/atomic_file.h"
 #include "platform/system_info.h"
 #include "server/server.h"
 #include "settings/config_command.h"
@@ -49,7 +52,8 @@ sigset_t BlockControlSignals() {
   return signals;
 }
 
-int RunServer(const DaemonOptions& options, settings::RegistryStore& store, const ProgramDirectories& directories) {
+int RunServer(const DaemonOptions& options, settings::RegistryStore& store, const ProgramDirectories& directories,
+              std::unique_ptr<platform::FileEditLock> lock) {
   if (auto error = ApplyStartOptions(options, store); !error.empty()) {
     std::cerr << "talvek-ftpd: " << error << "\n";
     return kUsageError;
@@ -62,8 +66,14 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store, cons
     return kUsageError;
   }
   if (int status = SaveStore(store)) return status;
+  lock.reset();  // operator tools may change the file while the daemon runs
+  DaemonSettings daemon_settings(store, options);
 
   sigset_t signals = BlockControlSignals();
+  PidFile pid_file(store.file());
+  if (pid_file.error())
+    std::cerr << "talvek-ftpd: cannot write " << PidFilePath(store.file()) << ": " << std::strerror(pid_file.error())
+              << "; 'talvek-ftpd reload' will not find this daemon\n";
   DaemonView view(ResolveLogFormat(options.log_format) == LogFormat::kJournal);
   server::Server server(view);
   server::ServerEnvironment environment;
@@ -102,10 +112,7 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store, cons
       continue;
     }
     if (signal_number == SIGHUP) {
-      // Operator tools changed files behind the running server.
-      server.reloadAccounts();
-      server.reloadFilterList();
-      std::cout << "Reloaded the accounts file and the IP filter list" << std::endl;
+      daemon_settings.reload(server);  // operator tools changed files behind the running server
       continue;
     }
     break;
@@ -113,8 +120,11 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store, cons
   NotifyServiceManager("STOPPING=1");
   print_statistics();
   server.shutdown();
-  settings::SaveSettings(store, server.settings());
-  return SaveStore(store);
+  if (int error = daemon_settings.saveAtExit(server)) {
+    std::cerr << "talvek-ftpd: cannot save " << store.file() << ": " << std::strerror(error) << "\n";
+    return 1;
+  }
+  return 0;
 }
 
 // Accounts live in the file "LogonFile" names (by default beside the
@@ -128,15 +138,8 @@ int RunAccounts(const DaemonOptions& options, settings::RegistryStore& store) {
     if (int status = SaveStore(store)) return status;
   }
   std::string key_text = std::to_string(static_cast<int32_t>(platform::SystemVolumeSerial()));
-  accounts::AccountStore accounts;
-  auto loaded = accounts.load(current.logonFile, key_text);
-  if (loaded.error) {
-    std::cerr << "talvek-ftpd: cannot read " << current.logonFile << ": " << std::strerror(loaded.error) << "\n";
-    return 1;
-  }
-  if (loaded.corrupt) std::cout << accounts::kCorruptAccountsCaption << ": " << accounts::kCorruptAccountsText << "\n";
-  return accounts::RunAccountsCommand(options.subcommand_args, accounts, current.ftpRootDir, key_text, std::cout,
-                                      std::cerr);
+  return accounts::RunAccountsCommand(options.subcommand_args, current.logonFile, current.ftpRootDir, key_text,
+                                      std::cout, std::cerr);
 }
 
 // The filter list lives in the program directory; its enable flag and mode
@@ -162,6 +165,9 @@ int Main(int argc, char** argv) {
   const DaemonOptions options = *ParseDaemonArguments(args).options;
   auto settings_file = ResolveSettingsFile(options);
   auto directories = ResolveProgramDirectories(options.program_directory, settings_file);
+  if (options.subcommand == "reload") return SignalReload(settings_file, std::cout, std::cerr);
+  // Every change of the settings file, from its read to its rename, holds its edit lock.
+  auto lock = std::make_unique<platform::FileEditLock>(settings_file);
   settings::RegistryStore store(settings_file);
   if (!store.load()) {
     std::cerr << "talvek-ftpd: cannot read " << settings_file << "\n";
@@ -177,7 +183,7 @@ int Main(int argc, char** argv) {
     std::cerr << "talvek-ftpd: '" << options.subcommand << "' is not available in this build\n";
     return kUsageError;
   }
-  return RunServer(options, store, directories);
+  return RunServer(options, store, directories, std::move(lock));
 }
 
 }  // namespace talvek::app

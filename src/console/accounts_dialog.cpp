@@ -1,7 +1,5 @@
 #include "console/accounts_dialog.h"
 
-#include <cstring>
-
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QListWidget>
@@ -64,6 +62,7 @@ AccountsDialog::AccountsDialog(server::Server& server, DialogPrompts& prompts, Q
   connect(cancel, &QPushButton::clicked, this, &AccountsDialog::reject);
   connect(users_, &QListWidget::itemSelectionChanged, this, &AccountsDialog::updateButtons);
   connect(users_, &QListWidget::itemDoubleClicked, this, &AccountsDialog::modifySelected);
+  base_ = server_.accounts().records();
   refill();
 }
 
@@ -131,26 +130,40 @@ void AccountsDialog::removeSelected() {
 }
 
 bool AccountsDialog::save() {
-  accounts::AccountStore& store = server_.accounts();
   // The file the next start reads, which is also the one Cancel reloads.
   std::string logon_file = server_.settings().logonFile;
-  if (!logon_file.empty()) store.setFilePath(logon_file);
-  if (store.filePath().empty()) {
+  if (logon_file.empty()) {
     prompts_.inform(this,
                     QStringLiteral("No logon accounts file is set, so the accounts cannot be saved. Set one "
                                    "on the Paths page of Configure Server first."),
                     kConsoleCaption, QMessageBox::Warning);
     return false;
   }
-  if (int error = store.save(server_.keyText())) {
-    prompts_.inform(this,
-                    QStringLiteral("Cannot write the accounts file %1: %2")
-                        .arg(QString::fromStdString(store.filePath().string()),
-                             QString::fromLocal8Bit(std::strerror(error))),
-                    kConsoleCaption, QMessageBox::Warning);
-    return false;
+  // The edits go onto the file as it is now, so that accounts changed
+  // elsewhere meanwhile (the daemon's command line) are kept.
+  std::vector<accounts::AccountRecord> mine = server_.accounts().records();
+  std::string conflict;
+  accounts::FileEdit edit =
+      accounts::EditAccountsFile(logon_file, server_.keyText(), [&](std::vector<accounts::AccountRecord>& records) {
+        auto merged = accounts::MergeAccounts(base_, mine, records, conflict);
+        if (!merged) return "The account " + conflict + " was changed in the accounts file while this dialog was open.";
+        records = std::move(*merged);
+        return std::string();
+      });
+  if (edit.status == accounts::FileEdit::Saved) {
+    server_.accounts().replaceAll(std::move(edit.records));
+    return true;
   }
-  return true;
+  QString problem = ToQString(accounts::FileEditProblem(edit, logon_file));
+  if (edit.status == accounts::FileEdit::Refused) {
+    server_.reloadAccounts();
+    base_ = server_.accounts().records();
+    modified_ = false;
+    refill();
+    problem += QStringLiteral(" Nothing was saved; the list now shows the file as it is. Make your changes again.");
+  }
+  prompts_.inform(this, problem, kConsoleCaption, QMessageBox::Warning);
+  return false;
 }
 
 void AccountsDialog::saveAndClose() {

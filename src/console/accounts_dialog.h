@@ -1,9 +1,14 @@
 // The accounts dialog: the named accounts of the live account store, with
-// add, modify and remove. "Done" writes the accounts file when anything
-// changed; "Cancel" (and closing the window) reloads the store from it.
+// add, modify and remove. "Done" applies the changes to the accounts file as
+// it is on disk (refusing when an account it changed was changed there too);
+// "Cancel" (and closing the window) reloads the store from it.
 #pragma once
 
 #include <QDialog>
+
+#include <vector>
+
+#include "accounts/account_store.h"
 
 class QListWidget;
 class QPushButton;
@@ -39,6 +44,7 @@ class AccountsDialog : public QDialog {
   server::Server& server_;
   DialogPrompts& prompts_;
   bool modified_ = false;
+  std::vector<accounts::AccountRecord> base_;  // the store as the dialog found it
   QListWidget* users_;
   QPushButton* remove_;
   QPushButton* modify_;

@@ -60,8 +60,8 @@ FilterEditor::FilterEditor(server::Server& server, DialogPrompts& prompts, QWidg
   settings::Settings current = server_.settings();
   enable_->setChecked(current.general.filterEnabled != 0);
   (current.general.blockListed != 0 ? block_ : allow_only_)->setChecked(true);
-  for (const std::string& entry : *server_.filterList().snapshot())
-    entries_->addItem(ToQString(filter::ToWildcardForm(entry)));
+  base_ = server_.filterList().entries();
+  for (const std::string& entry : base_) entries_->addItem(ToQString(filter::ToWildcardForm(entry)));
 
   connect(add_, &QPushButton::clicked, this, &FilterEditor::addEntry);
   connect(input_, &QLineEdit::returnPressed, this, &FilterEditor::addEntry);
@@ -98,20 +98,28 @@ void FilterEditor::removeSelected() {
 }
 
 void FilterEditor::accept() {
-  filter::FilterEntries stored;
+  filter::FilterEntries mine;
   for (int row = 0; row < entries_->count(); ++row)
-    stored.push_back(filter::ToStoredForm(ToStdString(entries_->item(row)->text())));
-  server_.filterList().replace(std::move(stored));
+    mine.push_back(filter::ToStoredForm(ToStdString(entries_->item(row)->text())));
+  // The edits go onto the file as it is now, so that entries added or
+  // removed elsewhere meanwhile (the daemon's command line) are kept.
+  std::filesystem::path file = server_.filtersFile();
+  filter::FilterFileEdit edit = filter::EditFilterFile(file, [&](filter::FilterEntries& entries) {
+    entries = filter::MergeFilterEntries(base_, mine, entries);
+    return std::string();
+  });
+  // The list in memory keeps the edit even when the file cannot be written.
+  server_.filterList().replace(edit.status == filter::FilterFileEdit::Saved ? std::move(edit.entries) : mine);
   server_.updateSettings([this](settings::Settings& settings) {
     settings.general.filterEnabled = enable_->isChecked() ? 1 : 0;
     settings.general.blockListed = allow_only_->isChecked() ? 0 : 1;
   });
-  // The list in memory keeps the edit even when the file cannot be written.
-  if (int error = filter::SaveFilterList(server_.filtersFile(), server_.filterList()))
+  if (edit.status != filter::FilterFileEdit::Saved)
     prompts_.inform(this,
-                    QStringLiteral("Cannot write %1: %2")
-                        .arg(QString::fromStdString(server_.filtersFile().string()),
-                             QString::fromLocal8Bit(std::strerror(error))),
+                    QStringLiteral("Cannot %1 %2: %3")
+                        .arg(edit.status == filter::FilterFileEdit::Unreadable ? QStringLiteral("read")
+                                                                              : QStringLiteral("write"),
+                             QString::fromStdString(file.string()), QString::fromLocal8Bit(std::strerror(edit.error))),
                     kConsoleCaption, QMessageBox::Warning);
   QDialog::accept();
   server_.runOnControlThread([&server = server_] { server.recheckFilter(); });

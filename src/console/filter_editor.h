@@ -1,10 +1,12 @@
 // The "IP Address Filtering" dialog: the filter switch, the mode and the
-// entries in wildcard form. OK replaces the server's filter list, saves
-// "Filters.txt" in the program directory and closes the connections the
-// filter now refuses. Cancel changes nothing.
+// entries in wildcard form. OK applies the added and removed entries to
+// "Filters.txt" as it is on disk, takes the result as the server's filter
+// list and closes the connections the filter now refuses. Cancel changes nothing.
 #pragma once
 
 #include <QDialog>
+
+#include "filter/filter_list.h"
 
 class QCheckBox;
 class QLineEdit;
@@ -42,6 +44,7 @@ class FilterEditor : public QDialog {
   QPushButton* remove_;
   QRadioButton* block_;
   QRadioButton* allow_only_;
+  filter::FilterEntries base_;  // the list as the editor found it
 };
 
 // The console's "Filtering..." command.

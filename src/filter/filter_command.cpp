@@ -22,33 +22,36 @@ std::string ModeText(uint32_t blockListed) {
   return blockListed == 1 ? "block listed addresses" : "allow only listed addresses";
 }
 
-// Reads the current list; a file that exists but cannot be read is never
-// overwritten, so the operator's entries cannot be lost to a failed read.
-bool ReadOrReport(const std::filesystem::path& file, FilterEntries& entries, std::ostream& err) {
+int List(const std::filesystem::path& file, uint32_t enabled, uint32_t blockListed,
+         std::ostream& out, std::ostream& err) {
   FilterFileContent content = ReadFilterFile(file);
   if (content.error != 0) {
     err << "filter: cannot read " << file.string() << ": " << std::strerror(content.error) << "\n";
-    return false;
+    return 1;
   }
-  entries = std::move(content.entries);
-  return true;
+  out << "IP filtering " << (enabled != 0 ? "enabled" : "disabled") << ", mode: "
+      << ModeText(blockListed) << "\n";
+  for (const std::string& entry : content.entries) out << ToWildcardForm(entry) << "\n";
+  return 0;
 }
 
-int SaveOrReport(const std::filesystem::path& file, const FilterEntries& entries, std::ostream& err) {
-  int error = WriteFilterFile(file, entries);
-  if (error == 0) return 0;
-  err << "filter: cannot write " << file.string() << ": " << std::strerror(error) << "\n";
+// One locked edit of the file; a file that cannot be read is never
+// overwritten, so the operator's entries cannot be lost to a failed read.
+int Edit(const std::filesystem::path& file, const std::function<std::string(FilterEntries&)>& change,
+         const std::string& done, std::ostream& out, std::ostream& err) {
+  FilterFileEdit edit = EditFilterFile(file, change);
+  switch (edit.status) {
+    case FilterFileEdit::Saved: out << done << "\n"; return 0;
+    case FilterFileEdit::Refused: err << "filter: " << edit.refusal << "\n"; return 2;
+    case FilterFileEdit::Unreadable: err << "filter: cannot read "; break;
+    case FilterFileEdit::WriteFailed: err << "filter: cannot write "; break;
+  }
+  err << file.string() << ": " << std::strerror(edit.error) << "\n";
   return 1;
 }
 
-int List(const std::filesystem::path& file, uint32_t enabled, uint32_t blockListed,
-         std::ostream& out, std::ostream& err) {
-  FilterEntries entries;
-  if (!ReadOrReport(file, entries, err)) return 1;
-  out << "IP filtering " << (enabled != 0 ? "enabled" : "disabled") << ", mode: "
-      << ModeText(blockListed) << "\n";
-  for (const std::string& entry : entries) out << ToWildcardForm(entry) << "\n";
-  return 0;
+bool Listed(const FilterEntries& entries, const std::string& stored) {
+  return std::ranges::any_of(entries, [&](const std::string& e) { return SameEntry(e, stored); });
 }
 
 int Add(const std::filesystem::path& file, const std::string& typed, std::ostream& out,
@@ -63,32 +66,21 @@ int Add(const std::filesystem::path& file, const std::string& typed, std::ostrea
     err << "filter: invalid pattern " << typed << ": " << engine.firstErrorMessage() << "\n";
     return 2;
   }
-  FilterEntries entries;
-  if (!ReadOrReport(file, entries, err)) return 1;
-  if (std::ranges::any_of(entries, [&](const std::string& e) { return SameEntry(e, stored); })) {
-    err << "filter: pattern already listed: " << typed << "\n";
-    return 2;
-  }
-  entries.push_back(stored);
-  if (int status = SaveOrReport(file, entries, err)) return status;
-  out << "Added " << typed << "\n";
-  return 0;
+  return Edit(file, [&](FilterEntries& entries) {
+    if (Listed(entries, stored)) return "pattern already listed: " + typed;
+    entries.push_back(stored);
+    return std::string();
+  }, "Added " + typed, out, err);
 }
 
 int Remove(const std::filesystem::path& file, const std::string& typed, std::ostream& out,
            std::ostream& err) {
-  FilterEntries entries;
-  if (!ReadOrReport(file, entries, err)) return 1;
   std::string stored = ToStoredForm(typed);
-  auto removed = std::ranges::remove_if(entries, [&](const std::string& e) { return SameEntry(e, stored); });
-  if (removed.empty()) {
-    err << "filter: pattern not listed: " << typed << "\n";
-    return 2;
-  }
-  entries.erase(removed.begin(), removed.end());
-  if (int status = SaveOrReport(file, entries, err)) return status;
-  out << "Removed " << typed << "\n";
-  return 0;
+  return Edit(file, [&](FilterEntries& entries) {
+    if (!Listed(entries, stored)) return "pattern not listed: " + typed;
+    std::erase_if(entries, [&](const std::string& e) { return SameEntry(e, stored); });
+    return std::string();
+  }, "Removed " + typed, out, err);
 }
 
 }  // namespace

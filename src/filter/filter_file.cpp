@@ -1,25 +1,17 @@
 #include "filter/filter_file.h"
 
+#include <algorithm>
 #include <cerrno>
-#include <fstream>
 
 #include "platform/atomic_file.h"
 
 namespace talvek::filter {
 
 FilterFileContent ReadFilterFile(const std::filesystem::path& file) {
-  std::error_code ec;
-  if (!std::filesystem::exists(file, ec)) return {ec ? ec.value() : 0, {}};
-  std::uintmax_t size = std::filesystem::file_size(file, ec);
-  if (ec) return {ec.value(), {}};
-  if (size > kMaxFilterFileBytes) return {EFBIG, {}};
-  errno = 0;
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return {errno != 0 ? errno : EIO, {}};
-  std::string text(static_cast<std::size_t>(size), '\0');
-  in.read(text.data(), static_cast<std::streamsize>(text.size()));
-  text.resize(static_cast<std::size_t>(in.gcount()));
-  if (in.bad()) return {EIO, {}};
+  std::string text;
+  int error = platform::ReadWholeFile(file, kMaxFilterFileBytes, text);
+  if (error == ENOENT) return {0, {}};
+  if (error != 0) return {error, {}};
   return {0, ParseFilterText(text)};
 }
 
@@ -48,17 +40,55 @@ std::string FormatFilterText(const FilterEntries& entries) {
 
 int LoadFilterList(const std::filesystem::path& file, FilterList& list) {
   FilterFileContent content = ReadFilterFile(file);
-  list.replace(content.error == 0 ? std::move(content.entries) : FilterEntries{});
+  if (content.error == 0) list.replace(std::move(content.entries));
   return content.error;
 }
 
-int SaveFilterList(const std::filesystem::path& file, const FilterList& list) {
-  return WriteFilterFile(file, *list.snapshot());
+FilterFileEdit EditFilterFile(const std::filesystem::path& file,
+                              const std::function<std::string(FilterEntries&)>& change) {
+  FilterFileEdit edit;
+  platform::FileEditLock lock(file);
+  if ((edit.error = lock.error()) != 0) {
+    edit.status = FilterFileEdit::WriteFailed;  // no lock file: the file cannot be written either
+    return edit;
+  }
+  FilterFileContent content = ReadFilterFile(file);
+  if ((edit.error = content.error) != 0) {
+    edit.status = FilterFileEdit::Unreadable;
+    return edit;
+  }
+  if (!(edit.refusal = change(content.entries)).empty()) {
+    edit.status = FilterFileEdit::Refused;
+    return edit;
+  }
+  if ((edit.error = WriteFilterFile(file, content.entries)) != 0) {
+    edit.status = FilterFileEdit::WriteFailed;
+    return edit;
+  }
+  edit.entries = std::move(content.entries);
+  return edit;
+}
+
+FilterEntries MergeFilterEntries(const FilterEntries& base, const FilterEntries& mine, const FilterEntries& disk) {
+  auto listed = [](const FilterEntries& entries, const std::string& entry) {
+    return std::ranges::any_of(entries, [&](const std::string& e) { return SameEntry(e, entry); });
+  };
+  FilterEntries merged;
+  for (const std::string& entry : disk)
+    if (listed(mine, entry) || !listed(base, entry)) merged.push_back(entry);
+  for (const std::string& entry : mine)
+    if (!listed(base, entry) && !listed(merged, entry)) merged.push_back(entry);
+  return merged;
 }
 
 int AppendAndSave(const std::filesystem::path& file, FilterList& list, std::string entry) {
-  list.append(std::move(entry));
-  return SaveFilterList(file, list);
+  FilterFileEdit edit = EditFilterFile(file, [&](FilterEntries& entries) {
+    entries.push_back(entry);
+    return std::string();
+  });
+  if (edit.status == FilterFileEdit::Saved) list.replace(std::move(edit.entries));
+  else list.append(std::move(entry));
+  return edit.error;
 }
 
 }  // namespace talvek::filter

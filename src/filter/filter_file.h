@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -30,11 +31,29 @@ int WriteFilterFile(const std::filesystem::path& file, const FilterEntries& entr
 FilterEntries ParseFilterText(std::string_view text);
 std::string FormatFilterText(const FilterEntries& entries);
 
-// Server-side helpers over the shared list. Load leaves the list empty when
-// the file is missing or unreadable; a failed save keeps the list in memory.
+// A locked read-modify-write of the file: holds its edit lock from the read
+// to the rename; `change` edits the entries and returns "" to save them, or
+// the reason it refuses. A file that cannot be read is never written over.
+struct FilterFileEdit {
+  enum Status { Saved, Refused, Unreadable, WriteFailed } status = Saved;
+  int error = 0;  // errno for Unreadable and WriteFailed
+  std::string refusal;
+  FilterEntries entries;  // as saved
+};
+FilterFileEdit EditFilterFile(const std::filesystem::path& file,
+                              const std::function<std::string(FilterEntries&)>& change);
+
+// An editor's changes (`base` as it opened, `mine` as it closes) applied to
+// the entries `disk` holds now: its removals taken out, its additions
+// appended. Entries compare ignoring case.
+FilterEntries MergeFilterEntries(const FilterEntries& base, const FilterEntries& mine, const FilterEntries& disk);
+
+// Replaces the list with the file's in one swap; a missing file gives an
+// empty list, a file that cannot be read keeps the old list (its errno returned).
 int LoadFilterList(const std::filesystem::path& file, FilterList& list);
-int SaveFilterList(const std::filesystem::path& file, const FilterList& list);
-// Appends one stored entry (the monitor's ban command) and saves.
+// Appends one stored entry to the file as it is on disk (the monitor's ban
+// command) and takes the file's list; when saving fails the list in memory
+// still gets the entry. Returns 0 or errno.
 int AppendAndSave(const std::filesystem::path& file, FilterList& list, std::string entry);
 
 }  // namespace talvek::filter

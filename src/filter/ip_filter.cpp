@@ -4,10 +4,12 @@
 
 namespace talvek::filter {
 
+namespace {
+// Each check compiles afresh: nothing compiled outlives the entry it came from.
 bool EntryMatches(std::string_view storedEntry, std::string_view peerAddress) {
-  // Each check compiles afresh: nothing compiled outlives the entry it came from.
   return PatternMatches(storedEntry, peerAddress);
 }
+}  // namespace
 
 bool IsRefused(const FilterEntries& entries, bool filterEnabled, bool blockListed,
                std::string_view peerAddress) {
@@ -25,18 +27,6 @@ bool IsRefused(const FilterEntries& entries, bool filterEnabled, bool blockListe
 bool IsRefused(const FilterList& list, bool filterEnabled, bool blockListed,
                std::string_view peerAddress) {
   return IsRefused(*list.snapshot(), filterEnabled, blockListed, peerAddress);
-}
-
-std::vector<std::size_t> FindRefusedPeers(const FilterList& list, bool filterEnabled,
-                                          bool blockListed,
-                                          const std::vector<std::string>& peerAddresses) {
-  std::vector<std::size_t> refused;
-  if (!filterEnabled) return refused;
-  auto entries = list.snapshot();
-  for (std::size_t i = 0; i < peerAddresses.size(); ++i) {
-    if (IsRefused(*entries, filterEnabled, blockListed, peerAddresses[i])) refused.push_back(i);
-  }
-  return refused;
 }
 
 }  // namespace talvek::filter

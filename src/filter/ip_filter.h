@@ -3,7 +3,6 @@
 // Free of server types: admission and the re-check pass plain values.
 #pragma once
 
-#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,21 +11,13 @@
 
 namespace talvek::filter {
 
-// True when a stored entry matches anywhere in the address. An entry that
-// fails to compile, or whose match stops at the bound, matches nothing.
-bool EntryMatches(std::string_view storedEntry, std::string_view peerAddress);
-
+// An entry matches anywhere in the address; one that fails to compile, or
+// whose match stops at the bound, matches nothing.
 // Disabled: nobody is refused. Block mode: refused when an entry matches.
 // Allow-only mode: refused when no entry matches (so an empty list refuses all).
 bool IsRefused(const FilterEntries& entries, bool filterEnabled, bool blockListed,
                std::string_view peerAddress);
 bool IsRefused(const FilterList& list, bool filterEnabled, bool blockListed,
                std::string_view peerAddress);
-
-// After an edit: the indices (ascending) of `peerAddresses` that the list now
-// refuses; the server closes those connections. One snapshot serves all.
-std::vector<std::size_t> FindRefusedPeers(const FilterList& list, bool filterEnabled,
-                                          bool blockListed,
-                                          const std::vector<std::string>& peerAddresses);
 
 }  // namespace talvek::filter

@@ -304,8 +304,54 @@ std::optional<AccountLogin> Server::checkAccount(const std::string& name, const 
 
 void Server::reloadAccounts() {
   auto current = settings();
-  accounts_.clear();
-  if (!current.logonFile.empty()) reportAccountsLoad(accounts_.load(current.logonFile, key_text_));
+  if (current.logonFile.empty()) {
+    accounts_.replaceAll({});
+    return;
+  }
+  accounts::LoadResult result = accounts_.load(current.logonFile, key_text_);
+  if (result.error)
+    logEvent("Cannot read the accounts file " + current.logonFile + ": " + std::strerror(result.error) +
+             "; the accounts read before stay in force.");
+  else if (result.corrupt)
+    view_.showMessage(accounts::kCorruptAccountsText, accounts::kCorruptAccountsCaption, MessageIcon::Warning);
+}
+
+void Server::applySettings(const settings::Settings& fresh, const std::string& default_ip) {
+  settings::Settings old = settings();
+  updateSettings([&](settings::Settings& current) { current = fresh; });
+  applyCacheSettings();
+  if (fresh.enableLog != old.enableLog || fresh.logPath != old.logPath) {
+    log_thread_.close();
+    if (fresh.enableLog && !fresh.logPath.empty())
+      if (int error = log_thread_.open(fresh.logPath))
+        logEvent("Cannot open the log file " + fresh.logPath + ": " + std::strerror(error));
+  }
+  std::string message = fresh.sendLogonMsg && !fresh.msgFilePath.empty() ? ftp::BuildLogonMessage(fresh.msgFilePath) : "";
+  // With one local address there is nothing to choose; else the default, or
+  // the address in use when none is set.
+  std::string address = local_addresses_.size() == 1 ? local_addresses_.front() : default_ip;
+  bool anonymous_off = old.anonymous.allow && !fresh.anonymous.allow;
+  bool new_port = fresh.net.port != old.net.port;
+  // The control thread reads the logon message and the address; they change there.
+  runOnControlThread([this, message, address, anonymous_off, new_port] {
+    logon_message_ = message;
+    armIdleTimer();
+    if (anonymous_off) disconnectAnonymousUsers();
+    bool new_address = !address.empty() && address != server_address_;
+    if (new_address) server_address_ = address;
+    if ((new_port || new_address) && control_listener_) restartListener();
+  });
+}
+
+void Server::restartListener() {
+  control_listener_->close();
+  control_listener_.reset();
+  listening_port_ = 0;
+  {
+    std::lock_guard lock(start_mutex_);
+    ++start_requests_;
+  }
+  start();
 }
 
 void Server::reportAccountsLoad(const accounts::LoadResult& result) {
@@ -347,7 +393,9 @@ void Server::recheckFilter() {
 }
 
 void Server::reloadFilterList() {
-  filter::LoadFilterList(filtersFile(), filter_list_);
+  if (int error = filter::LoadFilterList(filtersFile(), filter_list_))
+    logEvent("Cannot read " + filtersFile().string() + ": " + std::strerror(error) +
+             "; the IP filter list read before stays in force.");
   recheckFilter();
 }
 

@@ -132,7 +132,9 @@ class Server {
   void disconnectAnonymousUsers();
   // Closes every registered connection the IP filter now refuses.
   void recheckFilter();
-  // Reads "Filters.txt" from the program directory again, then re-checks.
+  // Reads "Filters.txt" from the program directory again into a new list and
+  // swaps it in, then re-checks; a file that cannot be read keeps the old
+  // list in force and logs one event line. Any thread.
   void reloadFilterList();
   filter::FilterList& filterList() { return filter_list_; }
   std::filesystem::path filtersFile() const;
@@ -155,8 +157,15 @@ class Server {
   // The account's login data when `password` is right; nothing otherwise.
   std::optional<AccountLogin> checkAccount(const std::string& name, const std::string& password) const;
   accounts::AccountStore& accounts() { return accounts_; }
-  // Reads the accounts file again (the operator changed it), reporting damage.
+  // Reads the accounts file again (the operator changed it) and swaps the
+  // accounts in at once; a file that cannot be read keeps the old accounts
+  // in force and logs one event line.
   void reloadAccounts();
+  // Puts re-read settings in force (any thread but the control thread; waits,
+  // bounded): limits, time-outs, anonymous access (anonymous users go when it
+  // was switched off), caches, log file, logon message; a changed port or
+  // address restarts the listener.
+  void applySettings(const settings::Settings& fresh, const std::string& default_ip);
   // The "230- " lines of the general logon message ("" when none).
   const std::string& logonMessage() const { return logon_message_; }
 
@@ -211,6 +220,7 @@ class Server {
   void closeConnection(const ftp::ControlMessage& message);
   void chooseAddress(const settings::Settings& settings);
   void finishStart(StartResult result);
+  void restartListener();
   void reportAccountsLoad(const accounts::LoadResult& result);
   bool refusedByFilter(const settings::Settings& settings, const std::string& peer_address) const;
   void continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name);

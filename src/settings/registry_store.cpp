@@ -106,4 +106,24 @@ bool RegistryStore::setBinary(std::string_view key, std::string_view name, std::
   return setRaw(key, name, type, std::string(bytes.begin(), bytes.end()));
 }
 
+void RegistryStore::mergeChanges(const RegistryStore& base, const RegistryStore& mine) {
+  for (const RegistryKey& key : mine.keys_) {
+    for (const RegistryValue& value : key.values) {
+      const RegistryValue* before = base.find(key.path, value.name);
+      if (before && *before == value) continue;
+      const RegistryValue* here = find(key.path, value.name);
+      bool bytewise = before && here && before->type == value.type && here->type == value.type &&
+                      before->data.size() == value.data.size() && here->data.size() == value.data.size();
+      if (!bytewise) {
+        setRaw(key.path, value.name, value.type, value.data);
+        continue;
+      }
+      std::string merged = here->data;
+      for (size_t i = 0; i < merged.size(); ++i)
+        if (value.data[i] != before->data[i]) merged[i] = value.data[i];
+      setRaw(key.path, value.name, value.type, std::move(merged));
+    }
+  }
+}
+
 }  // namespace talvek::settings

@@ -67,6 +67,11 @@ class RegistryStore {
 
   const std::vector<RegistryKey>& keys() const { return keys_; }
 
+  // Takes over what `mine` changed since `base`: each changed value, and of a
+  // changed block of the same size only its changed bytes, so that changes
+  // this store holds elsewhere (another writer's) stay.
+  void mergeChanges(const RegistryStore& base, const RegistryStore& mine);
+
  private:
   RegistryKey* findKey(std::string_view key);
   const RegistryKey* findKey(std::string_view key) const;

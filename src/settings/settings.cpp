@@ -1,5 +1,9 @@
 #include "settings/settings.h"
 
+#include <cerrno>
+
+#include "platform/atomic_file.h"
+
 namespace talvek::settings {
 
 namespace {
@@ -63,6 +67,23 @@ void SaveSettings(RegistryStore& store, const Settings& s) {
   WriteBlock(store, s.anonymous);
   WriteBlock(store, s.general);
   WriteBlock(store, s.net);
+}
+
+RegistryStore NormalisedCopy(const RegistryStore& store) {
+  RegistryStore copy = store;
+  Settings loaded;
+  LoadSettings(store, loaded);
+  SaveSettings(copy, loaded);
+  return copy;
+}
+
+int SaveChangesOverDisk(const RegistryStore& base, const RegistryStore& mine) {
+  platform::FileEditLock lock(mine.file());
+  if (lock.error()) return lock.error();
+  RegistryStore disk(mine.file());
+  if (!disk.load()) return EIO;
+  disk.mergeChanges(base, mine);
+  return disk.save();
 }
 
 std::string ReadDefaultIp(const RegistryStore& store) { return ReadText(store, "DefaultIP"); }

@@ -41,6 +41,14 @@ void LoadSettings(const RegistryStore& store, Settings& settings);
 // Writes every value LoadSettings reads; other values of the key stay.
 void SaveSettings(RegistryStore& store, const Settings& settings);
 
+// The settings a running program started from (or last re-read), as
+// SaveSettings writes them, so that `mine` differs only where it changed.
+RegistryStore NormalisedCopy(const RegistryStore& store);
+// Writes over the settings file what `mine` changed since `base`, merged
+// into the file as it is on disk now, under the file's edit lock: whatever
+// another program saved meanwhile stays. Returns 0 or errno.
+int SaveChangesOverDisk(const RegistryStore& base, const RegistryStore& mine);
+
 std::string ReadDefaultIp(const RegistryStore& store);
 void WriteDefaultIp(RegistryStore& store, std::string_view address);
 // The first-start marker: 1 until the defaults were imported.

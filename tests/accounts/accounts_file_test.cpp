@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "accounts/account_editing.h"
 #include "accounts/accounts_command.h"
 #include "accounts/accounts_file.h"
@@ -17,19 +19,12 @@ AccountRecord Account(const std::string& name, const std::string& password = "pw
   return account;
 }
 
-class AccountsFileTest : public ::testing::Test {
- protected:
-  std::filesystem::path file() const { return dir_.path() / "accounts.lgn"; }
-  std::string bytes() const { return test::ReadFile(file()); }
-  void writeBytes(const std::string& content) const { test::WriteFile(file(), content); }
-  LoadResult loadInto(AccountStore& store, const std::string& key = "12345") const { return store.load(file(), key); }
+std::string Encoded(const std::vector<AccountRecord>& records, const std::string& key = "12345") {
+  return EncodeAccountsFile(records, AccountsCipher(key));
+}
 
-  test::TempDir dir_;
-};
-
-TEST_F(AccountsFileTest, RoundTripKeepsEveryFieldAtItsLimits) {
-  AccountStore store;
-  store.setFilePath(file());
+TEST(AccountsFile, RoundTripKeepsEveryFieldAtItsLimitsInAFileOfMode0600) {
+  test::TempDir dir;
   AccountRecord full;
   full.name = std::string(63, 'n');
   full.password = std::string(63, 'p');
@@ -37,179 +32,157 @@ TEST_F(AccountsFileTest, RoundTripKeepsEveryFieldAtItsLimits) {
   full.uploadsDir = "/" + std::string(254, 'u');
   full.logonMessageFile = "/" + std::string(258, 'm');
   full.permissions = 7;
-  full.redirectUploads = true;
-  full.customLogonMessage = true;
-  AccountRecord empty;
-  empty.name = "e";
-  store.append(full);
-  store.append(empty);
-  for (int i = 0; i < 50; ++i) store.append(Account("user" + std::to_string(i)));
-  ASSERT_EQ(store.save("12345"), 0);
-  EXPECT_EQ(bytes().size(), 52 * kRecordSize);
-  EXPECT_EQ(std::filesystem::status(file()).permissions() & std::filesystem::perms::all,
+  full.redirectUploads = full.customLogonMessage = true;
+  std::vector<AccountRecord> records{full, Account("e", "")};
+  ASSERT_EQ(WriteAccountsFile(dir.path() / "a.lgn", records, "12345"), 0);
+  EXPECT_EQ(std::filesystem::status(dir.path() / "a.lgn").permissions() & std::filesystem::perms::all,
             std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-  AccountStore again;
-  auto result = loadInto(again);
-  EXPECT_FALSE(result.corrupt);
-  EXPECT_EQ(again.records(), store.records());
-}
-
-TEST_F(AccountsFileTest, OverlongTextsAreCutToTheirFields) {
-  AccountRecord account = Account("x");
-  account.uploadsDir = std::string(300, 'u');
-  auto unpacked = UnpackRecord(PackRecord(account));
-  EXPECT_EQ(unpacked.uploadsDir, std::string(255, 'u'));
-}
-
-TEST_F(AccountsFileTest, ThreeAccountsMakeAFileOf2772Bytes) {
   AccountStore store;
-  store.setFilePath(file());
-  for (auto name : {"a", "b", "c"}) store.append(Account(name));
-  ASSERT_EQ(store.save("1"), 0);
-  EXPECT_EQ(bytes().size(), 2772u);
+  LoadResult loaded = store.load(dir.path() / "a.lgn", "12345");
+  EXPECT_FALSE(loaded.corrupt);
+  EXPECT_EQ(store.records(), records);
+  full.uploadsDir = std::string(300, 'u');  // cut to what survives the encryption
+  EXPECT_EQ(UnpackRecord(PackRecord(full)).uploadsDir, std::string(255, 'u'));
+  EXPECT_EQ(Encoded({Account("a"), Account("b"), Account("c")}).size(), 2772u);
 }
 
-TEST_F(AccountsFileTest, PartialRecordsAndStrayBytes) {
+struct FileCase {
+  std::string name;
+  std::function<std::string(std::string)> content;  // from the file of bob and amy under key 12345
+  std::string key;
+  size_t accounts;
+  bool corrupt, unreadable;
+  std::vector<std::string> logins;  // of bob (password secret) and amy (pass), who still log in
+};
+
+void PrintTo(const FileCase& file, std::ostream* out) { *out << file.name; }
+
+class FileContents : public ::testing::TestWithParam<FileCase> {};
+
+TEST_P(FileContents, LoadAsFarAsTheyGoAndDamagedRecordsNeverLogIn) {
+  std::string good = Encoded({Account("bob", "secret"), Account("amy", "pass")});
+  DecodedFile decoded = DecodeAccountsFile(GetParam().content(good), AccountsCipher(GetParam().key));
+  EXPECT_EQ(decoded.accounts.size(), GetParam().accounts);
+  EXPECT_EQ(decoded.corrupt, GetParam().corrupt);
+  EXPECT_EQ(decoded.unreadable, GetParam().unreadable);
   AccountStore store;
-  store.setFilePath(file());
-  store.append(Account("bob"));
-  ASSERT_EQ(store.save("12345"), 0);
-  std::string one = bytes();
-  for (auto [content, accounts, corrupt] : {std::tuple{std::string(), 0u, false}, std::tuple{std::string(1, 'x'), 0u, false},
-                                            std::tuple{one + "x", 1u, false}, std::tuple{one + "xy", 1u, true},
-                                            std::tuple{one.substr(0, 500), 0u, true}}) {
-    writeBytes(content);
-    AccountStore loaded;
-    auto result = loadInto(loaded);
-    EXPECT_EQ(loaded.size(), accounts) << content.size();
-    EXPECT_EQ(result.corrupt, corrupt) << content.size();
+  store.replaceAll(decoded.accounts);
+  std::vector<std::string> logins;
+  if (store.checkPassword("bob", "secret")) logins.push_back("bob");
+  if (store.checkPassword("amy", "pass")) logins.push_back("amy");
+  EXPECT_EQ(logins, GetParam().logins);
+  // A damaged record never logs in and is written back byte for byte.
+  for (size_t i = 0; i < decoded.accounts.size(); ++i) {
+    if (!decoded.accounts[i].damaged()) continue;
+    EXPECT_FALSE(store.checkPassword(decoded.accounts[i].name, decoded.accounts[i].password));
+    EXPECT_TRUE(Encoded({decoded.accounts[i]}) == GetParam().content(good).substr(i * kRecordSize, kRecordSize));
   }
 }
 
-TEST_F(AccountsFileTest, FlippedByteInTheChecksummedHalfMarksTheRecordDamaged) {
-  AccountStore store;
-  store.setFilePath(file());
-  store.append(Account("bob", "secret"));
-  store.append(Account("amy", "pass"));
-  ASSERT_EQ(store.save("12345"), 0);
-  std::string content = bytes();
-  content[20] = static_cast<char>(content[20] ^ 0x40);
-  writeBytes(content);
-  AccountStore loaded;
-  auto result = loadInto(loaded);
-  EXPECT_TRUE(result.corrupt);
-  ASSERT_EQ(loaded.size(), 2u);
-  EXPECT_TRUE(loaded.records()[0].damaged);
-  EXPECT_TRUE(loaded.checkPassword("amy", "pass"));  // loaded as far as it goes
+std::string Flip(std::string bytes, size_t at) {
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x40);
+  return bytes;
 }
 
-TEST_F(AccountsFileTest, BytesBeyondTheChecksummedHalfChangeSilently) {
+INSTANTIATE_TEST_SUITE_P(
+    Files, FileContents,
+    ::testing::Values(
+        FileCase{"Empty", [](std::string) { return std::string(); }, "12345", 0, false, false, {}},
+        FileCase{"OneStrayByte", [](std::string) { return std::string("x"); }, "12345", 0, false, false, {}},
+        FileCase{"Whole", [](std::string g) { return g; }, "12345", 2, false, false, {"bob", "amy"}},
+        FileCase{"StrayByteAfter", [](std::string g) { return g + "x"; }, "12345", 2, false, false, {"bob", "amy"}},
+        FileCase{"PartialRecordAfter", [](std::string g) { return g + "xy"; }, "12345", 2, true, false, {"bob", "amy"}},
+        FileCase{"PartialRecordOnly", [](std::string g) { return g.substr(0, 500); }, "12345", 0, true, true, {}},
+        FileCase{"ChecksummedHalfChanged", [](std::string g) { return Flip(g, 20); }, "12345", 2, true, false, {"amy"}},
+        FileCase{"UncheckedHalfChanged", [](std::string g) { return Flip(g, 700); }, "12345", 2, false, false,
+                 {"bob", "amy"}},
+        FileCase{"AnotherKey", [](std::string g) { return g; }, "-99", 2, true, true, {}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(AccountsFile, UnreadableFileKeepsTheAccountsInForceAndMissingFileEmptiesThem) {
+  test::TempDir dir;
   AccountStore store;
-  store.setFilePath(file());
   store.append(Account("bob"));
-  ASSERT_EQ(store.save("12345"), 0);
-  std::string content = bytes();
-  content[700] = static_cast<char>(content[700] ^ 1);
-  writeBytes(content);
-  AccountStore loaded;
-  EXPECT_FALSE(loadInto(loaded).corrupt);
+  std::filesystem::create_directory(dir.path() / "dir.lgn");
+  EXPECT_EQ(store.load(dir.path() / "dir.lgn", "1").error, EISDIR);
+  EXPECT_TRUE(store.exists("bob"));
+  EXPECT_EQ(store.load(dir.path() / "missing.lgn", "1").error, 0);
+  EXPECT_EQ(store.size(), 0u);
+  EXPECT_NE(WriteAccountsFile(dir.path() / "dir.lgn", {Account("a")}, "1"), 0);  // a directory is never replaced
 }
 
-TEST_F(AccountsFileTest, FileUnderAnotherKeyNeverLogsAnyoneIn) {
-  AccountStore store;
-  store.setFilePath(file());
-  AccountRecord nameless;
-  nameless.name = "";
-  store.append(Account("bob", "secret"));
-  ASSERT_EQ(store.save("12345"), 0);
-  AccountStore loaded;
-  auto result = loadInto(loaded, "-99");
-  EXPECT_TRUE(result.corrupt);
-  for (const auto& account : loaded.records()) {
-    EXPECT_TRUE(account.damaged);
-    EXPECT_FALSE(loaded.checkPassword(account.name, account.password));
-  }
-  EXPECT_FALSE(loaded.checkPassword("", ""));
+struct MergeCase {
+  std::string name;
+  std::vector<AccountRecord> base, mine, disk;
+  std::optional<std::vector<AccountRecord>> merged;  // nothing: a conflict
+};
+
+void PrintTo(const MergeCase& merge, std::ostream* out) { *out << merge.name; }
+
+class Merge : public ::testing::TestWithParam<MergeCase> {};
+
+TEST_P(Merge, EditorChangesGoOntoTheFileAsItIsNow) {
+  std::string conflict;
+  auto merged = MergeAccounts(GetParam().base, GetParam().mine, GetParam().disk, conflict);
+  EXPECT_EQ(merged, GetParam().merged);
+  EXPECT_EQ(conflict.empty(), merged.has_value());
 }
 
-TEST_F(AccountsFileTest, FailedSaveKeepsTheOldFile) {
-  AccountStore store;
-  store.setFilePath(file());
-  store.append(Account("bob"));
-  ASSERT_EQ(store.save("1"), 0);
-  std::string before = bytes();
-  std::filesystem::create_directory(dir_.path() / "blocked");
-  store.setFilePath(dir_.path() / "blocked");  // a directory cannot be replaced by a file
-  EXPECT_NE(store.save("1"), 0);
-  EXPECT_EQ(bytes(), before);
-}
+const AccountRecord kA = Account("a"), kB = Account("b"), kC = Account("c"), kD = Account("d");
+const AccountRecord kA2 = Account("a", "changed"), kA3 = Account("a", "other");
 
-TEST(AccountStore, LookupsAreExactAndFallBackToSettings) {
-  AccountStore store;
-  AccountRecord bob = Account("Bob", "");
-  bob.homeDir = "";
-  bob.uploadsDir = "/up/";
-  store.append(bob);
-  EXPECT_TRUE(store.exists("Bob"));
-  EXPECT_FALSE(store.exists("bob"));
-  EXPECT_TRUE(store.checkPassword("Bob", ""));
-  EXPECT_FALSE(store.checkPassword("Bob", " "));
-  EXPECT_EQ(store.homeDirOf("Bob", "/ftp/"), "/ftp/");
-  EXPECT_EQ(store.uploadDirOf("Bob", "/default/"), "/default/");  // not redirecting
-  EXPECT_TRUE(store.redirectUploadsOf("nobody"));
-  EXPECT_EQ(store.permissionsOf("nobody"), 0);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Merge,
+    ::testing::Values(MergeCase{"AddedOnBothSides", {kA}, {kA, kC}, {kA, kB}, {{kA, kB, kC}}},
+                      MergeCase{"RemovedHereKeepsTheirAddition", {kA, kB}, {kB}, {kA, kB, kD}, {{kB, kD}}},
+                      MergeCase{"ChangedHere", {kA, kB}, {kA2, kB}, {kA, kB}, {{kA2, kB}}},
+                      MergeCase{"ChangedThere", {kA, kB}, {kA, kB}, {kA2}, {{kA2}}},
+                      MergeCase{"SameChangeOnBoth", {kA}, {kA2}, {kA2}, {{kA2}}},
+                      MergeCase{"ChangedOnBoth", {kA}, {kA2}, {kA3}, std::nullopt},
+                      MergeCase{"ChangedHereRemovedThere", {kA, kB}, {kA2, kB}, {kB}, std::nullopt},
+                      MergeCase{"RemovedHereChangedThere", {kA}, {}, {kA2}, std::nullopt},
+                      MergeCase{"AddedOnBothDifferently", {}, {kA2}, {kA3}, std::nullopt}),
+    [](const auto& info) { return info.param.name; });
 
-TEST(AccountEditing, AddingATakenNameOverwritesOnlyNamePasswordAndPermissions) {
+TEST(AccountEditing, AddOverwritesOnlyNamePasswordAndPermissionsAndHomeIsAPrefixRule) {
   AccountStore store;
   store.append(Account("bob", "old"));
   AccountRecord again = Account("bob", "new");
   again.homeDir = "/ftp/elsewhere/";
   again.permissions = kDelete;
   EXPECT_EQ(AddAccount(store, again), AddOutcome::OverwroteExisting);
-  auto bob = store.find("bob");
-  ASSERT_TRUE(bob);
-  EXPECT_EQ(bob->password, "new");
-  EXPECT_EQ(bob->permissions, kDelete);
-  EXPECT_EQ(bob->homeDir, "/ftp/bob/");
-  EXPECT_EQ(store.size(), 1u);
-}
-
-TEST(AccountEditing, HomeDirectoryRuleIsAPlainPrefixTest) {
-  AccountRecord account = Account("bob");
-  account.homeDir = "/elsewhere/";
-  EXPECT_EQ(ValidateAccount(account, "/ftp/"), "Specified home directory is not located in the FTP directory tree.");
-  account.homeDir = "/ftpx/";  // prefix only, as the rule says
-  EXPECT_EQ(ValidateAccount(account, "/ftp"), "");
-  account.name = std::string(64, 'n');
-  EXPECT_NE(ValidateAccount(account, "/ftp"), "");
+  AccountRecord expected = Account("bob", "new");
+  expected.permissions = kDelete;
+  EXPECT_EQ(store.find("bob"), expected);
+  EXPECT_FALSE(store.exists("Bob"));  // names are case-sensitive
+  again.homeDir = "/elsewhere/";
+  EXPECT_EQ(ValidateAccount(again, "/ftp/"), kHomeOutsideRootText);
+  again.homeDir = "/ftpx/";  // a plain prefix test, as the rule says
+  EXPECT_EQ(ValidateAccount(again, "/ftp"), "");
   EXPECT_EQ(ParsePermissions("dr"), kRead | kDelete);
-  EXPECT_EQ(ParsePermissions(""), 0);
   EXPECT_FALSE(ParsePermissions("rx"));
   EXPECT_EQ(PermissionLetters(kRead | kDelete), "r-d");
 }
 
-TEST(AccountsCommand, AddModifyListRemoveAndRefusals) {
+TEST(AccountsCommand, RefusalsExitTwoAndLeaveTheFileAsItWas) {
   test::TempDir dir;
-  AccountStore store;
-  store.setFilePath(dir.path() / "a.lgn");
+  auto file = dir.path() / "a.lgn";
   std::ostringstream out, err;
-  auto run = [&](std::vector<std::string> args) { return RunAccountsCommand(args, store, "/ftp/", "7", out, err); };
-  EXPECT_EQ(run({"add", "bob", "--password", "s3cret", "--perms", "rw", "--home", "/ftp/bob/"}), 0);
-  EXPECT_EQ(run({"modify", "bob", "--perms", "rwd", "--redirect-uploads", "--uploads", "/ftp/in/"}), 0);
+  auto run = [&](std::vector<std::string> args) { return RunAccountsCommand(args, file, "/ftp/", "7", out, err); };
+  ASSERT_EQ(run({"add", "bob", "--password", "s3cret", "--perms", "rwd", "--redirect-uploads", "--uploads", "/ftp/in/"}), 0);
   EXPECT_EQ(run({"list"}), 0);
-  EXPECT_EQ(out.str(), "bob  rwd  home=/ftp/bob/  uploads=/ftp/in/ (redirected)  logon-message=-\n");
-  EXPECT_EQ(out.str().find("s3cret"), std::string::npos);
-  std::string saved = test::ReadFile(dir.path() / "a.lgn");
-  EXPECT_EQ(run({"add", "eve", "--home", "/tmp/"}), 2);
-  EXPECT_EQ(err.str(), "Specified home directory is not located in the FTP directory tree.\n");
-  EXPECT_EQ(run({"add", "eve", "--perms", "x"}), 2);
-  EXPECT_EQ(run({"modify", "nobody"}), 2);
-  EXPECT_EQ(run({"remove", "nobody"}), 2);
-  EXPECT_EQ(run({"frobnicate"}), 2);
-  EXPECT_EQ(test::ReadFile(dir.path() / "a.lgn"), saved);
-  EXPECT_EQ(run({"remove", "bob"}), 0);
-  EXPECT_EQ(test::ReadFile(dir.path() / "a.lgn"), "");
+  EXPECT_EQ(out.str(), "bob  rwd  home=/ftp/  uploads=/ftp/in/ (redirected)  logon-message=-\n");
+  std::string saved = test::ReadFile(file);
+  for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+           {{"add", "eve", "--home", "/tmp/"}, std::string(kHomeOutsideRootText) + "\n"},
+           {{"add", "eve", "--perms", "x"}, "accounts: --perms takes the letters r, w and d, not 'x'\n"},
+           {{"modify", "nobody"}, "accounts: no account named 'nobody'\n"},
+           {{"remove", "bob", "extra"}, "usage: accounts list\n"}}) {
+    err.str("");
+    EXPECT_EQ(run(args), 2) << args[0];
+    EXPECT_EQ(err.str().substr(0, message.size()), message);
+    EXPECT_EQ(test::ReadFile(file), saved);
+  }
 }
 
 }  // namespace

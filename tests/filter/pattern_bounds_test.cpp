@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -12,131 +10,24 @@ namespace {
 
 constexpr const char* kLimitText = "Match exceeded the recursion or step limit";
 
-void ExpectStoppedAtBound(PatternEngine& engine, const std::string& subject) {
-  EXPECT_FALSE(engine.match(subject));
-  EXPECT_TRUE(engine.lastMatchHitLimit());
-  EXPECT_EQ(engine.errorMessage(), kLimitText);
-  EXPECT_LE(engine.lastMatchSteps(), kMaxMatchSteps);
-  EXPECT_LE(engine.lastMatchDepth(), kMaxMatchDepth);
-}
-
-TEST(PatternBoundsTest, ExponentialAlternationStopsAtTheStepBound) {
-  PatternEngine engine;
-  ASSERT_TRUE(engine.compile("^(a|a)*$"));
-  ExpectStoppedAtBound(engine, std::string(30, 'a') + "!");
-  EXPECT_EQ(engine.errorCount(), 1);
-}
-
-TEST(PatternBoundsTest, HostileEntryAgainstAnAddressStopsAtTheStepBound) {
-  PatternEngine engine;
-  ASSERT_TRUE(engine.compile("^(1|.|1|.)*x$"));
-  ExpectStoppedAtBound(engine, "111.111.111.111");
-}
-
-TEST(PatternBoundsTest, DeepLoopOnLongSubjectStopsAtTheDepthBoundInsteadOfOverflowing) {
-  PatternEngine engine;
-  ASSERT_TRUE(engine.compile("(a)*"));
-  ExpectStoppedAtBound(engine, std::string(1'000'000, 'a'));
-  EXPECT_EQ(engine.lastMatchDepth(), kMaxMatchDepth);
-}
-
-TEST(PatternBoundsTest, StackedStarsOnLongSubjectStopAtTheStepBound) {
-  PatternEngine engine;
-  ASSERT_TRUE(engine.compile(".*.*.*.*.*x"));
-  ExpectStoppedAtBound(engine, std::string(5000, 'a') + "x" + std::string(5000, 'a') + "y");
-}
-
-TEST(PatternBoundsTest, RealFilterEntriesStayFarBelowTheBound) {
-  PatternEngine engine;
-  ASSERT_TRUE(engine.compile("^192\\.168\\.[0-9]+\\.[0-9]+$"));
-  EXPECT_TRUE(engine.match("192.168.1.200"));
-  EXPECT_LT(engine.lastMatchSteps(), 100u);
-  ASSERT_TRUE(engine.compile("10.0.0.1"));
-  EXPECT_TRUE(engine.match("110.0.0.12"));
-  EXPECT_FALSE(engine.lastMatchHitLimit());
-  EXPECT_EQ(engine.errorCount(), 0);
-}
-
-TEST(PatternBoundsTest, EngineIsReusableAfterHittingTheBound) {
-  PatternEngine engine;
-  ASSERT_TRUE(engine.compile("^(a|a)*$"));
-  EXPECT_FALSE(engine.match(std::string(40, 'a') + "!"));
-  EXPECT_TRUE(engine.match("aaa"));
-  EXPECT_FALSE(engine.lastMatchHitLimit());
-}
-
-std::string RandomText(std::mt19937& rng, const std::vector<std::string>& tokens, std::size_t maxTokens) {
-  std::uniform_int_distribution<std::size_t> length(0, maxTokens);
-  std::uniform_int_distribution<std::size_t> pick(0, tokens.size() - 1);
-  std::string text;
-  for (std::size_t n = length(rng); n > 0; --n) text += tokens[pick(rng)];
-  return text;
-}
-
-// Thousands of random patterns over the whole syntax, including broken ones,
-// against addresses and longer noise: no crash, every call within its bound,
-// and a reported match always lies inside the subject.
-TEST(PatternFuzzTest, RandomPatternsAndSubjectsStayWithinBounds) {
-  std::mt19937 rng(20240501);
-  const std::vector<std::string> syntax{"0", "1", "9", ".", "^", "$", "[", "]", "-", "(", ")", "|",
-                                        "?", "+", "*", "\\", "[0-9]+", "a", "[^.]", "((", "))"};
-  const std::vector<std::string> address{"0", "1", "2", "5", "9", ".", "a", ":"};
-  int compiled = 0;
-  for (int i = 0; i < 4000; ++i) {
-    std::string pattern = RandomText(rng, syntax, 24);
+TEST(PatternBoundsTest, HostilePatternsStopAtTheStepOrDepthBound) {
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"^(a|a)*$", std::string(30, 'a') + "!"},
+      {"^(1|.|1|.)*x$", "111.111.111.111"},
+      {"(a)*", std::string(1'000'000, 'a')},  // the depth bound, instead of a stack overflow
+      {".*.*.*.*.*x", std::string(5000, 'a') + "x" + std::string(5000, 'a') + "y"},
+  };
+  for (const auto& [pattern, subject] : cases) {
     PatternEngine engine;
-    if (!engine.compile(pattern)) {
-      EXPECT_EQ(engine.errorMessage(), "Insufficient expression") << pattern;
-      continue;
-    }
-    ++compiled;
-    ASSERT_LE(engine.program().size(), 1024u);
-    for (int s = 0; s < 3; ++s) {
-      std::string subject = RandomText(rng, address, s == 2 ? 400 : 16);
-      bool matched = engine.match(subject);
-      ASSERT_LE(engine.lastMatchSteps(), kMaxMatchSteps) << pattern << " / " << subject;
-      ASSERT_LE(engine.lastMatchDepth(), kMaxMatchDepth) << pattern << " / " << subject;
-      if (matched) {
-        auto whole = engine.group(0);
-        ASSERT_TRUE(whole.has_value());
-        EXPECT_LE(whole->first, whole->second);
-        EXPECT_LE(whole->second, subject.size());
-      }
-      if (engine.lastMatchHitLimit()) {
-        EXPECT_FALSE(matched);
-      }
-    }
+    ASSERT_TRUE(engine.compile(pattern));
+    EXPECT_FALSE(engine.match(subject)) << pattern;
+    EXPECT_TRUE(engine.lastMatchHitLimit()) << pattern;
+    EXPECT_EQ(engine.errorMessage(), kLimitText);
+    EXPECT_LE(engine.lastMatchSteps(), kMaxMatchSteps);
+    EXPECT_LE(engine.lastMatchDepth(), kMaxMatchDepth);
+    engine.match("b");  // usable again afterwards
+    EXPECT_FALSE(engine.lastMatchHitLimit());
   }
-  EXPECT_GT(compiled, 400);
-}
-
-// Whether a match exists does not depend on the matching strategy, so the
-// standard library's engine is a reference for the syntax both share.
-TEST(PatternFuzzTest, MatchExistenceAgreesWithStandardRegexOnSharedSyntax) {
-  std::mt19937 rng(7);
-  const std::vector<std::string> shared{"a", "b", ".", "|", "(", ")", "*", "+", "?",
-                                        "^", "$", "[ab]", "[^a]", "\\.", "[a-b]"};
-  const std::vector<std::string> letters{"a", "b", "."};
-  int compared = 0;
-  for (int i = 0; i < 3000; ++i) {
-    std::string pattern = RandomText(rng, shared, 10);
-    PatternEngine engine;
-    if (!engine.compile(pattern)) continue;
-    std::regex reference;
-    try {
-      reference = std::regex(pattern, std::regex::ECMAScript);
-    } catch (const std::regex_error&) {
-      continue;
-    }
-    for (int s = 0; s < 4; ++s) {
-      std::string subject = RandomText(rng, letters, 8);
-      bool ours = engine.match(subject);
-      if (engine.lastMatchHitLimit()) continue;
-      ASSERT_EQ(ours, std::regex_search(subject, reference)) << pattern << " / " << subject;
-      ++compared;
-    }
-  }
-  EXPECT_GT(compared, 2000);
 }
 
 }  // namespace

@@ -23,56 +23,38 @@ Imported Import(const std::string& text) {
   return imported;
 }
 
-TEST(DefaultsImportTest, StringAndDwordValuesOfOneKey) {
-  Imported i = Import("REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Test]\n\"Name\"=\"text\"\n"
-                      "\"Count\"=dword:0000001e\n\n");
-  EXPECT_TRUE(i.result.fileOpened);
-  EXPECT_EQ(i.result.valuesImported, 2);
-  EXPECT_EQ(i.store.getString("Software\\Test", "Name"), "text");
-  EXPECT_EQ(i.store.getDword("Software\\Test", "Count"), 30u);
-}
-
-TEST(DefaultsImportTest, ByteValueOverThreeLinesThenAStringValue) {
-  Imported i = Import("[HKEY_CURRENT_USER\\K]\n\"Bytes\"=hex:01,02,\\\n  03,04,\\\n  05\n\"After\"=\"x\"\n\n");
-  EXPECT_EQ(i.result.valuesImported, 2);
-  EXPECT_EQ(i.store.getBinary("K", "Bytes"), (std::vector<uint8_t>{1, 2, 3, 4, 5}));
-  EXPECT_EQ(i.store.find("K", "Bytes")->type, ValueType::Binary);
-  EXPECT_EQ(i.store.getString("K", "After"), "x");
-}
-
-TEST(DefaultsImportTest, OtherRootsLandUnderTheCurrentUser) {
-  Imported i = Import("[HKEY_LOCAL_MACHINE\\Software\\Machine]\n\"V\"=dword:00000001\n\n");
-  EXPECT_EQ(i.store.getDword("Software\\Machine", "V"), 1u);
-}
-
-TEST(DefaultsImportTest, StringsAreTakenLiterallyWithDoubledBackslashes) {
-  Imported i = Import("[HKEY_CURRENT_USER\\K]\n\"Dir\"=\"C:\\\\ftp\\\\\"\n\n");
-  EXPECT_EQ(i.store.getString("K", "Dir"), "C:\\\\ftp\\\\");
-}
-
-TEST(DefaultsImportTest, MultiLineByteValueLastInAKeyDoesNotSwallowTheNextKey) {
-  Imported i = Import("[HKEY_CURRENT_USER\\A]\n\"Bytes\"=hex:0a,\\\n  0b\n\n"
-                      "[HKEY_CURRENT_USER\\B]\n\"Next\"=dword:00000002\n\n");
-  EXPECT_EQ(i.result.valuesImported, 2);
-  EXPECT_EQ(i.store.getBinary("A", "Bytes"), (std::vector<uint8_t>{0x0a, 0x0b}));
-  EXPECT_EQ(i.store.getDword("B", "Next"), 2u);
-  EXPECT_FALSE(i.store.contains("A", "Next"));
-}
-
-TEST(DefaultsImportTest, OneLineByteValueIsCompleteAndTypeZeroBecomesRawBytes) {
-  Imported i = Import("[HKEY_CURRENT_USER\\K]\n\"One\"=hex:01,02\n\"Zero\"=hex(0):ff\n\"N\"=dword:00000003\n");
-  EXPECT_EQ(i.result.valuesImported, 3);
-  EXPECT_EQ(i.store.getBinary("K", "One"), (std::vector<uint8_t>{1, 2}));
-  EXPECT_EQ(i.store.find("K", "Zero")->type, ValueType::Binary);
-  EXPECT_EQ(i.store.getDword("K", "N"), 3u);
-}
-
-TEST(DefaultsImportTest, HeaderInsideAKeyIsIgnoredAndLinesOutsideKeysSkipped) {
-  Imported i = Import("\"Loose\"=dword:00000001\n[HKEY_CURRENT_USER\\First]\n[HKEY_CURRENT_USER\\Second]\n"
-                      "\"V\"=dword:00000004\r\n\r\n\"Loose2\"=\"x\"\n");
-  EXPECT_EQ(i.result.valuesImported, 1);
-  EXPECT_EQ(i.store.getDword("First", "V"), 4u);
-  ASSERT_EQ(i.store.keys().size(), 1u);
+// Each text, and the values it leaves, as "key/name=value" (binary in hex).
+TEST(DefaultsImportTest, LinesOfTheExportFormat) {
+  const std::vector<std::pair<std::string, std::vector<std::string>>> cases{
+      {"REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Test]\n\"Name\"=\"text\"\n\"Count\"=dword:0000001e\n\n",
+       {"Software\\Test/Name=text", "Software\\Test/Count=30"}},
+      {"[HKEY_CURRENT_USER\\K]\n\"Bytes\"=hex:01,02,\\\n  03,04,\\\n  05\n\"After\"=\"x\"\n\n",
+       {"K/Bytes=0102030405", "K/After=x"}},
+      {"[HKEY_LOCAL_MACHINE\\Software\\Machine]\n\"V\"=dword:00000001\n\n", {"Software\\Machine/V=1"}},
+      {"[HKEY_CURRENT_USER\\K]\n\"Dir\"=\"C:\\\\ftp\\\\\"\n\n", {"K/Dir=C:\\\\ftp\\\\"}},
+      {"[HKEY_CURRENT_USER\\A]\n\"Bytes\"=hex:0a,\\\n  0b\n\n[HKEY_CURRENT_USER\\B]\n\"Next\"=dword:00000002\n\n",
+       {"A/Bytes=0a0b", "B/Next=2"}},
+      {"[HKEY_CURRENT_USER\\K]\n\"One\"=hex:01,02\n\"Zero\"=hex(0):ff\n", {"K/One=0102", "K/Zero=ff"}},
+      {"\"Loose\"=dword:00000001\n[HKEY_CURRENT_USER\\First]\n[HKEY_CURRENT_USER\\Second]\n"
+       "\"V\"=dword:00000004\r\n\r\n\"Loose2\"=\"x\"\n",
+       {"First/V=4"}},
+  };
+  for (const auto& [text, expected] : cases) {
+    Imported i = Import(text);
+    std::vector<std::string> values;
+    for (const RegistryKey& key : i.store.keys())
+      for (const RegistryValue& value : key.values) {
+        std::string shown = value.data;
+        if (value.type == ValueType::Dword) shown = std::to_string(*i.store.getDword(key.path, value.name));
+        if (value.type == ValueType::Binary) {
+          shown.clear();
+          for (unsigned char byte : value.data) shown += "0123456789abcdef"[byte >> 4], shown += "0123456789abcdef"[byte & 15];
+        }
+        values.push_back(key.path + "/" + value.name + "=" + shown);
+      }
+    EXPECT_EQ(values, expected) << text;
+    EXPECT_EQ(i.result.valuesImported, static_cast<int>(expected.size()));
+  }
 }
 
 TEST(DefaultsImportTest, MalformedLinesAreSkippedWithoutHarm) {
@@ -90,79 +72,21 @@ TEST(DefaultsImportTest, MalformedLinesAreSkippedWithoutHarm) {
   EXPECT_EQ(i.store.getString("G", "AlsoGood"), "y");
 }
 
-TEST(DefaultsImportTest, MissingFileImportsNothing) {
-  RegistryStore store("unused");
-  ImportResult result = ImportDefaults("/nonexistent/defaults.reg", store);
-  EXPECT_FALSE(result.fileOpened);
-  EXPECT_EQ(result.valuesImported, 0);
-  EXPECT_TRUE(store.keys().empty());
-}
-
-TEST(DefaultsImportTest, ShippedDefaultsGiveAServerThatWorksAtOnce) {
-  auto shipped = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() / "defaults.reg";
-  RegistryStore store("unused");
-  ImportResult result = ImportDefaults(shipped, store);
-  ASSERT_TRUE(result.fileOpened);
-  EXPECT_EQ(result.valuesImported, 12);
-  Settings s;
-  LoadSettings(store, s);
-  const GeneralSettings& g = s.general;
-  EXPECT_EQ((std::vector<uint32_t>{g.recordFileLists, g.monitorNew, g.timeoutIdle, g.limitPerAddress,
-                                   g.filterEnabled, g.runInBackground, g.autoStart, g.timeoutMinutes,
-                                   g.maxConnections, g.connectionsPerAddress, g.refuseNew, g.blockListed}),
-            (std::vector<uint32_t>{1, 0, 1, 1, 0, 0, 1, 15, 50, 10, 1, 1}));
-  EXPECT_EQ(s.net.addressText(), "");
-  EXPECT_EQ(s.net.port, 2121u);
-  EXPECT_EQ(s.net.alwaysUsePort, 1u);
-  EXPECT_EQ(s.net.pack(), [] {
-    NetSettings n;
-    n.port = 2121;
-    n.alwaysUsePort = 1;
-    return n.pack();
-  }());
-  CacheSettings cache = CacheSettings::Defaults();
-  cache.cacheFiles = 1;
-  EXPECT_EQ(s.cache, cache);
-  EXPECT_EQ(s.anonymous.allow, 1u);
-  EXPECT_EQ(s.anonymous.rights, 1);
-  EXPECT_EQ(s.anonymous.rootText(), "");
-  EXPECT_EQ(s.anonymous.pack().size(), 272u);
-  for (const char* name : {"FTPRootDir", "UploadsDir", "LogPath", "MsgFilePath", "LogonFile"}) {
-    EXPECT_EQ(store.getString(kSettingsKey, name), "") << name;
+// The shipped file itself is imported by the daemon tests, through the binary.
+TEST(FirstStartImportTest, RunsOnceWhileNewInstallIsMissingWithOrWithoutTheFile) {
+  for (bool shipped : {true, false}) {
+    TempDir dir;
+    if (shipped)
+      dir.write("defaults.reg", "[HKEY_CURRENT_USER\\Software\\Talvek\\Talvek FTP\\Settings]\n"
+                                "\"EnableLog\"=dword:00000001\n");
+    RegistryStore store(dir.path() / "settings.reg");
+    EXPECT_TRUE(RunFirstStartImport(store, dir.path()));
+    RegistryStore onDisk(store.file());
+    ASSERT_TRUE(onDisk.load());
+    EXPECT_EQ(onDisk.getDword(kSettingsKey, "EnableLog"), shipped ? std::optional<uint32_t>(1) : std::nullopt);
+    EXPECT_EQ(ReadNewInstall(onDisk), 0u);
+    EXPECT_FALSE(RunFirstStartImport(onDisk, dir.path()));
   }
-  for (const char* name : {"EnableLog", "SendLogonMsg", "RedirUploads"}) {
-    EXPECT_EQ(store.getDword(kSettingsKey, name), 0u) << name;
-  }
-}
-
-TEST(FirstStartImportTest, RunsWhileNewInstallIsMissingThenMarksItDone) {
-  TempDir dir;
-  dir.write("defaults.reg", "[HKEY_CURRENT_USER\\Software\\Talvek\\Talvek FTP\\Settings]\n\"EnableLog\"=dword:00000001\n");
-  RegistryStore store(dir.path() / "settings.reg");
-  EXPECT_TRUE(RunFirstStartImport(store, dir.path()));
-  RegistryStore onDisk(store.file());
-  ASSERT_TRUE(onDisk.load());
-  EXPECT_EQ(onDisk.getDword(kSettingsKey, "EnableLog"), 1u);
-  EXPECT_EQ(onDisk.getDword(kSettingsKey, "NewInstall"), 0u);
-}
-
-TEST(FirstStartImportTest, DoesNothingOnceNewInstallIsZero) {
-  TempDir dir;
-  dir.write("defaults.reg", "[HKEY_CURRENT_USER\\K]\n\"V\"=dword:00000001\n");
-  RegistryStore store(dir.path() / "settings.reg");
-  WriteNewInstall(store, 0);
-  EXPECT_FALSE(RunFirstStartImport(store, dir.path()));
-  EXPECT_FALSE(store.contains("K", "V"));
-  EXPECT_FALSE(std::filesystem::exists(store.file()));
-}
-
-TEST(FirstStartImportTest, MissingDefaultsFileStillMarksTheInstallDone) {
-  TempDir dir;
-  RegistryStore store(dir.path() / "settings.reg");
-  EXPECT_TRUE(RunFirstStartImport(store, dir.path()));
-  RegistryStore onDisk(store.file());
-  ASSERT_TRUE(onDisk.load());
-  EXPECT_EQ(ReadNewInstall(onDisk), 0u);
 }
 
 }  // namespace

@@ -263,7 +263,7 @@ class ViewsTest : public QObject {
   // The information is a snapshot of the moment it opened; the file lists
   // come on request; the window may close while it traces the route.
   void userInformationAndFileLists() {
-    OneClient one({.file_lists = true});
+    OneClient one({.file_lists = true, .monitor = true});
     QVERIFY(one.ready());
     one.fixture.root().write("a.txt", "alpha\r\n");
     QCOMPARE(one.fixture.passiveTransfer(*one.client, "RETR a.txt").value_or(""), std::string("alpha\r\n"));

@@ -28,7 +28,7 @@ using namespace talvek::test;
 
 namespace {
 
-QStringList Names(QWidget* dialog) { return Texts(Find<QListWidget>(dialog, "userList")); }
+QStringList Names(QWidget* dialog) { return Texts(dialog, "userList"); }
 
 void Remove(QWidget* dialog, int row) {
   Find<QListWidget>(dialog, "userList")->setCurrentRow(row);
@@ -71,7 +71,7 @@ struct AccountsFixture {
   }
 };
 
-QStringList Entries(QWidget* editor) { return Texts(Find<QListWidget>(editor, "entryList")); }
+QStringList Entries(QWidget* editor) { return Texts(editor, "entryList"); }
 
 void Add(QWidget* editor, const QString& text) {
   Find<QLineEdit>(editor, "entryEdit")->setText(text);
@@ -117,17 +117,14 @@ class DialogsTest : public QObject {
   void addedAccountLogsInAtOnceAndDoneSavesItOverTheFileAsItIsNow() {
     AccountsFixture f;
     AccountsDialog dialog(f.server.server(), f.prompts, nullptr);
-    QString home, uploads;
     auto ran = WhenModal<AccountDialog>([&](AccountDialog* add) {
-      home = Find<QLineEdit>(add, "homeEdit")->text();
-      uploads = Find<QLineEdit>(add, "uploadsEdit")->text();
+      QCOMPARE(Find<QLineEdit>(add, "homeEdit")->text(), QString::fromStdString(f.root));
+      QCOMPARE(Find<QLineEdit>(add, "uploadsEdit")->text(), QString::fromStdString(f.root + "incoming/"));
       Set(add, {{"userNameEdit", "carol"}, {"passwordEdit", "pw"}, {"readCheck", true}});
       Press(add);
     });
     Click(&dialog, "addUserButton");
     QVERIFY(*ran);
-    QCOMPARE(home, QString::fromStdString(f.root));
-    QCOMPARE(uploads, QString::fromStdString(f.root + "incoming/"));
     QCOMPARE(Names(&dialog), (QStringList{"alice", "bob", "carol"}));
     QVERIFY(f.server.login("carol", "pw"));  // the live store serves it before any save
     Remove(&dialog, 0);

@@ -1,10 +1,11 @@
-// The main window and its parts, against a real server on loopback: the
+// The main window and what it shows, against a real server on loopback: the
 // toggle and its texts, a failed start, closing, dialogs that must not open
-// twice, the first-start import, the monitor pane, the tray menu, the
-// statistics, damaged stored looks, timer periods at their edges, the address
-// choice, the process guards (stop signals at any point, also through the
-// real program during start-up; exceptions reaching the event loop) and the
-// screenshots of the docs.
+// twice, the first-start import, the monitor pane, the statistics, damaged
+// stored looks, timer periods at their edges, the address choice, the process
+// guards (stop signals, also in the real program's start-up; exceptions in
+// the event loop) and the docs' screenshots; the user list, its menu, the
+// user information and the trace route; the cache contents, their commands
+// checked through later FTP replies, and entries that turned unreadable.
 #include <signal.h>
 
 #include <QDockWidget>
@@ -15,9 +16,14 @@
 #include <QSignalSpy>
 #include <QtTest>
 
+#include <QLabel>
+#include <QTreeWidget>
+
+#include <deque>
 #include <thread>
 
 #include "console/address_choice_dialog.h"
+#include "console/cache_contents_view.h"
 #include "console/configure_dialog.h"
 #include "console/console_settings.h"
 #include "console/console_timers.h"
@@ -27,7 +33,9 @@
 #include "console/statistics_bar.h"
 #include "console/statistics_graph.h"
 #include "console/support/dialog_fixture.h"
-#include "console/tray_icon.h"
+#include "console/trace_route.h"
+#include "console/trace_runner.h"
+#include "console/user_info_window.h"
 #include "console/user_list_widget.h"
 #include "console/window_placement.h"
 #include "settings/settings.h"
@@ -59,6 +67,154 @@ class Throwing : public QObject {
  protected:
   bool event(QEvent*) override { throw std::runtime_error("Too many levels of symbolic links"); }
 };
+
+const std::string kClientName = "client.example.test";
+
+QAction* Item(QMenu& menu, const QString& text) {
+  for (QAction* action : menu.actions())
+    if (action->text() == text) return action;
+  return nullptr;
+}
+
+// Both switches as the control thread sees them.
+std::pair<bool, bool> Switches(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record) {
+  auto seen = server.callOnControlThread<std::pair<bool, bool>>(
+      [record] { return std::make_pair(record->monitor, record->record_file_lists); });
+  return seen.value_or(std::make_pair(false, false));
+}
+
+QString Shown(std::string text) { return QString::fromStdString(text).remove(QLatin1Char('\r')); }
+
+struct Options {
+  bool file_lists = false, monitor = false, filter_enabled = false, block_listed = false;
+};
+
+// A list over one anonymous client, selected; the confirmation records its
+// questions and answers with `answer`.
+struct OneClient {
+  explicit OneClient(Options options = {})
+      : fixture([options](settings::Settings& s, const test::DialogServer& self) {
+          s.general.recordFileLists = options.file_lists;
+          s.general.monitorNew = options.monitor;
+          s.general.filterEnabled = options.filter_enabled;
+          s.general.blockListed = options.block_listed;
+          s.anonymous.allow = s.anonymous.rights = 1;
+          // Allow-only mode admits the listed client; block mode starts empty.
+          if (options.filter_enabled && !options.block_listed) self.programDirectory().write("Filters.txt", "127.0.0.1\r\n");
+        }, kClientName),
+        list(fixture.server(), nullptr) {
+    client = fixture.login("anonymous", "guest@example.test");
+    if (!client || !fixture.waitForRegistered(1)) return;
+    record = fixture.server().registrySnapshot().front();
+    list.setConfirm([this](QWidget*, const QString& question) {
+      questions << question;
+      return answer;
+    });
+    list.refresh();
+    list.setCurrentRow(0);
+  }
+  bool ready() const { return client && record && list.count() == 1; }
+  UserInfoWindow* open(const char* item) {
+    Item(*list.buildMenu(), item)->trigger();
+    return list.findChildren<UserInfoWindow*>().back();
+  }
+
+  test::DialogServer fixture;
+  UserListWidget list;
+  std::unique_ptr<test::LineClient> client;
+  std::shared_ptr<server::ConnectionRecord> record;
+  QStringList questions;
+  bool answer = true;
+};
+
+cache::CachedBytes Bytes(std::string text) { return std::make_shared<const std::string>(std::move(text)); }
+
+struct OpenView {
+  explicit OpenView(server::Server& server) {
+    ShowCacheContents(server, &parent);
+    view = parent.findChild<CacheContentsView*>();
+  }
+  void click(const QString& text) const {
+    for (auto* button : view->findChildren<QPushButton*>())
+      if (button->text() == text) QTest::mouseClick(button, Qt::LeftButton);
+  }
+  QTreeWidget* tree() const { return view->findChild<QTreeWidget*>("cacheTree"); }
+  QString selectionText() const { return view->findChild<QLabel*>("selectionText")->text(); }
+  QTreeWidgetItem* find(const std::string& label) const {
+    auto found = tree()->findItems(QString::fromStdString(label), Qt::MatchExactly | Qt::MatchRecursive);
+    return found.size() == 1 ? found.front() : nullptr;
+  }
+  void select(const std::string& label) const {
+    tree()->clearSelection();
+    find(label)->setSelected(true);
+  }
+
+  QWidget parent;
+  CacheContentsView* view = nullptr;
+};
+
+const std::string kTimeout = "Attempt to connect timed out without establishing a connection.\r\n";
+using Step = std::variant<IcmpAnswer, int>;  // per hop: the answer, or an errno of the send
+
+// Plays back one step per hop; hop `ttl_error_at` cannot set its
+// time-to-live; with `stall`, the end of the script is silence until stopped.
+class ScriptedChannel : public IcmpChannel {
+ public:
+  ScriptedChannel(std::deque<Step> steps, int ttl_error_at, bool stall)
+      : steps_(std::move(steps)), ttl_error_at_(ttl_error_at), stall_(stall) {}
+  int setTimeToLive(int ttl) override { return ttl == ttl_error_at_ ? EINVAL : 0; }
+  int sendEcho(uint16_t) override {
+    if (steps_.empty() || std::holds_alternative<IcmpAnswer>(steps_.front())) return 0;
+    int error = std::get<int>(steps_.front());
+    steps_.pop_front();
+    return error;
+  }
+  Step receiveAnswer(uint16_t, std::chrono::milliseconds, const std::atomic<bool>& stop) override {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (steps_.empty() && stall_ && !stop.load() && std::chrono::steady_clock::now() < until)
+      std::this_thread::yield();
+    if (steps_.empty()) return stop.load() ? EINTR : ETIMEDOUT;
+    Step step = steps_.front();
+    steps_.pop_front();
+    return step;
+  }
+
+ private:
+  std::deque<Step> steps_;
+  int ttl_error_at_;
+  bool stall_;
+};
+
+TraceRequest Scripted(std::deque<Step> steps, int ttl_error_at = 0, bool stall = false) {
+  TraceRequest request;
+  request.destination = "10.0.0.9";
+  request.host_name = [](const std::string& address) { return address == "10.0.0.9" ? "far.test" : ""; };
+  request.open = [=](const std::string&, std::string&) {
+    return std::make_unique<ScriptedChannel>(steps, ttl_error_at, stall);
+  };
+  return request;
+}
+
+std::vector<uint8_t> WithIpHeader(std::vector<uint8_t> icmp) {
+  icmp.insert(icmp.begin(), 20, 0);
+  icmp[0] = 0x45;
+  return icmp;
+}
+
+std::vector<uint8_t> Echo(uint8_t type, uint16_t identifier, uint16_t sequence, bool ip_header = true) {
+  auto request = BuildEchoRequest(identifier, sequence, 0);
+  std::vector<uint8_t> icmp(request.begin(), request.begin() + 64);
+  icmp[0] = type;
+  return ip_header ? WithIpHeader(icmp) : icmp;
+}
+
+// An error report of `type` quoting an IP header and our request's first 8 bytes.
+std::vector<uint8_t> ErrorReport(uint8_t type, uint16_t identifier, uint16_t sequence) {
+  std::vector<uint8_t> report = Echo(8, identifier, sequence);
+  report.resize(28);
+  report.insert(report.begin(), {type, 0, 0, 0, 0, 0, 0, 0});
+  return WithIpHeader(report);
+}
 
 }  // namespace
 
@@ -189,21 +345,6 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(pane.characterCount(), 2 * 200 * 41, kWait);
     for (const QString& line : pane.toPlainText().split('\n', Qt::SkipEmptyParts))
       QVERIFY2(line == QString(40, 'L') || line == QString(40, 'R'), qPrintable(line));
-  }
-
-  void trayMenuFollowsTheState() {
-    TrayCommands commands;
-    QMenu menu;
-    auto items = [&](TrayMenuState state) {  // the enabled ones
-      FillTrayMenu(menu, state, commands);  // built anew each time
-      QStringList texts;
-      for (QAction* action : menu.actions())
-        if (!action->isSeparator() && action->isEnabled()) texts << action->text();
-      return texts;
-    };
-    QCOMPARE(items({true, true, false}), QStringList({"Deactivate", "Configure...", "Accounts...", "IP Filtering...", "Open", "Exit"}));
-    // While a modal dialog runs nothing opens another or exits.
-    QCOMPARE(items({false, false, true}), QStringList({"Activate"}));
   }
 
   // At any width the graph reads no sample past the history, and its range
@@ -369,6 +510,266 @@ class MainWindowTest : public QObject {
     QDir dir(QString::fromLocal8Bit(docs));
     QVERIFY(window->grab().save(dir.filePath("console-main-window.png")));
     QVERIFY(window->statisticsDock().grab().save(dir.filePath("console-statistics.png")));
+  }
+
+  void menuItemsFollowSwitchesAndFilterMode() {
+    const QStringList plain{"Monitor*", "Keep file list", "Show user info", "", "Disconnect"};
+    // file lists (else monitor), filter enabled, block mode: the items, "*" when checked
+    for (const auto& [file_lists, filter_enabled, block_listed, items] :
+         std::vector<std::tuple<bool, bool, bool, QStringList>>{
+             {false, false, true, plain},  // no filter
+             {false, true, false, plain},  // allow-only filter
+             {true, true, true,
+              {"Monitor", "Keep file list*", "Show file list", "Show user info", "", "Ban", "Disconnect"}}}) {
+      OneClient one({file_lists, !file_lists, filter_enabled, block_listed});
+      QVERIFY(one.ready());
+      auto menu = one.list.buildMenu();
+      QStringList shown;
+      for (QAction* action : menu->actions()) shown << action->text() + (action->isChecked() ? "*" : "");
+      QCOMPARE(shown, items);
+    }
+  }
+
+  void disconnectAndBanAskFirst() {
+    OneClient one({.filter_enabled = true, .block_listed = true});
+    QVERIFY(one.ready());
+    // PORT puts the named host into the peer address; the ban takes the
+    // address the connection came from.
+    QCOMPARE(one.client->ask("PORT 10,9,8,7,4,1").value_or(""), std::string("200 Command OK"));
+    auto menu = one.list.buildMenu();
+    one.answer = false;
+    Item(*menu, "Disconnect")->trigger();
+    Item(*menu, "Ban")->trigger();
+    const QString name = QString::fromStdString(kClientName);
+    QCOMPARE(one.questions, QStringList({"Disconnect user " + name + "?", "Ban host " + name + "?"}));
+    QVERIFY(one.client->ask("NOOP"));  // Cancel: still served, nothing listed
+    QVERIFY(!std::filesystem::exists(one.fixture.server().filtersFile()));
+
+    one.answer = true;
+    Item(*menu, "Ban")->trigger();
+    QVERIFY(one.client->waitClosed() && one.fixture.waitForRegistered(0));
+    QCOMPARE(test::ReadFile(one.fixture.server().filtersFile()), std::string("127.0.0.1\r\n"));
+    test::LineClient again;  // the entry now refuses the host at admission
+    QVERIFY(again.connect(one.fixture.port()));
+    QVERIFY(again.readReply().value_or("").rfind("421 Host ", 0) == 0);
+  }
+
+  // Lines follow the registry and keep the selection. The commands act on
+  // a live connection; on a gone one (the record is still held here: only
+  // the registry says it is gone) nothing acts.
+  void linesAndCommandsOnLiveAndGoneConnections() {
+    OneClient one({.file_lists = true, .filter_enabled = true, .block_listed = true});
+    auto second = one.fixture.connect();
+    QVERIFY(one.ready() && second && one.fixture.waitForRegistered(2));
+    one.list.refresh();
+    QCOMPARE(one.list.item(0)->text(), QString::fromStdString(kClientName));
+    Item(*one.list.buildMenu(), "Monitor")->trigger();
+    QCOMPARE(Switches(one.fixture.server(), one.record), std::make_pair(true, true));
+    auto menu = one.list.buildMenu();
+    one.list.setCurrentRow(1);
+    QVERIFY(one.client->command("QUIT") && one.fixture.waitForRegistered(1));
+    one.list.refresh();
+    QVERIFY(one.list.count() == 1 && one.list.item(0)->isSelected());
+    for (const char* item : {"Disconnect", "Ban", "Show user info", "Show file list", "Monitor", "Keep file list"})
+      Item(*menu, item)->trigger();
+    QVERIFY(one.questions.isEmpty());
+    QVERIFY(!std::filesystem::exists(one.fixture.server().filtersFile()));
+    QVERIFY(one.list.findChildren<UserInfoWindow*>().isEmpty());
+    QCOMPARE(Switches(one.fixture.server(), one.record), std::make_pair(true, true));
+    one.list.clearSelection();
+    QVERIFY(!one.list.buildMenu());  // no menu without a selected line
+  }
+
+  // The information is a snapshot of the moment it opened; the file lists
+  // come on request; the window may close while it traces the route.
+  void userInformationAndFileLists() {
+    OneClient one({.file_lists = true, .monitor = true});
+    QVERIFY(one.ready());
+    one.fixture.root().write("a.txt", "alpha\r\n");
+    QCOMPARE(one.fixture.passiveTransfer(*one.client, "RETR a.txt").value_or(""), std::string("alpha\r\n"));
+    UserInfoWindow* window = one.open("Show user info");
+    QCOMPARE(window->windowTitle(), "User info: " + QString::fromStdString(kClientName));
+    QString information = Shown("\r\nHost name: " + kClientName +
+                                "\r\nIP Address: 127.0.0.1\r\nLogon: anonymous\r\nPassword: guest@example.test"
+                                "\r\nWorking dir: " + one.fixture.root().dir() +
+                                "\r\nConnected since: " + LocalTimeText(one.record->connected_since) +
+                                "\r\nLast activity: " + LocalTimeText(one.record->last_activity) +
+                                "\r\nLast command: RETR a.txt\r\n\r\n");
+    QCOMPARE(window->text(), information);
+    QVERIFY(one.client->ask("NOOP"));
+    QVERIFY(one.open("Show user info")->text().contains("Last command: NOOP\n"));
+    QString lists = Shown("\r\nDownloads:\r\n" + one.fixture.root().dir() + "a.txt\r\n\r\nUploads:\r\nNone\r\n\r\n");
+    QCOMPARE(one.open("Show file list")->text(), lists);
+    QTest::mouseClick(window->findChild<QPushButton*>("fileList"), Qt::LeftButton);
+    QCOMPARE(window->text(), information + lists);  // the open window kept its snapshot
+    QPointer<UserInfoWindow> closing(window);  // closing during a trace is safe
+    closing->traceRoute();
+    closing->close();
+    QTRY_VERIFY_WITH_TIMEOUT(closing.isNull(), 5000);
+  }
+
+  // The probe's checksum, and which received datagrams count as answers.
+  void traceProbesAndAnswers() {
+    const uint8_t sample[] = {0x00, 0x01, 0xf2, 0x03, 0xf4, 0xf5, 0xf6, 0xf7};
+    QCOMPARE(InternetChecksum(sample), uint16_t{0x220d});  // RFC 1071's example
+    QCOMPARE(InternetChecksum(BuildEchoRequest(0x1234, 0x0102, 0xA1B2C3D4)), uint16_t{0});  // a correct one sums to 0
+    auto short_reply = Echo(0, 77, 5);
+    short_reply.resize(27);
+    auto short_report = ErrorReport(11, 77, 5);
+    short_report.resize(55);
+    // From a raw socket (IP header first, our identifier) or not; the answer's type, or -1 for none.
+    for (const auto& [name, datagram, raw, type] : std::vector<std::tuple<const char*, std::vector<uint8_t>, bool, int>>{
+             {"echo reply", Echo(0, 77, 5), true, 0},
+             {"time exceeded", ErrorReport(11, 77, 5), true, 11},
+             {"unreachable", ErrorReport(3, 77, 5), true, 3},
+             {"datagram socket, kernel's identifier", Echo(0, 999, 5, false), false, 0},
+             {"own request looped back", Echo(8, 77, 5), true, -1},
+             {"late reply", Echo(0, 77, 4), true, -1},
+             {"other program's echo", Echo(0, 78, 5), true, -1},
+             {"late report", ErrorReport(11, 77, 4), true, -1},
+             {"short reply", short_reply, true, -1},
+             {"short report", short_report, true, -1},
+             {"empty", {}, true, -1}}) {
+      auto answer = ParseIcmpDatagram(datagram, raw, "10.0.0.3", 77, 5, raw);
+      QVERIFY2((answer ? int(answer->type) : -1) == type && (!answer || answer->from == "10.0.0.3"), name);
+    }
+  }
+
+  void traceHopLines() {
+    using Lines = std::vector<std::string>;
+    const std::string done = "\tfar.test\t\r\nRoute trace complete\r\n";
+    TraceRequest unopenable = Scripted({});
+    unopenable.destination = "not an address";
+    unopenable.open = OpenIcmpChannel;
+    const std::vector<std::pair<TraceRequest, Lines>> cases{
+        {Scripted({IcmpAnswer{0, "10.0.0.9"}}), {"1\t10.0.0.9" + done}},
+        {Scripted({IcmpAnswer{11, "192.168.1.1"}, IcmpAnswer{0, "10.0.0.8"}, IcmpAnswer{3, "10.0.0.7"},
+                   IcmpAnswer{0, "10.0.0.9"}}),
+         {"1\t192.168.1.1\t\t\r\n", "2\t10.0.0.8\t\t\r\n", "3\t10.0.0.7\t\t : Destination unreachable\r\n",
+          "4\t10.0.0.9" + done}},
+        {Scripted({ENETUNREACH, IcmpAnswer{0, "10.0.0.9"}}),
+         {"1 - The network cannot be reached from this host at this time.\r\n", "1\t10.0.0.9" + done}},
+        {Scripted({}, 3), {"1\t" + kTimeout, "2\t" + kTimeout, "The socket is not already bound to an address.\r\n"}},
+        {unopenable, {"No IPv4 address to trace.\r\n"}},  // a channel that cannot be opened
+    };
+    for (auto [request, expected] : cases) {
+      Lines lines;
+      request.append = [&lines](std::string line) { lines.push_back(std::move(line)); };
+      std::atomic<bool> stop{false};
+      TraceRoute(request, stop);
+      QCOMPARE(lines, expected);
+    }
+  }
+
+  void traceRunnerStopsARunningTraceAndGoesQuiet() {
+    auto calls = std::make_shared<std::atomic<int>>(0);
+    TraceRunner runner;
+    QVERIFY(runner.start(Scripted({}, 0, true), [calls](std::string) { ++*calls; }, [calls] { ++*calls; }));
+    QVERIFY(!runner.start(Scripted({}), {}, {}));  // one trace at a time
+    runner.stop();
+    QVERIFY(!runner.running());
+    QCOMPARE(calls->load(), 0);  // neither a line nor the end after stopping
+  }
+
+  void cacheTreeNestsAndLabelsEntries() {
+    test::DialogServer fixture;
+    auto& files = fixture.server().fileCache();
+    auto& listings = fixture.server().directoryCache();
+    // The files come first: the later listings adopt them.
+    QVERIFY(files.add("/ftp/pub/a.zip", Bytes("zip"), cache::kFileTag));
+    QVERIFY(files.add("/ftp/b.txt", Bytes(std::string(1536, 's')), cache::kFileTag));
+    QVERIFY(files.add("/other/big.bin", Bytes(std::string(2097152, 'b')), cache::kFileTag));
+    QVERIFY(files.lookup("/other/big.bin") && files.lookup("/other/big.bin"));
+    QVERIFY(listings.add("/ftp/", Bytes("listing"), cache::kListingTag));
+    QVERIFY(listings.add("/ftp/pub/", Bytes("listing"), cache::kListingTag));
+    OpenView open(fixture.server());
+    QCOMPARE(open.view->windowTitle(), QString("Cache contents"));
+    QVERIFY(open.find("/ftp/") && !open.find("/ftp/")->parent());
+    QCOMPARE(open.find("pub")->parent(), open.find("/ftp/"));
+    QCOMPARE(open.find("a.zip")->parent(), open.find("pub"));
+    QCOMPARE(open.find("b.txt")->parent(), open.find("/ftp/"));
+    QCOMPARE(open.tree()->topLevelItemCount(), 2);
+
+    open.select("/other/big.bin");
+    QCOMPARE(open.selectionText(), QString("2.00 mb\n Hits: 3"));
+    open.select("b.txt");
+    QCOMPARE(open.selectionText(), QString("1.50 kb\n Hits: 1"));
+
+    open.click("&Remove");  // only the selected entry
+    QCOMPARE(files.count(), 2u);
+    QVERIFY(!open.find("b.txt") && open.find("a.zip"));
+    open.select("a.zip");
+    open.click("&Clear All");
+    QCOMPARE(listings.count() + files.count(), 0u);
+    QCOMPARE(open.view->windowTitle(), QString("Cache View - Empty"));
+    QVERIFY(open.selectionText().isEmpty());
+  }
+
+  void cacheRefreshAndReloadServeTheNewContent() {
+    test::DialogServer fixture([](settings::Settings& s, const test::DialogServer&) {
+      s.anonymous.allow = s.anonymous.rights = s.cache.cacheDirs = s.cache.cacheFiles = 1;
+    });
+    // Written "an hour ago": a copy of something changed this very moment
+    // may rightly not be cached.
+    auto write = [&](const std::string& name, const std::string& text) {
+      fixture.root().write(name, text);
+      auto past = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+      std::filesystem::last_write_time(fixture.root().path() / name, past);
+      std::filesystem::last_write_time(fixture.root().path(), past);
+    };
+    write("a.txt", "first\r\n");
+    auto client = fixture.login("anonymous", "guest@");
+    QVERIFY(client && fixture.passiveTransfer(*client, "LIST"));
+    QCOMPARE(fixture.passiveTransfer(*client, "RETR a.txt").value_or(""), std::string("first\r\n"));
+    auto& files = fixture.server().fileCache();
+    auto& listings = fixture.server().directoryCache();
+    QVERIFY(files.count() == 1 && listings.count() == 1);
+    write("a.txt", "second, longer\r\n");
+    write("b.txt", "b\r\n");
+
+    OpenView open(fixture.server());
+    open.select(fixture.root().dir());
+    open.click("Re&fresh");
+    QVERIFY(!open.tree()->selectedItems().isEmpty());  // still selected, with the new numbers
+    QVERIFY(fixture.passiveTransfer(*client, "LIST").value_or("").find("b.txt") != std::string::npos);
+    open.select("a.txt");
+    open.click("Re&fresh");
+    QCOMPARE(files.used(), uint64_t{16});
+    QCOMPARE(fixture.passiveTransfer(*client, "RETR a.txt").value_or(""), std::string("second, longer\r\n"));
+
+    write("a.txt", "third\r\n");
+    open.click("Re&load All");
+    QCOMPARE(fixture.passiveTransfer(*client, "RETR a.txt").value_or(""), std::string("third\r\n"));
+    uint64_t sizes = 0;
+    for (const auto& entry : listings.entries()) sizes += entry.size;
+    QCOMPARE(listings.used(), sizes);  // the total follows the new sizes
+  }
+
+  // Each path goes bad on disk after it was cached; Refresh and Reload All
+  // drop the entry instead of letting an error end the process.
+  void cacheEntriesThatTurnedUnreadableAreDropped() {
+    for (const auto& [change, listing] : std::vector<std::pair<std::string, bool>>{
+             {"file became a directory", false}, {"file gone", false}, {"file is a symlink loop", false},
+             {"listing is a symlink loop", true}, {"listing became a file", true}}) {
+      for (const QString button : {"Re&fresh", "Re&load All"}) {
+        test::DialogServer fixture;
+        std::filesystem::path path = fixture.root().path() / "entry";
+        std::string key = path.string() + (listing ? "/" : "");
+        auto& cache = listing ? fixture.server().directoryCache() : fixture.server().fileCache();
+        QVERIFY(cache.add(key, Bytes("old"), listing ? cache::kListingTag : cache::kFileTag));
+        if (change.ends_with("directory")) std::filesystem::create_directory(path);
+        if (change.ends_with("a file")) fixture.root().write("entry", "x");
+        if (change.ends_with("loop")) {
+          std::filesystem::create_symlink(fixture.root().path() / "other", path);
+          std::filesystem::create_symlink(path, fixture.root().path() / "other");
+        }
+        OpenView open(fixture.server());
+        open.select(key);
+        open.click(button);
+        QVERIFY2(cache.count() == 0, change.c_str());
+        QCOMPARE(open.view->windowTitle(), QString("Cache View - Empty"));
+      }
+    }
   }
 };
 

@@ -92,7 +92,8 @@ void Press(QDialog* dialog, QDialogButtonBox::StandardButton which) {
   QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(which), Qt::LeftButton);
 }
 
-QStringList Texts(QListWidget* list) {
+QStringList Texts(QWidget* parent, const char* list_name) {
+  auto* list = Find<QListWidget>(parent, list_name);
   QStringList texts;
   for (int row = 0; row < list->count(); ++row) texts << list->item(row)->text();
   return texts;

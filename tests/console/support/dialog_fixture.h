@@ -84,7 +84,7 @@ class DialogServer {
 
 // The child of `parent` called `name`; clicking a push button, or a dialog's
 // standard button; setting line edits, spin boxes and check or radio boxes
-// by name; the texts of a list.
+// by name; the texts of a list widget.
 template <typename T = QPushButton>
 T* Find(QWidget* parent, const char* name) {
   return parent->findChild<T*>(QLatin1String(name));
@@ -92,7 +92,7 @@ T* Find(QWidget* parent, const char* name) {
 void Click(QWidget* parent, const char* name);
 void Set(QWidget* parent, const std::vector<std::pair<const char*, QVariant>>& values);
 void Press(QDialog* dialog, QDialogButtonBox::StandardButton which = QDialogButtonBox::Ok);
-QStringList Texts(QListWidget* list);
+QStringList Texts(QWidget* parent, const char* list_name);
 
 // Calls `action` with the first modal dialog of type T to appear within
 // `limit`; a modal still open after `limit` is rejected so no test hangs.

@@ -1,7 +1,5 @@
 #include "console/support/dialog_fixture.h"
 
-#include <asio/ip/tcp.hpp>
-
 #include <regex>
 
 #include <QLineEdit>
@@ -11,13 +9,6 @@
 #include "settings/settings.h"
 
 namespace talvek::test {
-
-bool ScriptedPrompts::confirm(QWidget*, const QString& text, const QString&) {
-  questions << text;
-  bool answer = answers.empty() || answers.front();
-  if (!answers.empty()) answers.pop_front();
-  return answer;
-}
 
 DialogServer::DialogServer(const Adjust& adjust, std::string client_name)
     : store_(std::make_unique<settings::RegistryStore>(program_directory_.path() / "settings.reg")) {
@@ -39,8 +30,6 @@ DialogServer::DialogServer(const Adjust& adjust, std::string client_name)
   server_->updateSettings([this](settings::Settings& current) { current.net.port = port_; });
 }
 
-DialogServer::~DialogServer() { server_->shutdown(); }
-
 std::unique_ptr<LineClient> DialogServer::connect(const std::string& source) {
   auto client = std::make_unique<LineClient>();
   if (!client->connect(port_, "127.0.0.1", source)) return nullptr;
@@ -54,10 +43,6 @@ std::unique_ptr<LineClient> DialogServer::login(const std::string& user, const s
   auto asked = client ? client->ask("USER " + user) : std::nullopt;
   auto logged = asked && asked->rfind("331", 0) == 0 ? client->ask("PASS " + password) : std::nullopt;
   return logged && logged->find("230 ") != std::string::npos ? std::move(client) : nullptr;
-}
-
-bool DialogServer::waitForRegistered(size_t count) {
-  return WaitUntil([&] { return server_->registrySnapshot().size() == count; });
 }
 
 std::optional<std::string> DialogServer::passiveTransfer(LineClient& client, const std::string& command) {
@@ -97,15 +82,6 @@ QStringList Texts(QWidget* parent, const char* list_name) {
   QStringList texts;
   for (int row = 0; row < list->count(); ++row) texts << list->item(row)->text();
   return texts;
-}
-
-uint16_t FreeLoopbackPort() {
-  asio::io_context context;
-  asio::error_code error;
-  asio::ip::tcp::acceptor acceptor(context);
-  acceptor.open(asio::ip::tcp::v4(), error);
-  if (!error) acceptor.bind({asio::ip::address_v4::loopback(), 0}, error);
-  return error ? 0 : acceptor.local_endpoint(error).port();
 }
 
 }  // namespace talvek::test

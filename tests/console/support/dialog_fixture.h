@@ -1,8 +1,7 @@
-// Shared pieces of the console tests: scripted prompts that record what the
-// dialogs show, a real server listening on 127.0.0.1 (ephemeral port,
-// temporary FTP root, program directory and settings file, the console's
-// queued operator view), widget lookups and a bounded driver for modal
-// dialogs.
+// Shared pieces of the console tests: scripted prompts, a real server on
+// 127.0.0.1 (ephemeral port, temporary FTP root, program directory and
+// settings file, the console's queued operator view), widget helpers and a
+// bounded driver for modal dialogs.
 #pragma once
 
 #include <deque>
@@ -37,7 +36,12 @@ namespace talvek::test {
 class ScriptedPrompts : public console::DialogPrompts {
  public:
   void inform(QWidget*, const QString& text, const QString&, QMessageBox::Icon) override { messages << text; }
-  bool confirm(QWidget*, const QString& text, const QString& caption) override;
+  bool confirm(QWidget*, const QString& text, const QString&) override {
+    questions << text;
+    bool answer = answers.empty() || answers.front();
+    if (!answers.empty()) answers.pop_front();
+    return answer;
+  }
   QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
   QString chooseOpenFile(QWidget*, const QString&, const QString&) override { return {}; }
   QString chooseSaveFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
@@ -50,11 +54,10 @@ class DialogServer {
  public:
   using Adjust = std::function<void(settings::Settings&, const DialogServer&)>;
   // `adjust` changes the settings (and may write files into the program
-  // directory) before the server starts; a non-empty `client_name` is what
-  // the reverse lookup calls every client. The settings' port is then the
-  // one the server listens on.
+  // directory) before the server starts; the reverse lookup calls every
+  // client `client_name`. The settings' port is then the one in use.
   explicit DialogServer(const Adjust& adjust = {}, std::string client_name = "");
-  ~DialogServer();
+  ~DialogServer() { server_->shutdown(); }
 
   server::Server& server() { return *server_; }
   settings::RegistryStore& store() { return *store_; }
@@ -67,7 +70,9 @@ class DialogServer {
   std::unique_ptr<LineClient> connect(const std::string& source = "");
   // A client logged in with USER/PASS; nullptr unless the reply was 230.
   std::unique_ptr<LineClient> login(const std::string& user, const std::string& password);
-  bool waitForRegistered(size_t count);
+  bool waitForRegistered(size_t count) {
+    return WaitUntil([&] { return server_->registrySnapshot().size() == count; });
+  }
   // RETR or LIST over a passive data connection: the bytes, when 226 ended it.
   std::optional<std::string> passiveTransfer(LineClient& client, const std::string& command);
 
@@ -99,9 +104,6 @@ QStringList Texts(QWidget* parent, const char* list_name);
 // Returns a flag that becomes true once `action` ran.
 template <typename T>
 std::shared_ptr<bool> WhenModal(std::function<void(T*)> action, int limit_ms = 5000);
-
-// A loopback port nothing listens on at the moment of the call.
-uint16_t FreeLoopbackPort();
 
 }  // namespace talvek::test
 

@@ -60,7 +60,7 @@ constexpr int kWait = 5000;
 
 QString Plain(QString text) { return text.remove(QLatin1Char('&')); }
 
-std::unique_ptr<MainWindow> MakeWindow(test::DialogServer& fixture) {
+std::unique_ptr<MainWindow> MakeWindow(DialogServer& fixture) {
   auto window = std::make_unique<MainWindow>(fixture.server(), fixture.view(), fixture.store(),
                                              fixture.programDirectory().path());
   window->serverInitialised(false);
@@ -114,7 +114,7 @@ struct Options {
 // questions and answers with `answer`.
 struct OneClient {
   explicit OneClient(Options options = {})
-      : fixture([options](settings::Settings& s, const test::DialogServer& self) {
+      : fixture([options](settings::Settings& s, const DialogServer& self) {
           s.general.recordFileLists = options.file_lists;
           s.general.monitorNew = options.monitor;
           s.general.filterEnabled = options.filter_enabled;
@@ -140,9 +140,9 @@ struct OneClient {
     return list.findChildren<UserInfoWindow*>().back();
   }
 
-  test::DialogServer fixture;
+  DialogServer fixture;
   UserListWidget list;
-  std::unique_ptr<test::LineClient> client;
+  std::unique_ptr<LineClient> client;
   std::shared_ptr<server::ConnectionRecord> record;
   QStringList questions;
   bool answer = true;
@@ -237,8 +237,6 @@ std::vector<uint8_t> ErrorReport(uint8_t type, uint16_t identifier, uint16_t seq
   return WithIpHeader(report);
 }
 
-
-
 void Remove(QWidget* dialog, int row) {
   Find<QListWidget>(dialog, "userList")->setCurrentRow(row);
   Click(dialog, "removeUserButton");
@@ -307,7 +305,7 @@ class ConsoleTest : public QObject {
 
  private slots:
   void toggleFollowsTheServerAndCountsConnections() {
-    test::DialogServer fixture;
+    DialogServer fixture;
     auto window = MakeWindow(fixture);
     const ConsoleActions& a = window->actions();
     QCOMPARE(Plain(a.start_stop->text()), QString("Stop FTP Server"));
@@ -334,8 +332,8 @@ class ConsoleTest : public QObject {
   }
 
   void failedStartReleasesTheButton() {
-    test::DialogServer holder;
-    test::DialogServer fixture;
+    DialogServer holder;
+    DialogServer fixture;
     auto window = MakeWindow(fixture);
     window->toggleServer();  // stop, then start again on a port in use
     fixture.server().updateSettings([&](settings::Settings& s) { s.net.port = holder.port(); });
@@ -353,7 +351,7 @@ class ConsoleTest : public QObject {
 
   void closingHidesOnlyWithTheBackgroundFlag() {
     for (uint32_t background : {1u, 0u}) {
-      test::DialogServer fixture([=](settings::Settings& s, const test::DialogServer&) {
+      DialogServer fixture([=](settings::Settings& s, const DialogServer&) {
         s.general.runInBackground = background;
       });
       auto window = MakeWindow(fixture);
@@ -374,11 +372,11 @@ class ConsoleTest : public QObject {
   }
 
   void dialogsDoNotOpenTwiceNorExitUnderThem() {
-    test::DialogServer fixture;
+    DialogServer fixture;
     auto window = MakeWindow(fixture);
     QSignalSpy closed(window.get(), &MainWindow::closed);
     QList<QDialog*> open_dialogs;
-    auto ran = test::WhenModal<ConfigureDialog>([&](ConfigureDialog* sheet) {
+    auto ran = WhenModal<ConfigureDialog>([&](ConfigureDialog* sheet) {
       // What the tray could ask for while the sheet runs.
       window->configure();
       window->actions().accounts->trigger();
@@ -397,7 +395,7 @@ class ConsoleTest : public QObject {
   }
 
   void firstStartImportsDefaultsOnce() {
-    test::DialogServer fixture;
+    DialogServer fixture;
     settings::WriteNewInstall(fixture.store(), 1);
     fixture.programDirectory().write("defaults.reg", "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Talvek\\Talvek FTP\\"
                                                      "Settings]\r\n\"EnableLog\"=dword:0000001e\r\n\r\n");
@@ -430,7 +428,7 @@ class ConsoleTest : public QObject {
   }
 
   void statisticsBarSamplesTheServerWhileShown() {
-    test::DialogServer fixture([](settings::Settings& s, const test::DialogServer&) { s.graphBkColor = 0x00332211; });
+    DialogServer fixture([](settings::Settings& s, const DialogServer&) { s.graphBkColor = 0x00332211; });
     StatisticsBar bar(fixture.server());
     QCOMPARE(bar.graph().background(), QColor(0x11, 0x22, 0x33));
     bar.resize(500, 120);
@@ -476,17 +474,17 @@ class ConsoleTest : public QObject {
 
   void addressChoiceIsRememberedOnlyWhenAsked() {
     const std::vector<std::string> addresses = {"", "127.0.0.5", "", "127.0.0.6"};
-    test::TempDir directory;
+    TempDir directory;
     settings::RegistryStore store(directory.path() / "settings.reg");
     server::AddressChooser choose = MakeAddressChooser(store, nullptr);
     for (int row : {-1, 1, 0}) {  // closed, chosen, chosen for always
-      test::WhenModal<AddressChoiceDialog>([row](AddressChoiceDialog* dialog) {
+      WhenModal<AddressChoiceDialog>([row](AddressChoiceDialog* dialog) {
         auto* list = dialog->findChild<QListWidget*>("addressList");
         QCOMPARE(list->count(), 2);
         if (row < 0) return dialog->reject();
         list->setCurrentRow(row);
-        test::Set(dialog, {{"alwaysCheck", row == 0}});
-        test::Press(dialog);
+        Set(dialog, {{"alwaysCheck", row == 0}});
+        Press(dialog);
       });
       QCOMPARE(choose(addresses), row < 0 ? std::string() : addresses[1 + 2 * row]);
       settings::RegistryStore reread(store.file());
@@ -515,7 +513,7 @@ class ConsoleTest : public QObject {
     QCOMPARE(requested.count(), 1);
 
     QString shown;
-    test::WhenModal<QMessageBox>([&](QMessageBox* box) {
+    WhenModal<QMessageBox>([&](QMessageBox* box) {
       shown = box->text();
       box->accept();
     });
@@ -528,7 +526,7 @@ class ConsoleTest : public QObject {
   // SIGTERM while start-up waits on the operator (here the notice that no
   // FTP root is set) saves the settings and ends the program normally.
   void sigtermDuringStartUpSavesAndShutsDown() {
-    test::TempDir dir;
+    TempDir dir;
     settings::RegistryStore store(dir.path() / "settings.reg");
     settings::WriteNewInstall(store, 0);
     settings::WriteDefaultIp(store, "127.0.0.1");
@@ -537,7 +535,7 @@ class ConsoleTest : public QObject {
     QProcess console;
     console.start(TALVEK_FTP_PATH, {"--settings", QString::fromStdString(store.file().string()), "--program-dir",
                                     QString::fromStdString(dir.path().string()), "--port", QString::number(port), "/s"});
-    QVERIFY(test::WaitUntil([&] { return test::LineClient().connect(port); }, std::chrono::seconds(30)));
+    QVERIFY(WaitUntil([&] { return LineClient().connect(port); }, std::chrono::seconds(30)));
     console.terminate();  // SIGTERM
     QVERIFY(console.waitForFinished(30000));
     QCOMPARE(console.exitStatus(), QProcess::NormalExit);
@@ -553,7 +551,7 @@ class ConsoleTest : public QObject {
   void screenshots() {
     QByteArray docs = qgetenv("TALVEK_DOCS_DIR");
     if (docs.isEmpty()) QSKIP("TALVEK_DOCS_DIR is not set");
-    test::DialogServer fixture;
+    DialogServer fixture;
     auto window = MakeWindow(fixture);
     window->resize(900, 600);
     window->show();
@@ -613,8 +611,8 @@ class ConsoleTest : public QObject {
     one.answer = true;
     Item(*menu, "Ban")->trigger();
     QVERIFY(one.client->waitClosed() && one.fixture.waitForRegistered(0));
-    QCOMPARE(test::ReadFile(one.fixture.server().filtersFile()), std::string("127.0.0.1\r\n"));
-    test::LineClient again;  // the entry now refuses the host at admission
+    QCOMPARE(ReadFile(one.fixture.server().filtersFile()), std::string("127.0.0.1\r\n"));
+    LineClient again;  // the entry now refuses the host at admission
     QVERIFY(again.connect(one.fixture.port()));
     QVERIFY(again.readReply().value_or("").rfind("421 Host ", 0) == 0);
   }
@@ -738,7 +736,7 @@ class ConsoleTest : public QObject {
   }
 
   void cacheTreeNestsAndLabelsEntries() {
-    test::DialogServer fixture;
+    DialogServer fixture;
     auto& files = fixture.server().fileCache();
     auto& listings = fixture.server().directoryCache();
     // The files come first: the later listings adopt them.
@@ -772,7 +770,7 @@ class ConsoleTest : public QObject {
   }
 
   void cacheRefreshAndReloadServeTheNewContent() {
-    test::DialogServer fixture([](settings::Settings& s, const test::DialogServer&) {
+    DialogServer fixture([](settings::Settings& s, const DialogServer&) {
       s.anonymous.allow = s.anonymous.rights = s.cache.cacheDirs = s.cache.cacheFiles = 1;
     });
     // Written "an hour ago": a copy of something changed this very moment
@@ -818,7 +816,7 @@ class ConsoleTest : public QObject {
              {"file became a directory", false}, {"file gone", false}, {"file is a symlink loop", false},
              {"listing is a symlink loop", true}, {"listing became a file", true}}) {
       for (const QString button : {"Re&fresh", "Re&load All"}) {
-        test::DialogServer fixture;
+        DialogServer fixture;
         std::filesystem::path path = fixture.root().path() / "entry";
         std::string key = path.string() + (listing ? "/" : "");
         auto& cache = listing ? fixture.server().directoryCache() : fixture.server().fileCache();

@@ -1,29 +1,14 @@
 #include "console/support/dialog_fixture.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <regex>
+
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QTest>
 
 #include "settings/settings.h"
 
 namespace talvek::test {
-
-bool ScriptedPrompts::confirm(QWidget*, const QString& text, const QString&) {
-  questions.push_back(text);
-  if (answers.empty()) return true;
-  bool answer = answers.front();
-  answers.pop_front();
-  return answer;
-}
-
-bool ScriptedPrompts::saw(const QString& text) const {
-  for (const Message& message : messages)
-    if (message.text == text) return true;
-  return false;
-}
 
 DialogServer::DialogServer(const Adjust& adjust, std::string client_name)
     : store_(std::make_unique<settings::RegistryStore>(program_directory_.path() / "settings.reg")) {
@@ -45,8 +30,6 @@ DialogServer::DialogServer(const Adjust& adjust, std::string client_name)
   server_->updateSettings([this](settings::Settings& current) { current.net.port = port_; });
 }
 
-DialogServer::~DialogServer() { server_->shutdown(); }
-
 std::unique_ptr<LineClient> DialogServer::connect(const std::string& source) {
   auto client = std::make_unique<LineClient>();
   if (!client->connect(port_, "127.0.0.1", source)) return nullptr;
@@ -57,21 +40,9 @@ std::unique_ptr<LineClient> DialogServer::connect(const std::string& source) {
 
 std::unique_ptr<LineClient> DialogServer::login(const std::string& user, const std::string& password) {
   auto client = connect();
-  if (!client) return nullptr;
-  auto asked = client->ask("USER " + user);
-  if (!asked || asked->rfind("331", 0) != 0) return nullptr;
-  auto logged = client->ask("PASS " + password);
-  if (!logged || logged->find("230 ") == std::string::npos) return nullptr;
-  return client;
-}
-
-bool DialogServer::waitForRegistered(size_t count) {
-  return WaitUntil([&] { return server_->registrySnapshot().size() == count; });
-}
-
-std::shared_ptr<server::ConnectionRecord> DialogServer::onlyRecord() const {
-  auto registry = server_->registrySnapshot();
-  return registry.size() == 1 ? registry.front() : nullptr;
+  auto asked = client ? client->ask("USER " + user) : std::nullopt;
+  auto logged = asked && asked->rfind("331", 0) == 0 ? client->ask("PASS " + password) : std::nullopt;
+  return logged && logged->find("230 ") != std::string::npos ? std::move(client) : nullptr;
 }
 
 std::optional<std::string> DialogServer::passiveTransfer(LineClient& client, const std::string& command) {
@@ -92,19 +63,25 @@ std::optional<std::string> DialogServer::passiveTransfer(LineClient& client, con
   return bytes;
 }
 
-uint16_t FreeLoopbackPort() {
-  int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  if (fd < 0) return 0;
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof(address);
-  uint16_t port = 0;
-  if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)) == 0 &&
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    port = ntohs(address.sin_port);
-  ::close(fd);
-  return port;
+void Click(QWidget* parent, const char* name) { QTest::mouseClick(Find(parent, name), Qt::LeftButton); }
+
+void Set(QWidget* parent, const std::vector<std::pair<const char*, QVariant>>& values) {
+  for (const auto& [name, value] : values) {
+    if (auto* edit = Find<QLineEdit>(parent, name)) edit->setText(value.toString());
+    if (auto* spin = Find<QSpinBox>(parent, name)) spin->setValue(value.toInt());
+    if (auto* box = Find<QAbstractButton>(parent, name)) box->setChecked(value.toBool());
+  }
+}
+
+void Press(QDialog* dialog, QDialogButtonBox::StandardButton which) {
+  QTest::mouseClick(dialog->findChild<QDialogButtonBox*>()->button(which), Qt::LeftButton);
+}
+
+QStringList Texts(QWidget* parent, const char* list_name) {
+  auto* list = Find<QListWidget>(parent, list_name);
+  QStringList texts;
+  for (int row = 0; row < list->count(); ++row) texts << list->item(row)->text();
+  return texts;
 }
 
 }  // namespace talvek::test

@@ -1,7 +1,7 @@
-// Shared pieces of the console tests: scripted prompts that record what the
-// dialogs show, a real server listening on 127.0.0.1 (ephemeral port,
-// temporary FTP root, program directory and settings file, the console's
-// queued operator view), and a bounded driver for modal dialogs.
+// Shared pieces of the console tests: scripted prompts, a real server on
+// 127.0.0.1 (ephemeral port, temporary FTP root, program directory and
+// settings file, the console's queued operator view), widget helpers and a
+// bounded driver for modal dialogs.
 #pragma once
 
 #include <deque>
@@ -9,14 +9,19 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <QApplication>
 #include <QDialog>
-#include <QElapsedTimer>
+#include <QDialogButtonBox>
+#include <QDeadlineTimer>
+#include <QListWidget>
 #include <QPointer>
-#include <QString>
+#include <QPushButton>
+#include <QStringList>
 #include <QTimer>
+#include <QVariant>
 
 #include "console/dialog_prompts.h"
 #include "console/qt_operator_view.h"
@@ -26,51 +31,33 @@
 
 namespace talvek::test {
 
-// Records every message and question; answers questions from a script
-// (OK when the script is empty) and choosers with fixed paths.
+// Records every message and question and answers questions from a script
+// (OK when the script is empty); the choosers choose nothing.
 class ScriptedPrompts : public console::DialogPrompts {
  public:
-  struct Message {
-    QString text, caption;
-  };
-  void inform(QWidget*, const QString& text, const QString& caption, QMessageBox::Icon) override {
-    messages.push_back({text, caption});
-  }
-  bool confirm(QWidget*, const QString& text, const QString& caption) override;
-  QString chooseFolder(QWidget*, const QString& title, const QString&) override { return chosen(title, folder); }
-  QString chooseOpenFile(QWidget*, const QString& filter, const QString&) override { return chosen(filter, file); }
-  QString chooseSaveFile(QWidget*, const QString& filter, const QString&, const QString&) override {
-    return chosen(filter, file);
-  }
-  bool saw(const QString& text) const;
-  void clear() {
-    messages.clear();
-    questions.clear();
-    chooser_titles.clear();
-  }
-
-  std::vector<Message> messages;
-  std::vector<QString> questions;
-  std::deque<bool> answers;
-  std::vector<QString> chooser_titles;  // folder titles, or the file filters
-  QString folder, file;                 // what the choosers return
-
- private:
-  QString chosen(const QString& title, const QString& answer) {
-    chooser_titles.push_back(title);
+  void inform(QWidget*, const QString& text, const QString&, QMessageBox::Icon) override { messages << text; }
+  bool confirm(QWidget*, const QString& text, const QString&) override {
+    questions << text;
+    bool answer = answers.empty() || answers.front();
+    if (!answers.empty()) answers.pop_front();
     return answer;
   }
+  QString chooseFolder(QWidget*, const QString&, const QString&) override { return {}; }
+  QString chooseOpenFile(QWidget*, const QString&, const QString&) override { return {}; }
+  QString chooseSaveFile(QWidget*, const QString&, const QString&, const QString&) override { return {}; }
+
+  QStringList messages, questions;
+  std::deque<bool> answers;
 };
 
 class DialogServer {
  public:
   using Adjust = std::function<void(settings::Settings&, const DialogServer&)>;
   // `adjust` changes the settings (and may write files into the program
-  // directory) before the server starts; a non-empty `client_name` is what
-  // the reverse lookup calls every client. The settings' port is then the
-  // one the server listens on.
+  // directory) before the server starts; the reverse lookup calls every
+  // client `client_name`. The settings' port is then the one in use.
   explicit DialogServer(const Adjust& adjust = {}, std::string client_name = "");
-  ~DialogServer();
+  ~DialogServer() { server_->shutdown(); }
 
   server::Server& server() { return *server_; }
   settings::RegistryStore& store() { return *store_; }
@@ -83,11 +70,13 @@ class DialogServer {
   std::unique_ptr<LineClient> connect(const std::string& source = "");
   // A client logged in with USER/PASS; nullptr unless the reply was 230.
   std::unique_ptr<LineClient> login(const std::string& user, const std::string& password);
-  bool waitForRegistered(size_t count);
-  // The single registered record (null unless exactly one).
-  std::shared_ptr<server::ConnectionRecord> onlyRecord() const;
+  bool waitForRegistered(size_t count) {
+    return WaitUntil([&] { return server_->registrySnapshot().size() == count; });
+  }
   // RETR or LIST over a passive data connection: the bytes, when 226 ended it.
   std::optional<std::string> passiveTransfer(LineClient& client, const std::string& command);
+
+  ScriptedPrompts prompts;  // for the dialogs a test opens on this server
 
  private:
   TempDir program_directory_;
@@ -98,14 +87,23 @@ class DialogServer {
   uint16_t port_ = 0;
 };
 
+// The child of `parent` called `name`; clicking a push button, or a dialog's
+// standard button; setting line edits, spin boxes and check or radio boxes
+// by name; the texts of a list widget.
+template <typename T = QPushButton>
+T* Find(QWidget* parent, const char* name) {
+  return parent->findChild<T*>(QLatin1String(name));
+}
+void Click(QWidget* parent, const char* name);
+void Set(QWidget* parent, const std::vector<std::pair<const char*, QVariant>>& values);
+void Press(QDialog* dialog, QDialogButtonBox::StandardButton which = QDialogButtonBox::Ok);
+QStringList Texts(QWidget* parent, const char* list_name);
+
 // Calls `action` with the first modal dialog of type T to appear within
 // `limit`; a modal still open after `limit` is rejected so no test hangs.
 // Returns a flag that becomes true once `action` ran.
 template <typename T>
 std::shared_ptr<bool> WhenModal(std::function<void(T*)> action, int limit_ms = 5000);
-
-// A loopback port nothing listens on at the moment of the call.
-uint16_t FreeLoopbackPort();
 
 }  // namespace talvek::test
 
@@ -113,9 +111,8 @@ template <typename T>
 std::shared_ptr<bool> talvek::test::WhenModal(std::function<void(T*)> action, int limit_ms) {
   auto ran = std::make_shared<bool>(false);
   auto* poll = new QTimer(qApp);  // owned by the application; deletes itself
-  auto started = std::make_shared<QElapsedTimer>();
   auto handled = std::make_shared<QPointer<QDialog>>();
-  started->start();
+  QDeadlineTimer deadline(limit_ms);
   poll->setInterval(10);
   QObject::connect(poll, &QTimer::timeout, poll, [=] {
     QWidget* modal = QApplication::activeModalWidget();
@@ -125,7 +122,7 @@ std::shared_ptr<bool> talvek::test::WhenModal(std::function<void(T*)> action, in
       action(dialog);
       return;
     }
-    if (started->elapsed() <= limit_ms) return;
+    if (!deadline.hasExpired()) return;
     // Out of time: close what is still waiting, so the test fails instead of hanging.
     QDialog* stuck = *ran ? handled->data() : qobject_cast<QDialog*>(modal);
     if (stuck && stuck->isVisible()) stuck->reject();

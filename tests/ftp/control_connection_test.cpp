@@ -74,14 +74,6 @@ TEST_F(ControlConnectionTest, ReceivedBytesAreFramedIntoCommandLines) {
   }
 }
 
-TEST_F(ControlConnectionTest, XstsCountsConnectionsAndEndsWithAnEmptyLine) {
-  auto first = fixture_.connect();
-  auto second = fixture_.connect();
-  ASSERT_TRUE(first->command("XSTS"));
-  EXPECT_EQ(first->readReply(), "214- Server status:\r\n214- Users connected: 2\r\n214 Files transferred: 0");
-  EXPECT_EQ(first->readLine(), "");
-}
-
 TEST_F(ControlConnectionTest, QuitOrThePeersCloseRemovesTheConnectionAtOnce) {
   for (bool quit : {true, false}) {
     auto client = fixture_.connect();

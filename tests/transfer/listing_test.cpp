@@ -10,16 +10,6 @@
 namespace talvek::test {
 namespace {
 
-std::time_t LocalTime(int year, int month, int day) {
-  std::tm when{};
-  when.tm_year = year - 1900;
-  when.tm_mon = month - 1;
-  when.tm_mday = day;
-  when.tm_hour = 12;
-  when.tm_isdst = -1;
-  return std::mktime(&when);
-}
-
 TEST(ListingLineTest, FixedColumnsModeSizeDateAndName) {
   struct Case {
     transfer::ListedEntry entry;
@@ -110,9 +100,10 @@ TEST_F(ListingTest, TheDirectoryCacheServesACopyOnlyWhileTheDirectoryIsUnchanged
   EXPECT_EQ(cache.count(), 0u);
 }
 
-TEST_F(ListingTest, PatternsFilterAndAreNeverCached) {
+TEST_F(ListingTest, PatternsFilterAreNeverCachedAndNlstSendsBareNamesUncounted) {
   root_.write("notes.txt", "1");
   root_.write("image.png", "2");
+  root_.write("pub/inner.bin", "12");
   auto client = loggedIn();
   for (const char* command : {"LIST *.txt", "LIST -la *.txt"}) {
     auto lines = Lines(fetch(*client, command));
@@ -123,6 +114,15 @@ TEST_F(ListingTest, PatternsFilterAndAreNeverCached) {
   EXPECT_EQ(fetch(*client, "LIST readme.txt"),
             "----------    1 owner     group       1234 Jun 05 2001  readme.txt\r\n");
   EXPECT_EQ(fixture_.server().directoryCache().count(), 0u);
+  auto sent = fixture_.server().bytes_sent.load();
+  EXPECT_EQ(Lines(fetch(*client, "NLST")),
+            (std::vector<std::string>{".", "..", "image.png", "notes.txt", "pub", "readme.txt"}));
+  EXPECT_EQ(Lines(fetch(*client, "NLST *.txt")), (std::vector<std::string>{"notes.txt", "readme.txt"}));
+  EXPECT_EQ(fetch(*client, "NLST nothing*"), "");
+  // Relative to the current directory.
+  EXPECT_EQ(client->ask("CWD pub"), "250 pub is current working directory");
+  EXPECT_EQ(fetch(*client, "NLST inner*"), "inner.bin\r\n");
+  EXPECT_EQ(fixture_.server().bytes_sent.load(), sent);
 }
 
 TEST_F(ListingTest, ADirectoryArgumentListsItsContentsAndOptionsAreIgnored) {
@@ -165,21 +165,6 @@ TEST_F(ListingTest, MlsdSendsTheFactsOfADirectorysEntries) {
   EXPECT_EQ(fetch(*client, "MLSD readme.txt", "501 Syntax error in parameters or arguments"), "");
   EXPECT_EQ(fetch(*client, "MLSD nothing", "550 Requested action not taken. File unavailable. File does not exist"),
             "");
-}
-
-TEST_F(ListingTest, NlstSendsBareNamesAndCountsNothing) {
-  auto client = loggedIn();
-  EXPECT_EQ(Lines(fetch(*client, "NLST")), (std::vector<std::string>{".", "..", "pub", "readme.txt"}));
-  EXPECT_EQ(fetch(*client, "NLST *.txt"), "readme.txt\r\n");
-  EXPECT_EQ(fetch(*client, "NLST nothing*"), "");
-  EXPECT_EQ(fixture_.server().bytes_sent.load(), 0u);
-}
-
-TEST_F(ListingTest, SubdirectoryListingFollowsTheCurrentDirectory) {
-  root_.write("pub/inner.bin", "12");
-  auto client = loggedIn();
-  EXPECT_EQ(client->ask("CWD pub"), "250 pub is current working directory");
-  EXPECT_EQ(fetch(*client, "NLST inner*"), "inner.bin\r\n");
 }
 
 }  // namespace

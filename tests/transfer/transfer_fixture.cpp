@@ -12,37 +12,41 @@
 
 namespace talvek::test {
 
+namespace {
+
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+}  // namespace
+
 void DataPeer::close() { fd_ = platform::UniqueFd(); }
 
-std::optional<std::string> DataPeer::readAll(std::chrono::milliseconds deadline) {
-  std::string all;
+std::optional<bool> DataPeer::drain(std::string* into, std::chrono::milliseconds deadline) {
   auto until = std::chrono::steady_clock::now() + deadline;
   std::string buffer(1 << 16, '\0');
   while (fd_.get() >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return std::nullopt;
     pollfd item{fd_.get(), POLLIN, 0};
-    if (::poll(&item, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+    if (left.count() <= 0 || ::poll(&item, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
     ssize_t got = ::recv(fd_.get(), buffer.data(), buffer.size(), 0);
-    if (got < 0) return std::nullopt;
-    if (got == 0) return all;
-    all.append(buffer.data(), static_cast<size_t>(got));
+    if (got <= 0) return got == 0;
+    if (into) into->append(buffer.data(), static_cast<size_t>(got));
   }
   return std::nullopt;
 }
 
-bool DataPeer::closedWithin(std::chrono::milliseconds deadline) {
-  auto until = std::chrono::steady_clock::now() + deadline;
-  char buffer[4096];
-  while (fd_.get() >= 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd item{fd_.get(), POLLIN, 0};
-    if (::poll(&item, 1, static_cast<int>(left.count())) <= 0) return false;
-    if (::recv(fd_.get(), buffer, sizeof buffer, 0) <= 0) return true;
-  }
-  return false;
+std::optional<std::string> DataPeer::readAll(std::chrono::milliseconds deadline) {
+  std::string all;
+  if (!drain(&all, deadline).value_or(false)) return std::nullopt;
+  return all;
 }
+
+bool DataPeer::closedWithin(std::chrono::milliseconds deadline) { return drain(nullptr, deadline).has_value(); }
 
 bool DataPeer::sendAll(const std::string& bytes) {
   size_t sent = 0;
@@ -55,16 +59,10 @@ bool DataPeer::sendAll(const std::string& bytes) {
 }
 
 DataPeer ConnectData(uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return DataPeer();
-  }
-  return DataPeer(fd);
+  platform::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address = Loopback(port);
+  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return DataPeer();
+  return DataPeer(fd.release());
 }
 
 uint16_t PassivePort(const std::string& reply) {
@@ -76,19 +74,12 @@ uint16_t PassivePort(const std::string& reply) {
   return static_cast<uint16_t>(p1 * 256 + p2);
 }
 
-ActiveListener::ActiveListener() {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+ActiveListener::ActiveListener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 4) == 0 &&
-      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+  if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_.get(), 4) == 0 &&
+      ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&address), &length) == 0)
     port_ = ntohs(address.sin_port);
-}
-
-ActiveListener::~ActiveListener() {
-  if (fd_ >= 0) ::close(fd_);
 }
 
 std::string ActiveListener::portCommand() const {
@@ -96,14 +87,32 @@ std::string ActiveListener::portCommand() const {
 }
 
 DataPeer ActiveListener::accept(std::chrono::milliseconds deadline) {
-  pollfd item{fd_, POLLIN, 0};
+  pollfd item{fd_.get(), POLLIN, 0};
   if (::poll(&item, 1, static_cast<int>(deadline.count())) <= 0) return DataPeer();
-  return DataPeer(::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
+  return DataPeer(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed * 31 + i / 251) & 0xff);
+  return bytes;
 }
 
 void SetModified(const std::filesystem::path& path, std::time_t when) {
   timespec times[2] = {{when, 0}, {when, 0}};
   EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
+}
+
+std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
+  std::tm when{};
+  when.tm_year = year - 1900;
+  when.tm_mon = month - 1;
+  when.tm_mday = day;
+  when.tm_hour = hour;
+  when.tm_min = minute;
+  when.tm_sec = second;
+  when.tm_isdst = -1;
+  return std::mktime(&when);
 }
 
 settings::Settings TransferSettings(const std::string& root) {

@@ -28,6 +28,9 @@ class DataPeer {
   void close();
 
  private:
+  // Reads until the peer closes (true) or resets (false); nothing when the
+  // deadline passes first. Keeps the bytes in `into` when given.
+  std::optional<bool> drain(std::string* into, std::chrono::milliseconds deadline);
   platform::UniqueFd fd_;
 };
 
@@ -40,7 +43,6 @@ uint16_t PassivePort(const std::string& reply);
 class ActiveListener {
  public:
   ActiveListener();
-  ~ActiveListener();
   uint16_t port() const { return port_; }
   // "PORT 127,0,0,1,p1,p2"
   std::string portCommand() const;
@@ -48,9 +50,12 @@ class ActiveListener {
   DataPeer accept(std::chrono::milliseconds deadline = std::chrono::seconds(5));
 
  private:
-  int fd_ = -1;
+  platform::UniqueFd fd_;
   uint16_t port_ = 0;
 };
+
+// `size` bytes of a pattern that no offset or length mistake keeps.
+std::string Pattern(size_t size, unsigned seed = 0);
 
 settings::Settings TransferSettings(const std::string& root);
 
@@ -58,6 +63,8 @@ settings::Settings TransferSettings(const std::string& root);
 // changed for a while enter the caches, so cache tests date their files back.
 void SetModified(const std::filesystem::path& path, std::time_t when);
 inline constexpr std::time_t kLongAgo = 1'000'000'000;
+// A moment of local time.
+std::time_t LocalTime(int year, int month, int day, int hour = 12, int minute = 0, int second = 0);
 
 // The FTP root, made before the server that serves it.
 struct RootHolder {

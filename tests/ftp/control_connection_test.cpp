@@ -74,22 +74,6 @@ TEST_F(ControlConnectionTest, ReceivedBytesAreFramedIntoCommandLines) {
   }
 }
 
-TEST_F(ControlConnectionTest, QuitOrThePeersCloseRemovesTheConnectionAtOnce) {
-  for (bool quit : {true, false}) {
-    auto client = fixture_.connect();
-    ASSERT_TRUE(fixture_.waitForRegistered(1));
-    if (quit) {
-      EXPECT_EQ(client->ask("QUIT"), "221 Service closing control connection. Logged out if appropriate.");
-      EXPECT_TRUE(client->waitClosed());
-    } else {
-      client->close();
-    }
-    EXPECT_TRUE(fixture_.waitForRegistered(0));
-    EXPECT_TRUE(test::WaitUntil([&] { return fixture_.server().connectionCount() == 0; }));
-  }
-  EXPECT_NE(fixture_.view().monitor().find("Connection to 127.0.0.1 closed.\r\n\r\n"), std::string::npos);
-}
-
 TEST_F(ControlConnectionTest, RandomGarbageNeverStopsNoop) {
   auto client = fixture_.connect();
   std::mt19937 random(12345);

@@ -1,5 +1,7 @@
 // The confined root, with the kernel's resolver and with the fallback walk:
-// the same table of paths must give the same answers in both.
+// the same table of paths must give the same answers in both. (That the
+// root itself is never removed or moved, whatever the resolver, is the
+// hostile-client suite's.)
 #include "platform/confined_fs.h"
 
 #include <fcntl.h>
@@ -59,23 +61,10 @@ TEST_P(ConfinedFsTest, PathsResolveInsideOrFail) {
     EXPECT_EQ(read(c.path), c.expected) << c.path;
   EXPECT_EQ(root_->open("out-dangling", O_WRONLY | O_CREAT, 0644).error, EXDEV);
   EXPECT_EQ(root_->open("out-abs", O_WRONLY | O_CREAT | O_EXCL, 0644).error, EEXIST);
-  EXPECT_FALSE(fs::exists(tree_.path() / "planted.txt"));
-}
-
-TEST_P(ConfinedFsTest, TheRootItselfIsNeverRemovedOrMoved) {
-  for (const char* path : {"", ".", "./", "sub/..", "sub/.", "/"}) {
-    EXPECT_NE(root_->removeDirectory(path), 0) << path;
-    EXPECT_NE(root_->rename(path, "moved"), 0) << path;
-  }
-  EXPECT_EQ(root_->makeDirectory("made"), 0);
-  EXPECT_EQ(root_->removeDirectory("made/"), 0);
-  EXPECT_EQ(root_->rename("in-rel", "sub/file.txt"), EEXIST);
-  EXPECT_EQ(root_->rename("out-abs", "sub/moved-link"), 0);  // the link itself moves, inside
-  EXPECT_EQ(root_->removeFile("sub/moved-link"), 0);
   EXPECT_NE(root_->removeFile("out-rel/../secret.txt"), 0);
-  EXPECT_TRUE(fs::is_directory(tree_.path() / "root"));
+  EXPECT_EQ(root_->rename("out-abs", "sub/moved-link"), 0);  // the link itself moves, inside
+  EXPECT_FALSE(fs::exists(tree_.path() / "planted.txt"));
   EXPECT_EQ(test::ReadFile(tree_.path() / "secret.txt"), "outside");
-  EXPECT_TRUE(root_->lstat("out-abs").error == ENOENT && root_->stat("in-rel").ok());
 }
 
 INSTANTIATE_TEST_SUITE_P(Resolvers, ConfinedFsTest, ::testing::Values(false, true),

@@ -144,23 +144,5 @@ TEST_F(UploadTest, RedirectedUploadsLandInTheUploadsDirectory) {
   EXPECT_FALSE(std::filesystem::exists(root_.path() / "sub" / "r.txt"));
 }
 
-TEST_F(UploadTest, AborEndsAnUploadAndKeepsWhatArrived) {
-  fixture_.server().updateSettings([](auto& s) { s.general.recordFileLists = 1; });
-  auto client = loggedIn();
-  auto data = passive(*client);
-  EXPECT_EQ(client->ask("STOR part.bin"), "125 Data connection already open; transfer starting");
-  EXPECT_TRUE(data.sendAll(std::string(1000, 'p')));
-  EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(root_.path() / "part.bin") &&
-                                     std::filesystem::file_size(root_.path() / "part.bin") == 1000; }));
-  EXPECT_EQ(client->ask("ABOR"), k226);
-  EXPECT_TRUE(client->silentFor(std::chrono::milliseconds(300)));
-  EXPECT_EQ(root_.read("part.bin"), std::string(1000, 'p'));
-  EXPECT_EQ(fixture_.server().bytes_received.load(), 0u);
-  EXPECT_TRUE(WaitUntil([&] { return !fixture_.server().registrySnapshot().front()->data_socket; }));
-  auto record = fixture_.server().registrySnapshot().front();
-  std::lock_guard lock(record->text_mutex);
-  EXPECT_EQ(record->uploads_list, "Uploads:\r\n");
-}
-
 }  // namespace
 }  // namespace talvek::test

@@ -43,7 +43,8 @@ TEST_F(LifetimeTest, EndingTheControlConnectionEndsItsTransfer) {
       EXPECT_EQ(client->ask(command), "125 Data connection already open; transfer starting");
       EXPECT_TRUE(peer.sendAll(quit ? "" : "some"));
       if (quit) {
-        EXPECT_TRUE(client->command("QUIT") && client->waitClosed());
+        EXPECT_EQ(client->ask("QUIT"), "221 Service closing control connection. Logged out if appropriate.");
+        EXPECT_TRUE(client->waitClosed());
       } else {
         client->close();
       }

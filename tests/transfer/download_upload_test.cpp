@@ -122,7 +122,7 @@ TEST_F(UploadTest, StorReplacesResumesAfterRestAndAppeAppendsOrCreates) {
     if (c.rest) {
       EXPECT_EQ(client->ask("REST " + std::to_string(c.rest)), "350 Requested file action pending further information");
     }
-    EXPECT_EQ(store(*client, c.command, c.bytes), c.reply) << c.command;
+    EXPECT_EQ(exchange(*client, c.command, c.bytes).replies, "1xx\n" + c.reply) << c.command;
     EXPECT_TRUE(root_.read(c.file) == c.content) << c.command;
     if (c.reply == k250) received += c.bytes.size();
   }
@@ -139,7 +139,7 @@ TEST_F(UploadTest, RedirectedUploadsLandInTheUploadsDirectory) {
     record.uploads_directory = uploads.dir();
     record.current_directory = root_.dir() + "sub/";
   });
-  EXPECT_EQ(store(*client, "STOR r.txt", "redirected"), k250);
+  EXPECT_EQ(exchange(*client, "STOR r.txt", "redirected").replies, std::string("1xx\n") + k250);
   EXPECT_EQ(uploads.read("r.txt"), "redirected");
   EXPECT_FALSE(std::filesystem::exists(root_.path() / "sub" / "r.txt"));
 }

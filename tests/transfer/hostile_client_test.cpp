@@ -34,13 +34,6 @@ std::map<std::string, std::string> Snapshot(const fs::path& top) {
   return all;
 }
 
-// One exchange of a command on a fresh passive connection: the replies and
-// whatever arrived on the data connection.
-struct Exchange {
-  std::string replies;
-  std::string data;
-};
-
 enum class State { BeforeLogin, LoggedIn, AfterFailedPass, AfterRein, Anonymous };
 const char* const kStateNames[] = {"BeforeLogin", "LoggedIn", "AfterFailedPass", "AfterRein", "Anonymous"};
 
@@ -90,25 +83,6 @@ class HostileClientTest : public TransferTest, public ::testing::WithParamInterf
   }
   std::string rootOf(State state) const {
     return state == State::BeforeLogin || state == State::AfterRein ? root_.dir() : root_.dir() + "home/";
-  }
-
-  Exchange exchange(LineClient& client, const std::string& command, const std::string& upload = "") {
-    Exchange result;
-    std::string pasv = client.ask("PASV").value_or("<none>");
-    DataPeer data = ConnectData(PassivePort(pasv));
-    result.replies = client.ask(command).value_or("<none>");
-    // 125 or 150 depends on whether the server has taken the data connection yet.
-    if (result.replies.starts_with("125 ") || result.replies.starts_with("150 ")) {
-      result.replies = "1xx";
-      if (command.starts_with("STOR") || command.starts_with("APPE") || command.starts_with("STOU")) {
-        data.sendAll(upload);
-        data.close();
-      } else {
-        result.data = data.readAll().value_or("");
-      }
-      result.replies += "\n" + client.readReply().value_or("<none>");
-    }
-    return result;
   }
 
   TempDir outside_;

@@ -154,23 +154,26 @@ DataPeer TransferTest::passive(LineClient& client) {
   return data;
 }
 
-std::string TransferTest::fetch(LineClient& client, const std::string& command, const std::string& final_reply) {
-  auto data = passive(client);
-  EXPECT_TRUE(data.valid());
-  EXPECT_EQ(client.ask(command), "125 Data connection already open; transfer starting");
-  auto bytes = data.readAll();
-  EXPECT_TRUE(bytes.has_value());
-  EXPECT_EQ(client.readReply(), final_reply);
-  return bytes.value_or("<timed out>");
+TransferTest::Exchange TransferTest::exchange(LineClient& client, const std::string& command,
+                                             const std::string& upload) {
+  Exchange result;
+  DataPeer data = ConnectData(PassivePort(client.ask("PASV").value_or("")));
+  result.replies = client.ask(command).value_or("<none>");
+  if (!result.replies.starts_with("125 ") && !result.replies.starts_with("150 ")) return result;
+  if (command.starts_with("STOR") || command.starts_with("APPE") || command.starts_with("STOU")) {
+    data.sendAll(upload);  // a refusal may close the connection first
+    data.close();
+  } else {
+    result.data = data.readAll().value_or("<timed out>");
+  }
+  result.replies = "1xx\n" + client.readReply(std::chrono::seconds(10)).value_or("<none>");
+  return result;
 }
 
-std::string TransferTest::store(LineClient& client, const std::string& command, const std::string& bytes) {
-  auto data = passive(client);
-  EXPECT_TRUE(data.valid());
-  EXPECT_EQ(client.ask(command), "125 Data connection already open; transfer starting");
-  EXPECT_TRUE(data.sendAll(bytes));
-  data.close();
-  return client.readReply(std::chrono::seconds(10)).value_or("<none>");
+std::string TransferTest::fetch(LineClient& client, const std::string& command, const std::string& final_reply) {
+  Exchange got = exchange(client, command);
+  EXPECT_EQ(got.replies, "1xx\n" + final_reply) << command;
+  return got.data;
 }
 
 }  // namespace talvek::test

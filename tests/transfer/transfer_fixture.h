@@ -88,12 +88,16 @@ class TransferTest : public ::testing::Test, protected RootHolder {
   void changeRecord(const std::function<void(server::ConnectionRecord&)>& change);
   // PASV, then the data connection.
   DataPeer passive(LineClient& client);
-  // RETR/LIST/NLST in passive mode: the bytes received, with the replies
-  // checked ("150 ..." then `final_reply`).
+  // One command on a fresh passive connection, sending `upload` for STOR,
+  // APPE and STOU: the replies ("1xx" for the preliminary one, whose code
+  // depends on when the server took the connection) and the bytes received.
+  struct Exchange {
+    std::string replies, data;
+  };
+  Exchange exchange(LineClient& client, const std::string& command, const std::string& upload = "");
+  // RETR/LIST/NLST/MLSD: the bytes received, with the replies checked.
   std::string fetch(LineClient& client, const std::string& command,
                     const std::string& final_reply = "226 Closing data connection. Requested file action successful.");
-  // STOR/APPE/STOU in passive mode, sending `bytes`; returns the final reply.
-  std::string store(LineClient& client, const std::string& command, const std::string& bytes);
 
   ServerFixture fixture_;
 };

@@ -127,11 +127,7 @@ TEST_F(CacheStoreTest, ReplaceKeepsHitsAndTagAndAdjustsTheTotal) {
   EXPECT_FALSE(cache_.replace("missing", Block(1)));
   EXPECT_EQ(cache_.used(), 350u);
   for (const auto& entry : cache_.entries())
-    if (entry.key == "dir/") {
-      EXPECT_EQ(entry.hits, 2u);
-      EXPECT_EQ(entry.tag, uint32_t{kListingTag});
-      EXPECT_EQ(entry.size, 300u);
-    }
+    EXPECT_TRUE(entry.key != "dir/" || (entry.hits == 2 && entry.tag == kListingTag && entry.size == 300)) << entry.hits;
   // Growing past the limit evicts back under it.
   EXPECT_TRUE(cache_.replace("other", Block(900)));
   EXPECT_LE(cache_.used(), 1000u);

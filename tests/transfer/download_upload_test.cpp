@@ -74,20 +74,16 @@ TEST_F(DownloadTest, TheFileCacheServesACopyOnlyWhileTheFileIsUnchanged) {
   ASSERT_TRUE(client->command("XSTS"));
   EXPECT_EQ(client->readReply(), "214- Server status:\r\n214- Users connected: 1\r\n214 Files transferred: 7");
   EXPECT_EQ(client->readLine(), "");
-}
-
-TEST_F(DownloadTest, FilesAboveAQuarterOfTheCacheAreStreamedNotCached) {
+  // Files above a quarter of the cache are streamed, not cached.
   fixture_.server().updateSettings([](auto& s) { s.cache.fileCacheKB = 4; });
   fixture_.server().applyCacheSettings();
-  root_.write("fits", std::string(1024, 'f'));
-  root_.write("over", std::string(1025, 'o'));
-  SetModified(root_.path() / "fits", kLongAgo);
-  SetModified(root_.path() / "over", kLongAgo);
-  auto client = loggedIn();
-  EXPECT_EQ(fetch(*client, "RETR fits").size(), 1024u);
-  EXPECT_EQ(fetch(*client, "RETR over").size(), 1025u);
-  EXPECT_EQ(fixture_.server().fileCache().count(), 1u);
-  EXPECT_EQ(fixture_.server().fileCache().used(), 1024u);
+  for (auto [name, size] : {std::pair{"fits", 1024}, {"over", 1025}}) {
+    root_.write(name, std::string(size, 'f'));
+    SetModified(root_.path() / name, kLongAgo);
+    EXPECT_EQ(fetch(*client, std::string("RETR ") + name), std::string(size, 'f'));
+  }
+  EXPECT_EQ(cache.count(), 2u);
+  EXPECT_EQ(cache.used(), 1024u + 7);  // and "THIRD!!"
 }
 
 class UploadTest : public TransferTest {};

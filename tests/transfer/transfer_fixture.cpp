@@ -115,12 +115,14 @@ std::time_t LocalTime(int year, int month, int day, int hour, int minute, int se
   return std::mktime(&when);
 }
 
-settings::Settings TransferSettings(const std::string& root) {
-  auto settings = LoopbackSettings(root);
-  settings.cache.cacheDirs = 1;
-  settings.cache.cacheFiles = 1;
-  return settings;
-}
+TransferTest::TransferTest(const std::function<void(settings::Settings&)>& adjust)
+    : fixture_([&] {
+        auto settings = LoopbackSettings(root_.dir());
+        settings.cache.cacheDirs = 1;
+        settings.cache.cacheFiles = 1;
+        if (adjust) adjust(settings);
+        return settings;
+      }()) {}
 
 std::unique_ptr<LineClient> TransferTest::loggedIn(uint8_t permissions) {
   auto client = fixture_.connect();
@@ -147,6 +149,7 @@ DataPeer TransferTest::passive(LineClient& client) {
   auto reply = client.ask("PASV").value_or("<none>");
   EXPECT_EQ(reply.rfind("227 Entering Passive Mode (127,0,0,1,", 0), 0u) << reply;
   auto data = ConnectData(PassivePort(reply));
+  EXPECT_TRUE(data.valid());
   // The server takes the connection on its own thread; wait so that the
   // next command finds it (125, not 150).
   auto records = fixture_.server().registrySnapshot();

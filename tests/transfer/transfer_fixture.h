@@ -19,7 +19,6 @@ class DataPeer {
   DataPeer() = default;
   explicit DataPeer(int fd) : fd_(fd) {}
   bool valid() const { return fd_.get() >= 0; }
-  int fd() const { return fd_.get(); }
   // Everything until the peer closes; nothing when the deadline passes first.
   std::optional<std::string> readAll(std::chrono::milliseconds deadline = std::chrono::seconds(10));
   bool sendAll(const std::string& bytes);
@@ -57,8 +56,6 @@ class ActiveListener {
 // `size` bytes of a pattern that no offset or length mistake keeps.
 std::string Pattern(size_t size, unsigned seed = 0);
 
-settings::Settings TransferSettings(const std::string& root);
-
 // Sets the access and change time of `path`. Only copies of what has not
 // changed for a while enter the caches, so cache tests date their files back.
 void SetModified(const std::filesystem::path& path, std::time_t when);
@@ -66,21 +63,11 @@ inline constexpr std::time_t kLongAgo = 1'000'000'000;
 // A moment of local time.
 std::time_t LocalTime(int year, int month, int day, int hour = 12, int minute = 0, int second = 0);
 
-// The FTP root, made before the server that serves it.
-struct RootHolder {
-  TempDir root_;
-};
-
-class TransferTest : public ::testing::Test, protected RootHolder {
+// A server with both caches on, serving a fresh FTP root.
+class TransferTest : public ::testing::Test {
  protected:
   // `adjust` changes the settings before the server starts.
-  explicit TransferTest(const std::function<void(settings::Settings&)>& adjust = {})
-      : fixture_(Adjusted(TransferSettings(root_.dir()), adjust)) {}
-  static settings::Settings Adjusted(settings::Settings settings,
-                                     const std::function<void(settings::Settings&)>& adjust) {
-    if (adjust) adjust(settings);
-    return settings;
-  }
+  explicit TransferTest(const std::function<void(settings::Settings&)>& adjust = {});
 
   // A client whose record is logged in with `permissions`, root the FTP root.
   std::unique_ptr<LineClient> loggedIn(uint8_t permissions = 7);
@@ -99,6 +86,7 @@ class TransferTest : public ::testing::Test, protected RootHolder {
   std::string fetch(LineClient& client, const std::string& command,
                     const std::string& final_reply = "226 Closing data connection. Requested file action successful.");
 
+  TempDir root_;  // made before the server that serves it
   ServerFixture fixture_;
 };
 

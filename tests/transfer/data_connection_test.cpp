@@ -15,28 +15,14 @@ const char k425[] = "425 Can't open data connection";
 
 class DataConnectionTest : public TransferTest {};
 
-TEST(PortArgumentTest, SixNumbersGiveHostAndPortWithBytesTruncated) {
-  auto target = transfer::ParsePortArgument("10,0,0,7,4,1");
-  EXPECT_EQ(target.host, "10.0.0.7");
-  EXPECT_EQ(target.port, 1025);
-  EXPECT_EQ(transfer::ParsePortArgument("10,0,0,7,300,1").port, 44 * 256 + 1);
-  auto missing = transfer::ParsePortArgument("1,2");
-  EXPECT_EQ(missing.host, "1...");
-  EXPECT_EQ(transfer::ParsePortArgument("a,b,c,d,x,y").port, 0);
-}
-
 TEST(UniqueNameTest, FormatsLocalTimeWithUnderscores) {
   EXPECT_EQ(transfer::UniqueNameFor(LocalTime(2001, 6, 15, 14, 3, 59)), "2001_06_15_14_03_59");
 }
 
 TEST_F(DataConnectionTest, RestAborPortAndPasvReplyWithoutATransfer) {
   auto client = loggedIn();
-  EXPECT_EQ(client->ask("REST 100"), "350 Requested file action pending further information");
   EXPECT_EQ(client->ask("REST junk"), "350 Requested file action pending further information");
   EXPECT_EQ(client->ask("ABOR"), k226);
-  EXPECT_EQ(client->ask("PORT 127,0,0,1,4,1"), "200 Command OK");
-  auto reply = client->ask("PASV").value_or("");
-  EXPECT_TRUE(reply.starts_with("227 Entering Passive Mode (127,0,0,1,") && reply.ends_with(")")) << reply;
   fixture_.server().updateSettings([](auto& s) { s.net.disablePasv = 1; });
   EXPECT_EQ(client->ask("PASV"), "502 Command not implemented");
 }
@@ -76,7 +62,8 @@ TEST_F(DataConnectionTest, EachCommandAsksForItsRight) {
 TEST_F(DataConnectionTest, ActiveConnectionsOnlyToTheClientAndRefusedOnesGet425) {
   root_.write("a.txt", "x");
   auto client = loggedIn();
-  for (const char* port : {"PORT 10,0,0,7,4,1", "PORT 127,0,0,1,0,0"}) {
+  // Another host, port 0, and arguments that make no address.
+  for (const char* port : {"PORT 10,0,0,7,4,1", "PORT 127,0,0,1,0,0", "PORT 1,2", "PORT a,b,c,d,x,y"}) {
     EXPECT_EQ(client->ask(port), "200 Command OK");
     EXPECT_EQ(client->ask("RETR a.txt"), k425);
   }
@@ -162,15 +149,12 @@ TEST_F(DataConnectionTest, TwoHundredTransfersLeaveNoDescriptorOrThreadBehind) {
   int descriptors = Entries("/proc/self/fd");
   int threads = Entries("/proc/self/task");
   ActiveListener listener;
-  for (int i = 0; i < 200; ++i) {
-    if (i % 2 == 0) {
-      ASSERT_EQ(fetch(*client, i % 4 == 0 ? "RETR a.txt" : "NLST"), i % 4 == 0 ? "abc" : ".\r\n..\r\na.txt\r\n");
-    } else {
-      ASSERT_EQ(client->ask(listener.portCommand()), "200 Command OK");
-      ASSERT_EQ(client->ask("RETR a.txt"), k150);
-      ASSERT_EQ(listener.accept().readAll(), "abc");
-      ASSERT_EQ(client->readReply(), k226);
-    }
+  for (int i = 0; i < 100; ++i) {
+    ASSERT_EQ(fetch(*client, i % 2 ? "NLST" : "RETR a.txt"), i % 2 ? ".\r\n..\r\na.txt\r\n" : "abc");
+    ASSERT_EQ(client->ask(listener.portCommand()), "200 Command OK");
+    ASSERT_EQ(client->ask("RETR a.txt"), k150);
+    ASSERT_EQ(listener.accept().readAll(), "abc");
+    ASSERT_EQ(client->readReply(), k226);
   }
   ASSERT_TRUE(WaitUntil([&] { return !fixture_.server().registrySnapshot().front()->data_socket; }));
   EXPECT_EQ(Entries("/proc/self/fd"), descriptors + 1);  // the active listener

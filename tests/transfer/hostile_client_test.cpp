@@ -22,15 +22,10 @@ const char k250[] = "250 Requested file action okay, completed.";
 // Everything below `top`: path -> type and content (link targets for links).
 std::map<std::string, std::string> Snapshot(const fs::path& top) {
   std::map<std::string, std::string> all;
-  for (auto it = fs::recursive_directory_iterator(top); it != fs::recursive_directory_iterator(); ++it) {
-    const auto& path = it->path();
-    if (it->is_symlink())
-      all[path] = "link " + fs::read_symlink(path).string();
-    else if (it->is_directory())
-      all[path] = "dir";
-    else
-      all[path] = ReadFile(path);
-  }
+  for (const auto& entry : fs::recursive_directory_iterator(top))
+    all[entry.path()] = entry.is_symlink()     ? "link " + fs::read_symlink(entry.path()).string()
+                        : entry.is_directory() ? "dir"
+                                               : ReadFile(entry.path());
   return all;
 }
 
@@ -164,18 +159,12 @@ TEST_F(HostileCases, TheUsersRootIsNeverRemovedOrRenamed) {
   EXPECT_EQ(client->ask("PWD"), "257 \"home/\" is current working directory");
 }
 
-TEST_F(HostileCases, FailedPassAndReinEndRightsAndThePendingRename) {
+// (That a failed PASS or REIN ends the rights, the login states above show.)
+TEST_F(HostileCases, ReinEndsThePendingRename) {
   auto client = clientIn(State::LoggedIn);
   EXPECT_EQ(client->ask("RNFR in.txt"), "350 Requested file action pending further information");
   EXPECT_EQ(client->ask("REIN"), "220 Service ready for new user");
   EXPECT_EQ(client->ask("RNTO moved.txt"), "503 Bad sequence of commands");
-  EXPECT_EQ(client->ask("USER alice"), "331 User name okay, need password");
-  EXPECT_EQ(client->ask("PASS good"), "230 User logged in, proceed");
-  EXPECT_EQ(client->ask("PASS wrong"), "530 Not logged on");
-  EXPECT_EQ(client->ask("CDUP"), "501 Directory  does not exist");
-  EXPECT_EQ(client->ask("CWD /bob"), "501 Directory bob does not exist");
-  EXPECT_EQ(client->ask("DELE in.txt"), "550 You do not have delete permission on this server");
-  EXPECT_EQ(client->ask("RETR in.txt"), "550 Requested action not taken. File unavailable");
   EXPECT_EQ(root_.read("home/in.txt"), "inside");
 }
 

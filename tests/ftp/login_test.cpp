@@ -23,12 +23,6 @@ TEST(Login, DialoguesPerConfiguration) {
   root.write("bob/docs/readme", "r");
   root.write("bob-message.txt", "hello bob\n");
   root.write("welcome.txt", "a\nb\n");
-  auto message = [&](const char* file) {
-    return [file, &root](settings::Settings& s) {
-      s.sendLogonMsg = 1;
-      s.msgFilePath = root.dir() + file;
-    };
-  };
   const std::vector<Dialogue> dialogues = {
       {"anonymous in any letter case, any password, with its rights", {},
        {{"USER Anonymous", k331}, {"PASS", k230}, {"MKD new", "550 You do not have write access on this server"},
@@ -43,9 +37,11 @@ TEST(Login, DialoguesPerConfiguration) {
         {"CWD pub", kInPub}}},
       {"without any root nobody logs in rather than getting the whole disk", [](auto& s) { s.ftpRootDir = ""; },
        {{"USER anonymous", k331}, {"PASS x", k530}, {"SIZE x", k530}}},
-      {"logon message lines precede the 230", message("welcome.txt"),
+      {"logon message lines precede the 230",
+       [&](auto& s) { s.sendLogonMsg = 1; s.msgFilePath = root.dir() + "welcome.txt"; },
        {{"PASS secret", k530}, {"USER anonymous", k331}, {"PASS me@", "230- a\r\n230- b\r\n" + k230}}, "me@"},
-      {"a missing logon message file gives none", message("missing.txt"),
+      {"a missing logon message file gives none",
+       [&](auto& s) { s.sendLogonMsg = 1; s.msgFilePath = root.dir() + "missing.txt"; },
        {{"USER anonymous", k331}, {"PASS me@", k230}}},
       {"REIN logs out and returns to the FTP root", [](auto& s) { s.anonymous.rights = 7; },
        {{"USER anonymous", k331}, {"PASS x", k230}, {"CWD pub", kInPub}, {"REIN", "220 Service ready for new user"},

@@ -12,12 +12,10 @@ namespace {
 TEST(ReplyTable, FileErrorCausesMapToTheirReplies) {
   const char* local = "451 Requested action aborted: local error in processing";
   for (auto [cause, reply] : std::initializer_list<std::pair<int, const char*>>{
-           {0, local},
-           {15, local},
+           {0, local}, {15, local},
            {FileErrorCauseFromErrno(ENOENT), "550 Requested action not taken. File unavailable. File does not exist"},
            {FileErrorCauseFromErrno(EACCES), "550 Requested action not taken. File unavailable: Access denied"},
-           {FileErrorCauseFromErrno(ENOSPC),
-            "452 Requested action not taken. Insufficient reserved storage space on system"}})
+           {FileErrorCauseFromErrno(ENOSPC), "452 Requested action not taken. Insufficient reserved storage space on system"}})
     EXPECT_EQ(FileErrorReply(cause), reply) << cause;
 }
 

@@ -48,17 +48,14 @@ class ConfinedFsTest : public ::testing::TestWithParam<bool> {
 TEST_P(ConfinedFsTest, PathsResolveInsideOrFail) {
   ASSERT_TRUE(root_);
   const std::string kExdev = "errno " + std::to_string(EXDEV);
-  struct Case {
-    std::string path, expected;
-  };
-  for (const Case& c : std::initializer_list<Case>{
+  for (const auto& [path, expected] : std::initializer_list<std::pair<std::string, std::string>>{
            {"sub/file.txt", "inside"}, {"sub/./file.txt", "inside"}, {"sub/../sub/file.txt", "inside"},
            {"in-rel", "inside"}, {"in-abs/file.txt", "inside"}, {"sub/up", "inside"},
            {"../secret.txt", kExdev}, {"sub/../../secret.txt", kExdev}, {tree_.dir() + "secret.txt", kExdev},
            {"out-abs", kExdev}, {"out-rel", kExdev}, {"magic", kExdev}, {"magic/root/etc/passwd", kExdev},
            {"loop", "errno " + std::to_string(ELOOP)}, {"sub/file.txt/", "errno " + std::to_string(ENOTDIR)},
            {std::string("sub\0/../..", 10), "errno " + std::to_string(EINVAL)}})
-    EXPECT_EQ(read(c.path), c.expected) << c.path;
+    EXPECT_EQ(read(path), expected) << path;
   EXPECT_EQ(root_->open("out-dangling", O_WRONLY | O_CREAT, 0644).error, EXDEV);
   EXPECT_EQ(root_->open("out-abs", O_WRONLY | O_CREAT | O_EXCL, 0644).error, EEXIST);
   EXPECT_NE(root_->removeFile("out-rel/../secret.txt"), 0);

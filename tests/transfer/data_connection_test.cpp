@@ -36,12 +36,7 @@ TEST_F(DataConnectionTest, EachCommandAsksForItsRight) {
   const char *k532 = "532 Need account for storing files", *k450 = "450 Requested file action not executed",
              *kNoDelete = "550 You do not have delete permission on this server";
   const uint8_t kRead = 1, kWrite = 2, kDelete = 4;
-  struct Row {
-    uint8_t missing;
-    const char* command;
-    std::string reply;
-  };
-  for (const Row& row : std::initializer_list<Row>{
+  for (auto [missing, command, reply] : std::initializer_list<std::tuple<uint8_t, const char*, std::string>>{
            {kRead, "RETR a.txt", "550 Requested action not taken. File unavailable"}, {kRead, "LIST", k450},
            {kRead, "NLST", k450}, {kRead, "MLSD", "550 Requested action not taken. File unavailable: Access denied"},
            {kWrite, "STOR b.txt", k532}, {kWrite, "STOU", k532}, {kDelete, "APPE a.txt", k532},
@@ -51,8 +46,8 @@ TEST_F(DataConnectionTest, EachCommandAsksForItsRight) {
            {kWrite, "OPTS MLST perm;", "200 MLST OPTS perm;"},
            {kWrite | kDelete, "MLST a.txt", "250-Listing a.txt\r\n perm=r; a.txt\r\n250 End"},
            {kWrite | kDelete, "MLST pub", "250-Listing pub\r\n perm=el; pub\r\n250 End"}}) {
-    changeRecord([&](auto& record) { record.permissions = 7 & ~row.missing; });
-    EXPECT_EQ(client->ask(row.command), row.reply) << row.command << " without " << int(row.missing);
+    changeRecord([&, missing = missing](auto& record) { record.permissions = 7 & ~missing; });
+    EXPECT_EQ(client->ask(command), reply) << command << " without " << int(missing);
   }
   EXPECT_EQ(root_.read("a.txt"), "x");
   EXPECT_EQ(root_.read("pub/b.txt"), "b");

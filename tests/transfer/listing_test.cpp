@@ -11,11 +11,7 @@ namespace talvek::test {
 namespace {
 
 TEST(ListingLineTest, FixedColumnsModeSizeDateAndName) {
-  struct Case {
-    transfer::ListedEntry entry;
-    const char* line;
-  };
-  for (const Case& c : std::initializer_list<Case>{
+  for (const auto& [entry, line] : std::initializer_list<std::pair<transfer::ListedEntry, const char*>>{
            {{"readme.txt", false, 1234, LocalTime(2001, 6, 5)},
             "----------    1 owner     group       1234 Jun 05 2001  readme.txt\r\n"},
            {{"pub", true, 0, LocalTime(2001, 1, 17)},
@@ -25,7 +21,7 @@ TEST(ListingLineTest, FixedColumnsModeSizeDateAndName) {
             "----------    1 owner     group 2147483648 Dec 31 2010  big\r\n"},
            {{"big", false, uint64_t{5} << 30, LocalTime(2010, 12, 31)},
             "----------    1 owner     group 5368709120 Dec 31 2010  big\r\n"}})
-    EXPECT_EQ(transfer::LongListingLine(c.entry), c.line);
+    EXPECT_EQ(transfer::LongListingLine(entry), line);
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -19,7 +19,7 @@ TEST(UniqueNameTest, FormatsLocalTimeWithUnderscores) {
   EXPECT_EQ(transfer::UniqueNameFor(LocalTime(2001, 6, 15, 14, 3, 59)), "2001_06_15_14_03_59");
 }
 
-TEST_F(DataConnectionTest, RestAborPortAndPasvReplyWithoutATransfer) {
+TEST_F(DataConnectionTest, RestAborAndADisabledPasvReplyWithoutATransfer) {
   auto client = loggedIn();
   EXPECT_EQ(client->ask("REST junk"), "350 Requested file action pending further information");
   EXPECT_EQ(client->ask("ABOR"), k226);

@@ -117,6 +117,7 @@ TEST_P(HostileClientTest, NoPathLeavesTheRootInAnyLoginState) {
     }
     client->ask("CWD in-link");
   }
+  client->ask("DELE in.txt");  // rights a failed PASS or REIN ended must stay ended
   Exchange stou = exchange(*client, "STOU", "unique");
   // Nothing outside the session's root changed; inside, only what it made.
   EXPECT_EQ(Snapshot(outside_.path()), outside_before);
@@ -154,7 +155,6 @@ TEST_F(HostileCases, TheUsersRootIsNeverRemovedOrRenamed) {
   EXPECT_EQ(client->ask("PWD"), "257 \"home/\" is current working directory");
 }
 
-// (That a failed PASS or REIN ends the rights, the login states above show.)
 TEST_F(HostileCases, ReinEndsThePendingRename) {
   auto client = clientIn(State::LoggedIn);
   EXPECT_EQ(client->ask("RNFR in.txt"), "350 Requested file action pending further information");

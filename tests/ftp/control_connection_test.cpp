@@ -101,7 +101,7 @@ TEST_F(ControlConnectionTest, RandomGarbageNeverStopsNoop) {
 TEST_F(ControlConnectionTest, UnreadRepliesHoldReceivingAndAStalledClientIsClosed) {
   std::string flood;
   for (int i = 0; i < 50000; ++i) flood += "HELP\r\n";  // about 12 MB of replies
-  auto held = [&](size_t& queued) {
+  auto queue_state = [&](size_t& queued) {
     bool held = false;
     fixture_.server().runOnControlThread([&] {
       auto records = fixture_.server().registrySnapshot();
@@ -119,7 +119,7 @@ TEST_F(ControlConnectionTest, UnreadRepliesHoldReceivingAndAStalledClientIsClose
     std::thread sender([&] { client->send(flood + "NOOP\r\n"); });  // blocks until drained or closed
     if (drain) {
       size_t queued = 0;
-      EXPECT_TRUE(test::WaitUntil([&] { return held(queued); }));
+      EXPECT_TRUE(test::WaitUntil([&] { return queue_state(queued); }));
       EXPECT_LE(queued, platform::AsyncSocket::kSendQueueLimit + 4096);
       bool answered = false;
       for (int i = 0; i < 50010 && !answered; ++i) answered = client->readLine() == kOk;

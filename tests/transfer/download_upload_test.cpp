@@ -1,5 +1,5 @@
 // Downloads and uploads over a real data connection: exact bytes, restart
-// offsets, the file cache, permissions, redirection and the records left.
+// offsets, the file cache, redirection and the records left.
 #include <fstream>
 
 #include "transfer_fixture.h"
@@ -7,7 +7,6 @@
 namespace talvek::test {
 namespace {
 
-const char k226[] = "226 Closing data connection. Requested file action successful.";
 const char k250[] = "250 Requested file action okay, completed.";
 const char kNotFound[] = "550 Requested action not taken. File unavailable. File does not exist";
 

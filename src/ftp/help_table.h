@@ -23,8 +23,6 @@ class HelpTable {
   // else the general help text.
   std::string helpText(std::string_view argument) const;
 
-  const std::string& slot(int index) const { return slots_[static_cast<size_t>(index)]; }
-
   static std::string_view generalHelp();
 
  private:

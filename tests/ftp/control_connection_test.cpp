@@ -74,30 +74,6 @@ TEST_F(ControlConnectionTest, ReceivedBytesAreFramedIntoCommandLines) {
   }
 }
 
-TEST_F(ControlConnectionTest, XstsCountsConnectionsAndEndsWithAnEmptyLine) {
-  auto first = fixture_.connect();
-  auto second = fixture_.connect();
-  ASSERT_TRUE(first->command("XSTS"));
-  EXPECT_EQ(first->readReply(), "214- Server status:\r\n214- Users connected: 2\r\n214 Files transferred: 0");
-  EXPECT_EQ(first->readLine(), "");
-}
-
-TEST_F(ControlConnectionTest, QuitOrThePeersCloseRemovesTheConnectionAtOnce) {
-  for (bool quit : {true, false}) {
-    auto client = fixture_.connect();
-    ASSERT_TRUE(fixture_.waitForRegistered(1));
-    if (quit) {
-      EXPECT_EQ(client->ask("QUIT"), "221 Service closing control connection. Logged out if appropriate.");
-      EXPECT_TRUE(client->waitClosed());
-    } else {
-      client->close();
-    }
-    EXPECT_TRUE(fixture_.waitForRegistered(0));
-    EXPECT_TRUE(test::WaitUntil([&] { return fixture_.server().connectionCount() == 0; }));
-  }
-  EXPECT_NE(fixture_.view().monitor().find("Connection to 127.0.0.1 closed.\r\n\r\n"), std::string::npos);
-}
-
 TEST_F(ControlConnectionTest, RandomGarbageNeverStopsNoop) {
   auto client = fixture_.connect();
   std::mt19937 random(12345);
@@ -155,22 +131,15 @@ TEST_F(ControlConnectionTest, UnreadRepliesHoldReceivingAndAStalledClientIsClose
   }
 }
 
-class MonitoredConnectionTest : public ::testing::Test {
- protected:
-  static settings::Settings Monitored(const std::string& root, const std::string& log) {
-    auto settings = test::LoopbackSettings(root);
-    settings.general.monitorNew = 1;
-    settings.enableLog = 1;
-    settings.logPath = log;
-    return settings;
-  }
-  test::TempDir root_;
-  std::string log_path_ = root_.dir() + "server.log";
-  ServerFixture fixture_{Monitored(root_.dir(), log_path_)};
-};
-
-TEST_F(MonitoredConnectionTest, ExchangesReachMonitorAndLogWithClientBytesEscaped) {
-  auto client = fixture_.connect();
+TEST(MonitoredConnectionTest, ExchangesReachMonitorAndLogWithClientBytesEscaped) {
+  test::TempDir root;
+  const std::string log_path = root.dir() + "server.log";
+  auto settings = test::LoopbackSettings(root.dir());
+  settings.general.monitorNew = 1;
+  settings.enableLog = 1;
+  settings.logPath = log_path;
+  ServerFixture fixture(settings);
+  auto client = fixture.connect();
   EXPECT_EQ(client->ask("NOOP"), kOk);
   ASSERT_TRUE(client->send("NOOP\nFAKE 2026-01-01 00:00:00 : Connection from 6.6.6.6\r\nNOOP \x1b[2J\x07\x7f\r\n"));
   EXPECT_EQ(client->readReply(), kUnknown);
@@ -180,9 +149,9 @@ TEST_F(MonitoredConnectionTest, ExchangesReachMonitorAndLogWithClientBytesEscape
   std::string log;
   // The reply can reach the client before its lines reach monitor and log.
   EXPECT_TRUE(test::WaitUntil([&] {
-    fixture_.server().logThread().flush();
-    log = test::ReadFile(log_path_);
-    return log.find(bell) != std::string::npos && fixture_.view().monitor().find(bell) != std::string::npos;
+    fixture.server().logThread().flush();
+    log = test::ReadFile(log_path);
+    return log.find(bell) != std::string::npos && fixture.view().monitor().find(bell) != std::string::npos;
   })) << log;
   auto received = log.find(" : Received NOOP from 127.0.0.1\r\n");
   ASSERT_GE(received, 19u) << log;
@@ -191,7 +160,7 @@ TEST_F(MonitoredConnectionTest, ExchangesReachMonitorAndLogWithClientBytesEscape
   EXPECT_TRUE(stamp[4] == '-' && stamp[10] == ' ' && stamp[13] == ':') << stamp;
   EXPECT_NE(log.find(forged), std::string::npos) << log;
   EXPECT_NE(log.find(" New connection: 127.0.0.1"), std::string::npos);
-  for (const std::string& text : {log, fixture_.view().monitor()})
+  for (const std::string& text : {log, fixture.view().monitor()})
     for (size_t i = 0; i < text.size(); ++i) {
       auto byte = static_cast<unsigned char>(text[i]);
       bool line_end = (byte == '\r' && text[i + 1] == '\n') || (byte == '\n' && i > 0 && text[i - 1] == '\r');

@@ -1,4 +1,5 @@
-// USER, PASS, REIN and the logon message, over a real socket.
+// USER, PASS, REIN and the logon messages over a real socket: one dialogue
+// per server configuration, every reply exact.
 #include <gtest/gtest.h>
 
 #include "support/server_fixture.h"
@@ -6,132 +7,71 @@
 namespace talvek::ftp {
 namespace {
 
-using test::ServerFixture;
+const std::string k331 = "331 User name okay, need password", k230 = "230 User logged in, proceed",
+                  k530 = "530 Not logged on", kInPub = "250 pub is current working directory";
 
-settings::Settings WithAnonymous(const std::string& root, bool allow) {
-  auto settings = test::LoopbackSettings(root);
-  settings.anonymous.allow = allow ? 1 : 0;
-  settings.anonymous.rights = 1;
-  return settings;
-}
-
-TEST(Login, AnonymousAcceptsAnyPasswordInAnyLetterCase) {
-  test::TempDir root;
-  ServerFixture fixture(WithAnonymous(root.dir(), true));
-  auto client = fixture.connect();
-  EXPECT_EQ(client->ask("USER Anonymous"), "331 User name okay, need password");
-  EXPECT_EQ(client->ask("PASS"), "230 User logged in, proceed");
-  auto record = fixture.server().registrySnapshot().front();
-  EXPECT_EQ(record->permissions, 1);
-  EXPECT_TRUE(record->redirect_uploads);
-  std::lock_guard lock(record->text_mutex);
-  EXPECT_EQ(record->root_directory, root.dir());  // empty anonymous root: the FTP root
-  EXPECT_EQ(record->password, "");
-}
-
-TEST(Login, AnonymousRefusedWhenNotAllowedAndUnknownNamesToo) {
-  test::TempDir root;
-  ServerFixture fixture(WithAnonymous(root.dir(), false));
-  auto client = fixture.connect();
-  EXPECT_EQ(client->ask("USER anonymous"), "530 Not logged on");
-  EXPECT_EQ(client->ask("PASS x"), "530 Not logged on");
-  EXPECT_EQ(client->ask("USER bob"), "530 Not logged on");
-  EXPECT_EQ(client->ask("DELE x"), "550 You do not have delete permission on this server");
-}
-
-TEST(Login, WithoutAnyRootNobodyLogsInRatherThanGettingTheWholeDisk) {
-  auto settings = WithAnonymous("", true);
-  ServerFixture fixture(settings);
-  auto client = fixture.connect();
-  EXPECT_EQ(client->ask("USER anonymous"), "331 User name okay, need password");
-  EXPECT_EQ(client->ask("PASS x"), "530 Not logged on");
-  EXPECT_FALSE(fixture.server().registrySnapshot().front()->logged_in);
-}
-
-TEST(Login, LogonMessageLinesPrecedeThe230AndAMissingFileGivesNone) {
-  test::TempDir root;
-  root.write("welcome.txt", "a\nb\n");
-  for (auto [file, reply] : {std::pair{"welcome.txt", "230- a\r\n230- b\r\n230 User logged in, proceed"},
-                             {"missing.txt", "230 User logged in, proceed"}}) {
-    auto settings = WithAnonymous(root.dir(), true);
-    settings.sendLogonMsg = 1;
-    settings.msgFilePath = root.dir() + file;
-    ServerFixture fixture(settings);
-    auto client = fixture.connect();
-    EXPECT_EQ(client->ask("PASS secret"), "530 Not logged on");  // no USER yet
-    EXPECT_EQ(client->ask("USER anonymous"), "331 User name okay, need password");
-    EXPECT_EQ(client->ask("PASS me@"), reply);
-    auto record = fixture.server().registrySnapshot().front();
-    std::lock_guard lock(record->text_mutex);
-    EXPECT_EQ(record->password, "me@");
-  }
-}
-
-TEST(Login, ReinLogsOutAndReturnsToTheFtpRoot) {
-  test::TempDir root;
-  root.write("pub/file", "x");
-  auto settings = WithAnonymous(root.dir(), true);
-  settings.anonymous.rights = 7;
-  ServerFixture fixture(settings);
-  auto client = fixture.connect();
-  client->ask("USER anonymous");
-  client->ask("PASS x");
-  EXPECT_EQ(client->ask("CWD pub"), "250 pub is current working directory");
-  EXPECT_EQ(client->ask("REIN"), "220 Service ready for new user");
-  EXPECT_EQ(client->ask("PWD"), "257 \"/\" is current working directory");
-  EXPECT_EQ(client->ask("PASS x"), "530 Not logged on");
-  EXPECT_EQ(client->ask("ACCT x"), "202 Command not implemented, superfluous on this server");
-}
-
-}  // namespace
-}  // namespace talvek::ftp
-
-namespace talvek::ftp {
-namespace {
-
-class NamedLoginTest : public ::testing::Test {
- protected:
-  NamedLoginTest() {
-    root_.write("bob/docs/readme", "r");
-    root_.write("bob-message.txt", "hello bob\n");
-    accounts::AccountRecord bob;
-    bob.name = "Bob";
-    bob.password = "secret";
-    bob.homeDir = root_.dir() + "bob/";
-    bob.permissions = accounts::kRead | accounts::kWrite;
-    bob.customLogonMessage = true;
-    bob.logonMessageFile = root_.dir() + "bob-message.txt";
-    accounts::AccountRecord plain;
-    plain.name = "amy";
-    plain.password = "";
-    fixture_.server().accounts().append(bob);
-    fixture_.server().accounts().append(plain);
-  }
-  test::TempDir root_;
-  test::ServerFixture fixture_{WithAnonymous(root_.dir(), false)};
+struct Dialogue {
+  const char* name;
+  std::function<void(settings::Settings&)> adjust;
+  std::vector<std::pair<std::string, std::string>> exchanges;  // command, reply
+  const char* password = nullptr;  // as recorded for the operator, when checked
 };
 
-TEST_F(NamedLoginTest, NamesAndPasswordsAreCaseSensitiveAndHomeIsTheRoot) {
-  auto client = fixture_.connect();
-  EXPECT_EQ(client->ask("USER bob"), "530 Not logged on");
-  EXPECT_EQ(client->ask("USER Bob"), "331 User name okay, need password");
-  EXPECT_EQ(client->ask("PASS Secret"), "530 Not logged on");
-  EXPECT_EQ(client->ask("PASS secret"), "230- hello bob\r\n230 User logged in, proceed");
-  EXPECT_EQ(client->ask("PWD"), "257 \"bob/\" is current working directory");
-  EXPECT_EQ(client->ask("CWD /bob/docs"), "250 docs is current working directory");
-  EXPECT_EQ(client->ask("MKD made"), "227 made created");
-  EXPECT_EQ(client->ask("DELE docs/readme"), "550 You do not have delete permission on this server");
-}
-
-TEST_F(NamedLoginTest, EmptyHomeMeansTheFtpRootAndEmptyPasswordOnlyMatchesEmpty) {
-  auto client = fixture_.connect();
-  EXPECT_EQ(client->ask("USER amy"), "331 User name okay, need password");
-  EXPECT_EQ(client->ask("PASS x"), "530 Not logged on");
-  EXPECT_EQ(client->ask("PASS"), "230 User logged in, proceed");
-  EXPECT_EQ(client->ask("PWD"), "257 \"/\" is current working directory");
-  auto record = fixture_.server().registrySnapshot().front();
-  std::lock_guard lock(record->text_mutex);
-  EXPECT_EQ(record->root_directory, root_.dir());
+TEST(Login, DialoguesPerConfiguration) {
+  test::TempDir root;
+  root.write("pub/file", "x");
+  root.write("bob/docs/readme", "r");
+  root.write("bob-message.txt", "hello bob\n");
+  root.write("welcome.txt", "a\nb\n");
+  const std::vector<Dialogue> dialogues = {
+      {"anonymous in any letter case, any password, with its rights", {},
+       {{"USER Anonymous", k331}, {"PASS", k230}, {"MKD new", "550 You do not have write access on this server"},
+        {"CWD pub", kInPub}}, ""},
+      {"no anonymous; names and passwords are case-sensitive; home is the root",
+       [](auto& s) { s.anonymous.allow = 0; },
+       {{"USER anonymous", k530}, {"PASS x", k530}, {"USER bob", k530}, {"USER Bob", k331}, {"PASS Secret", k530},
+        {"PASS secret", "230- hello bob\r\n" + k230}, {"PWD", "257 \"bob/\" is current working directory"},
+        {"CWD /bob/docs", "250 docs is current working directory"}, {"MKD made", "227 made created"}}},
+      {"an empty home is the FTP root; an empty password only matches empty", {},
+       {{"USER amy", k331}, {"PASS x", k530}, {"PASS", k230}, {"PWD", "257 \"/\" is current working directory"},
+        {"CWD pub", kInPub}}},
+      {"without any root nobody logs in rather than getting the whole disk", [](auto& s) { s.ftpRootDir = ""; },
+       {{"USER anonymous", k331}, {"PASS x", k530}, {"SIZE x", k530}}},
+      {"logon message lines precede the 230",
+       [&](auto& s) { s.sendLogonMsg = 1; s.msgFilePath = root.dir() + "welcome.txt"; },
+       {{"PASS secret", k530}, {"USER anonymous", k331}, {"PASS me@", "230- a\r\n230- b\r\n" + k230}}, "me@"},
+      {"a missing logon message file gives none",
+       [&](auto& s) { s.sendLogonMsg = 1; s.msgFilePath = root.dir() + "missing.txt"; },
+       {{"USER anonymous", k331}, {"PASS me@", k230}}},
+      {"REIN logs out and returns to the FTP root", [](auto& s) { s.anonymous.rights = 7; },
+       {{"USER anonymous", k331}, {"PASS x", k230}, {"CWD pub", kInPub}, {"REIN", "220 Service ready for new user"},
+        {"PWD", "257 \"/\" is current working directory"}, {"PASS x", k530}}},
+  };
+  for (const auto& dialogue : dialogues) {
+    SCOPED_TRACE(dialogue.name);
+    auto settings = test::LoopbackSettings(root.dir());
+    settings.anonymous.allow = 1;
+    settings.anonymous.rights = 1;
+    if (dialogue.adjust) dialogue.adjust(settings);
+    test::ServerFixture fixture(settings);
+    accounts::AccountRecord bob, amy;
+    bob.name = "Bob";
+    bob.password = "secret";
+    bob.homeDir = root.dir() + "bob/";
+    bob.permissions = accounts::kRead | accounts::kWrite;
+    bob.customLogonMessage = true;
+    bob.logonMessageFile = root.dir() + "bob-message.txt";
+    amy.name = "amy";
+    fixture.server().accounts().append(bob);
+    fixture.server().accounts().append(amy);
+    auto client = fixture.connect();
+    for (const auto& [command, reply] : dialogue.exchanges) EXPECT_EQ(client->ask(command), reply) << command;
+    auto record = fixture.server().registrySnapshot().front();
+    std::lock_guard lock(record->text_mutex);
+    if (dialogue.password) {
+      EXPECT_EQ(record->password, dialogue.password);
+    }
+  }
 }
 
 }  // namespace

@@ -1,134 +1,50 @@
-// Real FTP clients against the server over loopback, in both modes.
+// Real FTP clients against the server over loopback, as one matrix: each
+// row runs a client and compares what it moved byte for byte.
 #include <fstream>
+#include <map>
 
 #include "transfer_fixture.h"
 
 namespace talvek::test {
 namespace {
 
-std::string Pattern(size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 197 + seed * 31 + i / 509) & 0xff);
-  return bytes;
-}
-
-// The clients log in as a user whose home is the FTP root and whose uploads
-// land where they are sent.
-class ClientsTest : public TransferTest {
- protected:
-  ClientsTest() {
-    accounts::AccountRecord user;
-    user.name = "client";
-    user.password = "pw";
-    user.homeDir = root_.dir();
-    user.permissions = accounts::kRead | accounts::kWrite | accounts::kDelete;
-    fixture_.server().accounts().append(user);
-  }
-  std::string url(const std::string& path = "") const {
-    return "ftp://client:pw@127.0.0.1:" + std::to_string(fixture_.port()) + "/" + path;
-  }
-  // Runs lftp commands on a session, from the local directory.
-  CommandResult lftp(const std::string& commands) {
-    local_.write("commands.lftp", "set cmd:fail-exit yes\nset net:max-retries 1\nset net:timeout 10\n"
-                                  "open -u client,pw -p " + std::to_string(fixture_.port()) +
-                                  " 127.0.0.1\n" + commands + "\nquit\n");
-    return RunCommand("cd " + local_.dir() + " && timeout 120 lftp -f commands.lftp");
-  }
-  TempDir local_;
-};
-
-TEST_F(ClientsTest, CurlDownloadsInPassiveAndActiveModeAndLists) {
-  std::string content = Pattern(3 << 20, 1);
-  root_.write("dir/file.bin", content);
-  auto passive = RunCommand("curl -sS --max-time 20 -o " + local_.dir() + "p.bin " + url("dir/file.bin"));
-  ASSERT_EQ(passive.status, 0) << passive.output;
-  EXPECT_TRUE(local_.read("p.bin") == content) << "p.bin differs";
-  auto active = RunCommand("curl -sS --max-time 20 -P 127.0.0.1 -o " + local_.dir() + "a.bin " + url("dir/file.bin"));
-  ASSERT_EQ(active.status, 0) << active.output;
-  EXPECT_TRUE(local_.read("a.bin") == content) << "a.bin differs";
-  auto names = RunCommand("curl -sS --max-time 20 -l " + url("dir/"));
-  EXPECT_EQ(names.output.find("file.bin\n") != std::string::npos, true) << names.output;
-}
-
-TEST_F(ClientsTest, CurlUploadsAndResumesADownload) {
-  std::string content = Pattern(2 << 20, 2);
-  local_.write("up.bin", content);
-  auto upload = RunCommand("curl -sS --max-time 20 -T " + local_.dir() + "up.bin " + url("up.bin"));
-  ASSERT_EQ(upload.status, 0) << upload.output;
-  EXPECT_TRUE(root_.read("up.bin") == content) << "the upload differs";
-  local_.write("resume.bin", content.substr(0, 12345));
-  auto resume = RunCommand("curl -sS --max-time 20 -C - -o " + local_.dir() + "resume.bin " + url("up.bin"));
-  ASSERT_EQ(resume.status, 0) << resume.output;
-  EXPECT_TRUE(local_.read("resume.bin") == content) << "resume.bin differs";
-}
+namespace fs = std::filesystem;
 
 // A tree of 300 files: empty, one byte, small and a few of several MiB.
-void MakeTree(const std::filesystem::path& base) {
+void MakeTree(const fs::path& base) {
   for (int i = 0; i < 300; ++i) {
     size_t size = i % 50 == 0 ? 0 : i % 50 == 1 ? 1 : i % 100 == 7 ? (3u << 20) + i : static_cast<size_t>(i * 37);
     auto path = base / ("d" + std::to_string(i % 6)) / ("sub" + std::to_string(i % 3)) / ("f" + std::to_string(i));
-    std::filesystem::create_directories(path.parent_path());
+    fs::create_directories(path.parent_path());
     WriteFile(path, Pattern(size, static_cast<unsigned>(i)));
   }
 }
 
-bool SameTree(const std::filesystem::path& a, const std::filesystem::path& b, std::string& difference) {
-  size_t files = 0;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(a)) {
-    auto relative = std::filesystem::relative(entry.path(), a);
-    if (!entry.is_regular_file()) continue;
-    ++files;
-    if (!std::filesystem::exists(b / relative) || ReadFile(entry.path()) != ReadFile(b / relative)) {
-      difference = relative.string();
-      return false;
-    }
-  }
-  size_t other = 0;
-  for (const auto& entry : std::filesystem::recursive_directory_iterator(b))
-    if (entry.is_regular_file()) ++other;
-  if (other != files) difference = "file count " + std::to_string(files) + " vs " + std::to_string(other);
-  return other == files;
+// The regular files at or below `top`, by relative name.
+std::map<std::string, std::string> Files(const fs::path& top) {
+  std::map<std::string, std::string> all;
+  if (fs::is_regular_file(top)) all["."] = ReadFile(top);
+  if (fs::is_directory(top))
+    for (const auto& entry : fs::recursive_directory_iterator(top))
+      if (entry.is_regular_file()) all[fs::relative(entry.path(), top)] = ReadFile(entry.path());
+  return all;
 }
 
-TEST_F(ClientsTest, LftpMirrorsATreeDownAndUpByteForByte) {
-  MakeTree(root_.path() / "tree");
-  auto down = lftp("mirror tree copy");
-  ASSERT_EQ(down.status, 0) << down.output;
-  std::string difference;
-  EXPECT_TRUE(SameTree(root_.path() / "tree", local_.path() / "copy", difference)) << difference;
-
-  auto up = lftp("mirror -R copy back");
-  ASSERT_EQ(up.status, 0) << up.output;
-  EXPECT_TRUE(SameTree(local_.path() / "copy", root_.path() / "back", difference))
-      << difference;
-}
-
-TEST_F(ClientsTest, PythonFtplibRestAppeStouAborListingsAndQuit) {
-  std::string content = Pattern(40 << 20, 5);
-  root_.write("big.bin", content);
-  root_.write("small.txt", "0123456789");
-  root_.write("dir/.file.txt", "dot");
-  std::string script = local_.dir() + "client.py";
-  std::ofstream(script) << R"PY(
-import ftplib, sys
-port = int(sys.argv[1])
+const char kFtplibScript[] = R"PY(
+import ftplib, io, sys
 ftp = ftplib.FTP()
-ftp.connect('127.0.0.1', port, timeout=20)
+ftp.connect('127.0.0.1', int(sys.argv[1]), timeout=20)
 ftp.login('client', 'pw')
-out = []
-ftp.retrbinary('RETR small.txt', out.append, rest=4)
-assert b''.join(out) == b'456789', out
-import io
+def get(command, **options):
+    out = []
+    ftp.retrbinary(command, out.append, **options)
+    return b''.join(out)
+assert get('RETR small.txt', rest=4) == b'456789'
 ftp.storbinary('APPE small.txt', io.BytesIO(b'abc'))
-out = []
-ftp.retrbinary('RETR small.txt', out.append)
-assert b''.join(out) == b'0123456789abc', out
+assert get('RETR small.txt') == b'0123456789abc'
 reply = ftp.storbinary('STOU', io.BytesIO(b'unique'))
 assert reply.startswith('250 Requested file action okay, completed. '), reply
-name = reply.split(' ')[-1]
-out = []
-ftp.retrbinary('RETR ' + name, out.append)
-assert b''.join(out) == b'unique'
+assert get('RETR ' + reply.split(' ')[-1]) == b'unique'
 conn = ftp.transfercmd('RETR big.bin')
 conn.recv(65536)
 reply = ftp.abort()
@@ -136,21 +52,56 @@ assert reply == '226 Closing data connection. Requested file action successful.'
 conn.close()
 assert ftp.voidcmd('NOOP') == '200 Command OK'
 ftp.storbinary('STOR small.txt', io.BytesIO(b'RESUMED'), rest=6)
-out = []
-ftp.retrbinary('RETR small.txt', out.append)
-assert b''.join(out) == b'012345RESUMED' and ftp.size('small.txt') == 13, out
-lines = []
-ftp.dir('-la dir', lines.append)
-assert sorted(line.split()[-1] for line in lines) == ['.', '..', '.file.txt'], lines
-assert sorted(ftp.nlst('dir')) == ['.', '..', '.file.txt']
-facts = dict(ftp.mlsd('dir', ['type', 'size']))
+assert get('RETR small.txt') == b'012345RESUMED' and ftp.size('small.txt') == 13
+facts = dict(ftp.mlsd('dots', ['type', 'size']))
 assert facts == {'.file.txt': {'type': 'file', 'size': '3'}}, facts
 assert ftp.quit().startswith('221 ')
 print('ok')
 )PY";
-  auto result = RunCommand("timeout 60 python3 " + script + " " + std::to_string(fixture_.port()));
-  ASSERT_EQ(result.status, 0) << result.output;
-  EXPECT_EQ(result.output, "ok\n");
+
+// The clients log in as a user whose home is the FTP root.
+TEST_F(TransferTest, RealClientsMoveEveryByteInBothModes) {
+  accounts::AccountRecord user;
+  user.name = "client";
+  user.password = "pw";
+  user.homeDir = root_.dir();
+  user.permissions = accounts::kRead | accounts::kWrite | accounts::kDelete;
+  fixture_.server().accounts().append(user);
+  TempDir local;
+  std::string content = Pattern(3 << 20, 1), port = std::to_string(fixture_.port());
+  root_.write("dir/file.bin", content);
+  root_.write("dots/.file.txt", "dot");
+  root_.write("big.bin", Pattern(40 << 20, 5));
+  root_.write("small.txt", "0123456789");
+  MakeTree(root_.path() / "tree");
+  local.write("up.bin", Pattern(2 << 20, 2));
+  local.write("resume.bin", Pattern(2 << 20, 2).substr(0, 12345));
+  local.write("client.py", kFtplibScript);
+  const std::string curl = "curl -sS --max-time 20 ", url = "ftp://client:pw@127.0.0.1:" + port + "/",
+                    lftp = "lftp -c 'set cmd:fail-exit yes; set net:max-retries 1; set net:timeout 10; "
+                           "open -u client,pw -p " + port + " 127.0.0.1; ";
+  struct Run {
+    std::string command, remote, local;  // the files or trees at remote and local must match
+    std::string output = "";
+  };
+  for (const Run& run : std::initializer_list<Run>{
+           {curl + "-o p.bin " + url + "dir/file.bin", "dir/file.bin", "p.bin"},
+           {curl + "-P 127.0.0.1 -o a.bin " + url + "dir/file.bin", "dir/file.bin", "a.bin"},
+           {curl + "-l " + url + "dir/", "", "", "file.bin\n"},
+           {curl + "-T up.bin " + url + "up.bin", "up.bin", "up.bin"},
+           {curl + "-C - -o resume.bin " + url + "up.bin", "up.bin", "resume.bin"},
+           {lftp + "mirror tree copy'", "tree", "copy"},
+           {lftp + "mirror -R copy back'", "back", "copy"},
+           {"python3 client.py " + port, "", "", "ok\n"}}) {
+    SCOPED_TRACE(run.command);
+    auto result = RunCommand("cd " + local.dir() + " && timeout 120 " + run.command);
+    ASSERT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find(run.output), std::string::npos) << result.output;
+    if (run.remote.empty()) continue;
+    auto remote = Files(root_.path() / run.remote), copy = Files(local.path() / run.local);
+    EXPECT_FALSE(remote.empty());
+    EXPECT_TRUE(remote == copy) << remote.size() << " files against " << copy.size();
+  }
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The confined root, with the kernel's resolver and with the fallback walk:
-// the same table of paths must give the same answers in both.
+// the same table of paths must give the same answers in both. (That the
+// root itself is never removed or moved, whatever the resolver, is the
+// hostile-client suite's.)
 #include "platform/confined_fs.h"
 
 #include <fcntl.h>
@@ -46,36 +48,20 @@ class ConfinedFsTest : public ::testing::TestWithParam<bool> {
 TEST_P(ConfinedFsTest, PathsResolveInsideOrFail) {
   ASSERT_TRUE(root_);
   const std::string kExdev = "errno " + std::to_string(EXDEV);
-  struct Case {
-    std::string path, expected;
-  };
-  for (const Case& c : std::initializer_list<Case>{
+  for (const auto& [path, expected] : std::initializer_list<std::pair<std::string, std::string>>{
            {"sub/file.txt", "inside"}, {"sub/./file.txt", "inside"}, {"sub/../sub/file.txt", "inside"},
            {"in-rel", "inside"}, {"in-abs/file.txt", "inside"}, {"sub/up", "inside"},
            {"../secret.txt", kExdev}, {"sub/../../secret.txt", kExdev}, {tree_.dir() + "secret.txt", kExdev},
            {"out-abs", kExdev}, {"out-rel", kExdev}, {"magic", kExdev}, {"magic/root/etc/passwd", kExdev},
            {"loop", "errno " + std::to_string(ELOOP)}, {"sub/file.txt/", "errno " + std::to_string(ENOTDIR)},
            {std::string("sub\0/../..", 10), "errno " + std::to_string(EINVAL)}})
-    EXPECT_EQ(read(c.path), c.expected) << c.path;
+    EXPECT_EQ(read(path), expected) << path;
   EXPECT_EQ(root_->open("out-dangling", O_WRONLY | O_CREAT, 0644).error, EXDEV);
   EXPECT_EQ(root_->open("out-abs", O_WRONLY | O_CREAT | O_EXCL, 0644).error, EEXIST);
-  EXPECT_FALSE(fs::exists(tree_.path() / "planted.txt"));
-}
-
-TEST_P(ConfinedFsTest, TheRootItselfIsNeverRemovedOrMoved) {
-  for (const char* path : {"", ".", "./", "sub/..", "sub/.", "/"}) {
-    EXPECT_NE(root_->removeDirectory(path), 0) << path;
-    EXPECT_NE(root_->rename(path, "moved"), 0) << path;
-  }
-  EXPECT_EQ(root_->makeDirectory("made"), 0);
-  EXPECT_EQ(root_->removeDirectory("made/"), 0);
-  EXPECT_EQ(root_->rename("in-rel", "sub/file.txt"), EEXIST);
-  EXPECT_EQ(root_->rename("out-abs", "sub/moved-link"), 0);  // the link itself moves, inside
-  EXPECT_EQ(root_->removeFile("sub/moved-link"), 0);
   EXPECT_NE(root_->removeFile("out-rel/../secret.txt"), 0);
-  EXPECT_TRUE(fs::is_directory(tree_.path() / "root"));
+  EXPECT_EQ(root_->rename("out-abs", "sub/moved-link"), 0);  // the link itself moves, inside
+  EXPECT_FALSE(fs::exists(tree_.path() / "planted.txt"));
   EXPECT_EQ(test::ReadFile(tree_.path() / "secret.txt"), "outside");
-  EXPECT_TRUE(root_->lstat("out-abs").error == ENOENT && root_->stat("in-rel").ok());
 }
 
 INSTANTIATE_TEST_SUITE_P(Resolvers, ConfinedFsTest, ::testing::Values(false, true),

@@ -12,37 +12,41 @@
 
 namespace talvek::test {
 
+namespace {
+
+sockaddr_in Loopback(uint16_t port) {
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  return address;
+}
+
+}  // namespace
+
 void DataPeer::close() { fd_ = platform::UniqueFd(); }
 
-std::optional<std::string> DataPeer::readAll(std::chrono::milliseconds deadline) {
-  std::string all;
+std::optional<bool> DataPeer::drain(std::string* into, std::chrono::milliseconds deadline) {
   auto until = std::chrono::steady_clock::now() + deadline;
   std::string buffer(1 << 16, '\0');
   while (fd_.get() >= 0) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return std::nullopt;
     pollfd item{fd_.get(), POLLIN, 0};
-    if (::poll(&item, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+    if (left.count() <= 0 || ::poll(&item, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
     ssize_t got = ::recv(fd_.get(), buffer.data(), buffer.size(), 0);
-    if (got < 0) return std::nullopt;
-    if (got == 0) return all;
-    all.append(buffer.data(), static_cast<size_t>(got));
+    if (got <= 0) return got == 0;
+    if (into) into->append(buffer.data(), static_cast<size_t>(got));
   }
   return std::nullopt;
 }
 
-bool DataPeer::closedWithin(std::chrono::milliseconds deadline) {
-  auto until = std::chrono::steady_clock::now() + deadline;
-  char buffer[4096];
-  while (fd_.get() >= 0) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - std::chrono::steady_clock::now());
-    if (left.count() <= 0) return false;
-    pollfd item{fd_.get(), POLLIN, 0};
-    if (::poll(&item, 1, static_cast<int>(left.count())) <= 0) return false;
-    if (::recv(fd_.get(), buffer, sizeof buffer, 0) <= 0) return true;
-  }
-  return false;
+std::optional<std::string> DataPeer::readAll(std::chrono::milliseconds deadline) {
+  std::string all;
+  if (!drain(&all, deadline).value_or(false)) return std::nullopt;
+  return all;
 }
+
+bool DataPeer::closedWithin(std::chrono::milliseconds deadline) { return drain(nullptr, deadline).has_value(); }
 
 bool DataPeer::sendAll(const std::string& bytes) {
   size_t sent = 0;
@@ -55,16 +59,10 @@ bool DataPeer::sendAll(const std::string& bytes) {
 }
 
 DataPeer ConnectData(uint16_t port) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    ::close(fd);
-    return DataPeer();
-  }
-  return DataPeer(fd);
+  platform::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address = Loopback(port);
+  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return DataPeer();
+  return DataPeer(fd.release());
 }
 
 uint16_t PassivePort(const std::string& reply) {
@@ -76,19 +74,12 @@ uint16_t PassivePort(const std::string& reply) {
   return static_cast<uint16_t>(p1 * 256 + p2);
 }
 
-ActiveListener::ActiveListener() {
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+ActiveListener::ActiveListener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
+  sockaddr_in address = Loopback(0);
   socklen_t length = sizeof address;
-  if (::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_, 4) == 0 &&
-      ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+  if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_.get(), 4) == 0 &&
+      ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&address), &length) == 0)
     port_ = ntohs(address.sin_port);
-}
-
-ActiveListener::~ActiveListener() {
-  if (fd_ >= 0) ::close(fd_);
 }
 
 std::string ActiveListener::portCommand() const {
@@ -96,9 +87,15 @@ std::string ActiveListener::portCommand() const {
 }
 
 DataPeer ActiveListener::accept(std::chrono::milliseconds deadline) {
-  pollfd item{fd_, POLLIN, 0};
+  pollfd item{fd_.get(), POLLIN, 0};
   if (::poll(&item, 1, static_cast<int>(deadline.count())) <= 0) return DataPeer();
-  return DataPeer(::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC));
+  return DataPeer(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+}
+
+std::string Pattern(size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 131 + seed * 31 + i / 251) & 0xff);
+  return bytes;
 }
 
 void SetModified(const std::filesystem::path& path, std::time_t when) {
@@ -106,12 +103,26 @@ void SetModified(const std::filesystem::path& path, std::time_t when) {
   EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW), 0) << path;
 }
 
-settings::Settings TransferSettings(const std::string& root) {
-  auto settings = LoopbackSettings(root);
-  settings.cache.cacheDirs = 1;
-  settings.cache.cacheFiles = 1;
-  return settings;
+std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
+  std::tm when{};
+  when.tm_year = year - 1900;
+  when.tm_mon = month - 1;
+  when.tm_mday = day;
+  when.tm_hour = hour;
+  when.tm_min = minute;
+  when.tm_sec = second;
+  when.tm_isdst = -1;
+  return std::mktime(&when);
 }
+
+TransferTest::TransferTest(const std::function<void(settings::Settings&)>& adjust)
+    : fixture_([&] {
+        auto settings = LoopbackSettings(root_.dir());
+        settings.cache.cacheDirs = 1;
+        settings.cache.cacheFiles = 1;
+        if (adjust) adjust(settings);
+        return settings;
+      }()) {}
 
 std::unique_ptr<LineClient> TransferTest::loggedIn(uint8_t permissions) {
   auto client = fixture_.connect();
@@ -136,8 +147,9 @@ void TransferTest::changeRecord(const std::function<void(server::ConnectionRecor
 
 DataPeer TransferTest::passive(LineClient& client) {
   auto reply = client.ask("PASV").value_or("<none>");
-  EXPECT_EQ(reply.rfind("227 Entering Passive Mode (127,0,0,1,", 0), 0u) << reply;
+  EXPECT_TRUE(reply.starts_with("227 Entering Passive Mode (127,0,0,1,") && reply.ends_with(")")) << reply;
   auto data = ConnectData(PassivePort(reply));
+  EXPECT_TRUE(data.valid());
   // The server takes the connection on its own thread; wait so that the
   // next command finds it (125, not 150).
   auto records = fixture_.server().registrySnapshot();
@@ -145,23 +157,26 @@ DataPeer TransferTest::passive(LineClient& client) {
   return data;
 }
 
-std::string TransferTest::fetch(LineClient& client, const std::string& command, const std::string& final_reply) {
-  auto data = passive(client);
-  EXPECT_TRUE(data.valid());
-  EXPECT_EQ(client.ask(command), "125 Data connection already open; transfer starting");
-  auto bytes = data.readAll();
-  EXPECT_TRUE(bytes.has_value());
-  EXPECT_EQ(client.readReply(), final_reply);
-  return bytes.value_or("<timed out>");
+TransferTest::Exchange TransferTest::exchange(LineClient& client, const std::string& command,
+                                             const std::string& upload) {
+  Exchange result;
+  DataPeer data = ConnectData(PassivePort(client.ask("PASV").value_or("")));
+  result.replies = client.ask(command).value_or("<none>");
+  if (!result.replies.starts_with("125 ") && !result.replies.starts_with("150 ")) return result;
+  if (command.starts_with("STOR") || command.starts_with("APPE") || command.starts_with("STOU")) {
+    data.sendAll(upload);  // a refusal may close the connection first
+    data.close();
+  } else {
+    result.data = data.readAll().value_or("<timed out>");
+  }
+  result.replies = "1xx\n" + client.readReply(std::chrono::seconds(10)).value_or("<none>");
+  return result;
 }
 
-std::string TransferTest::store(LineClient& client, const std::string& command, const std::string& bytes) {
-  auto data = passive(client);
-  EXPECT_TRUE(data.valid());
-  EXPECT_EQ(client.ask(command), "125 Data connection already open; transfer starting");
-  EXPECT_TRUE(data.sendAll(bytes));
-  data.close();
-  return client.readReply(std::chrono::seconds(10)).value_or("<none>");
+std::string TransferTest::fetch(LineClient& client, const std::string& command, const std::string& final_reply) {
+  Exchange got = exchange(client, command);
+  EXPECT_EQ(got.replies, "1xx\n" + final_reply) << command;
+  return got.data;
 }
 
 }  // namespace talvek::test

@@ -19,7 +19,6 @@ class DataPeer {
   DataPeer() = default;
   explicit DataPeer(int fd) : fd_(fd) {}
   bool valid() const { return fd_.get() >= 0; }
-  int fd() const { return fd_.get(); }
   // Everything until the peer closes; nothing when the deadline passes first.
   std::optional<std::string> readAll(std::chrono::milliseconds deadline = std::chrono::seconds(10));
   bool sendAll(const std::string& bytes);
@@ -28,6 +27,9 @@ class DataPeer {
   void close();
 
  private:
+  // Reads until the peer closes (true) or resets (false); nothing when the
+  // deadline passes first. Keeps the bytes in `into` when given.
+  std::optional<bool> drain(std::string* into, std::chrono::milliseconds deadline);
   platform::UniqueFd fd_;
 };
 
@@ -40,7 +42,6 @@ uint16_t PassivePort(const std::string& reply);
 class ActiveListener {
  public:
   ActiveListener();
-  ~ActiveListener();
   uint16_t port() const { return port_; }
   // "PORT 127,0,0,1,p1,p2"
   std::string portCommand() const;
@@ -48,32 +49,25 @@ class ActiveListener {
   DataPeer accept(std::chrono::milliseconds deadline = std::chrono::seconds(5));
 
  private:
-  int fd_ = -1;
+  platform::UniqueFd fd_;
   uint16_t port_ = 0;
 };
 
-settings::Settings TransferSettings(const std::string& root);
+// `size` bytes of a pattern that no offset or length mistake keeps.
+std::string Pattern(size_t size, unsigned seed = 0);
 
 // Sets the access and change time of `path`. Only copies of what has not
 // changed for a while enter the caches, so cache tests date their files back.
 void SetModified(const std::filesystem::path& path, std::time_t when);
 inline constexpr std::time_t kLongAgo = 1'000'000'000;
+// A moment of local time.
+std::time_t LocalTime(int year, int month, int day, int hour = 12, int minute = 0, int second = 0);
 
-// The FTP root, made before the server that serves it.
-struct RootHolder {
-  TempDir root_;
-};
-
-class TransferTest : public ::testing::Test, protected RootHolder {
+// A server with both caches on, serving a fresh FTP root.
+class TransferTest : public ::testing::Test {
  protected:
   // `adjust` changes the settings before the server starts.
-  explicit TransferTest(const std::function<void(settings::Settings&)>& adjust = {})
-      : fixture_(Adjusted(TransferSettings(root_.dir()), adjust)) {}
-  static settings::Settings Adjusted(settings::Settings settings,
-                                     const std::function<void(settings::Settings&)>& adjust) {
-    if (adjust) adjust(settings);
-    return settings;
-  }
+  explicit TransferTest(const std::function<void(settings::Settings&)>& adjust = {});
 
   // A client whose record is logged in with `permissions`, root the FTP root.
   std::unique_ptr<LineClient> loggedIn(uint8_t permissions = 7);
@@ -81,13 +75,18 @@ class TransferTest : public ::testing::Test, protected RootHolder {
   void changeRecord(const std::function<void(server::ConnectionRecord&)>& change);
   // PASV, then the data connection.
   DataPeer passive(LineClient& client);
-  // RETR/LIST/NLST in passive mode: the bytes received, with the replies
-  // checked ("150 ..." then `final_reply`).
+  // One command on a fresh passive connection, sending `upload` for STOR,
+  // APPE and STOU: the replies ("1xx" for the preliminary one, whose code
+  // depends on when the server took the connection) and the bytes received.
+  struct Exchange {
+    std::string replies, data;
+  };
+  Exchange exchange(LineClient& client, const std::string& command, const std::string& upload = "");
+  // RETR/LIST/NLST/MLSD: the bytes received, with the replies checked.
   std::string fetch(LineClient& client, const std::string& command,
                     const std::string& final_reply = "226 Closing data connection. Requested file action successful.");
-  // STOR/APPE/STOU in passive mode, sending `bytes`; returns the final reply.
-  std::string store(LineClient& client, const std::string& command, const std::string& bytes);
 
+  TempDir root_;  // made before the server that serves it
   ServerFixture fixture_;
 };
 

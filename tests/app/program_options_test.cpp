@@ -1,6 +1,7 @@
 // What the executables answer on their own command line (--help, --version,
 // unknown options), where an installed copy finds its data and keeps its
-// writable files, and event lines with and without their time stamps.
+// writable files, what it imports on a first start, and event lines with and
+// without their time stamps.
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -65,9 +66,10 @@ TEST(ProgramOptions, HelpVersionAndUnknownOptionsOfBothExecutables) {
   }
 }
 
-// Installed under a prefix: bin/talvek-ftpd reads share/talvek-ftp/defaults.reg
-// and writes Filters.txt beside its settings, not into the prefix.
-TEST(ProgramOptions, InstalledCopyReadsSharedDataAndWritesBesideTheSettings) {
+// Installed under a prefix: bin/talvek-ftpd imports share/talvek-ftp/defaults.reg
+// into a never-started settings file once, and writes Filters.txt beside its
+// settings, not into the prefix.
+TEST(ProgramOptions, InstalledCopyImportsTheSharedDefaultsOnceAndWritesBesideTheSettings) {
   TempDir prefix;
   std::filesystem::create_directories(prefix.path() / "bin");
   std::filesystem::create_directories(prefix.path() / "share" / "talvek-ftp");
@@ -77,13 +79,30 @@ TEST(ProgramOptions, InstalledCopyReadsSharedDataAndWritesBesideTheSettings) {
   std::string daemon = (prefix.path() / "bin" / "talvek-ftpd").string();
   const std::string settings = "--settings conf/settings.reg ";
 
-  EXPECT_EQ(RunProgram(prefix.path(), daemon, settings + "config get NetSettings.Port").out, "2121\n");
+  Outcome listed = RunProgram(prefix.path(), daemon, settings + "config list");
+  EXPECT_EQ(listed.status, 0);
+  EXPECT_EQ(listed.err, "");
+  EXPECT_EQ(listed.out,
+            "FTPRootDir=\nUploadsDir=\nLogPath=\nMsgFilePath=\nLogonFile=\nDefaultIP=\nRedirUploads=0\n"
+            "SendLogonMsg=0\nEnableLog=0\nGraphBkColor=16777215\nGraphForeColor=0\nNewInstall=0\n"
+            "LoginFailDelaySeconds=0\nLoginBanFailures=0\nLoginBanWindowMinutes=10\nLoginBanMinutes=30\n"
+            "GeneralSettings.RecordFileLists=1\nGeneralSettings.MonitorNew=0\nGeneralSettings.TimeoutIdle=1\n"
+            "GeneralSettings.LimitPerAddress=1\nGeneralSettings.FilterEnabled=0\nGeneralSettings.RunInBackground=0\n"
+            "GeneralSettings.AutoStart=1\nGeneralSettings.TimeoutMinutes=15\nGeneralSettings.MaxConnections=50\n"
+            "GeneralSettings.ConnectionsPerAddress=10\nGeneralSettings.RefuseNew=1\nGeneralSettings.BlockListed=1\n"
+            "NetSettings.Address=\nNetSettings.Port=2121\nNetSettings.AlwaysUsePort=1\nNetSettings.UseAsDefault=0\n"
+            "NetSettings.DisablePASV=0\nCacheSettings.DirCacheKB=500\nCacheSettings.FileCacheKB=4000\n"
+            "CacheSettings.DirRefreshMinutes=60\nCacheSettings.FileRefreshMinutes=240\n"
+            "CacheSettings.OverflowPercent=25\nCacheSettings.CacheDirs=1\nCacheSettings.CacheFiles=1\n"
+            "CacheSettings.AutoRefreshDirs=0\nCacheSettings.AutoRefreshFiles=0\nAnonymous.Allow=1\n"
+            "Anonymous.Rights=1\nAnonymous.Root=\n");
   EXPECT_EQ(RunProgram(prefix.path(), daemon, settings + "filter add '10.1.*'").status, 0);
   EXPECT_EQ(ReadFile(prefix.path() / "conf" / "Filters.txt"), "10.1.[0-9]+\r\n");
   EXPECT_FALSE(std::filesystem::exists(prefix.path() / "bin" / "Filters.txt"));
   EXPECT_FALSE(std::filesystem::exists(prefix.path() / "share" / "talvek-ftp" / "Filters.txt"));
-  // Without the shared data nothing is imported and nothing is written there.
+  // The import was saved; without the shared data a new file imports nothing.
   std::filesystem::remove_all(prefix.path() / "share");
+  EXPECT_EQ(RunProgram(prefix.path(), daemon, settings + "config get NetSettings.Port").out, "2121\n");
   EXPECT_EQ(RunProgram(prefix.path(), daemon, "--settings other/settings.reg config get NetSettings.Port").out,
             "0\n");
 }
@@ -106,7 +125,7 @@ TEST(ProgramOptions, ServiceManagerHearsReadinessAndLogFormatDecidesTimeStamps) 
     SCOPED_TRACE(format);
     Sandbox box;
     uint16_t port = box.prepareLoopback();
-    ASSERT_EQ(box.config({"set", "GeneralSettings.MonitorNew", "1"}).status, 0);
+    ASSERT_TRUE(box.set("GeneralSettings.MonitorNew", "1"));
     sockaddr_un address{AF_UNIX, {}};
     std::string socket_path = (box.path() / "notify").string();
     socket_path.copy(address.sun_path, sizeof address.sun_path - 1);

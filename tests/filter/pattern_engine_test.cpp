@@ -1,3 +1,4 @@
+// The pattern syntax of the filter entries, its faults and its bounds.
 #include "filter/pattern_engine.h"
 
 #include <gtest/gtest.h>
@@ -89,6 +90,26 @@ TEST(PatternCompile, ProgramLargerThanTheAreaIsRefused) {
                                    std::string(kMaxPatternLength + 1, '(')}) {
     EXPECT_FALSE(engine.compile(large));
     EXPECT_EQ(engine.errorMessage(), "Pattern too large");
+  }
+}
+
+TEST(PatternBounds, HostilePatternsStopAtTheStepOrDepthBound) {
+  const std::vector<std::pair<std::string, std::string>> cases{
+      {"^(a|a)*$", std::string(30, 'a') + "!"},
+      {"^(1|.|1|.)*x$", "111.111.111.111"},
+      {"(a)*", std::string(1'000'000, 'a')},  // the depth bound, instead of a stack overflow
+      {".*.*.*.*.*x", std::string(5000, 'a') + "x" + std::string(5000, 'a') + "y"},
+  };
+  for (const auto& [pattern, subject] : cases) {
+    PatternEngine engine;
+    ASSERT_TRUE(engine.compile(pattern));
+    EXPECT_FALSE(engine.match(subject)) << pattern;
+    EXPECT_TRUE(engine.lastMatchHitLimit()) << pattern;
+    EXPECT_EQ(engine.errorMessage(), "Match exceeded the recursion or step limit");
+    EXPECT_LE(engine.lastMatchSteps(), kMaxMatchSteps);
+    EXPECT_LE(engine.lastMatchDepth(), kMaxMatchDepth);
+    engine.match("b");  // usable again afterwards
+    EXPECT_FALSE(engine.lastMatchHitLimit());
   }
 }
 

@@ -1,4 +1,4 @@
-// Start, stop and the connection registry of a real server.
+// Start, stop, the connection registry and the idle sweep of a real server.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <functional>
 #include <thread>
 
+#include "log/log_thread.h"
 #include "support/server_fixture.h"
 
 namespace talvek::server {
@@ -20,25 +21,31 @@ namespace {
 
 using test::ServerFixture;
 
-TEST(Server, StopClosesEveryConnectionAndRestartListensAgain) {
+const std::string kOk = "200 Command OK";
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+TEST(Server, TitleCountsConnectionsStopClosesThemAllAndRestartListensAgain) {
   test::TempDir root;
   ServerFixture fixture(test::LoopbackSettings(root.dir()));
-  auto a = fixture.connect();
-  auto b = fixture.connect();
-  auto c = fixture.connect();
+  EXPECT_TRUE(Contains(fixture.view().events(),
+                       "status: FTP Server ready, listening on port " + std::to_string(fixture.port()) + "\n"));
+  std::vector<std::unique_ptr<test::LineClient>> clients;
+  clients.push_back(fixture.connect());
+  ASSERT_TRUE(fixture.waitForRegistered(1));
+  auto title = fixture.server().title();
+  EXPECT_EQ(title.rfind("Talvek FTP - ", 0), 0u) << title;
+  EXPECT_TRUE(title.ends_with(" (127.0.0.1) : 1 connection")) << title;
+  for (int i = 0; i < 2; ++i) clients.push_back(fixture.connect());
   ASSERT_TRUE(fixture.waitForRegistered(3));
   fixture.server().toggleActive();
-  EXPECT_TRUE(a->waitClosed());
-  EXPECT_TRUE(b->waitClosed());
-  EXPECT_TRUE(c->waitClosed());
+  for (auto& client : clients) EXPECT_TRUE(client->waitClosed());
   EXPECT_TRUE(fixture.waitForRegistered(0));
-  EXPECT_TRUE(test::WaitUntil([&] { return fixture.server().connectionCount() == 0; }));
   EXPECT_TRUE(test::WaitUntil([&] {
-    std::string title = fixture.view().lastTitle(), tail = ": 0 connections";
-    return title.size() > tail.size() && title.compare(title.size() - tail.size(), tail.size(), tail) == 0;
-  })) << fixture.view().lastTitle();
-  auto statuses = fixture.view().statuses();
-  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Server inactive"), statuses.end());
+    std::string events = fixture.view().events();
+    return fixture.server().connectionCount() == 0 && Contains(events, "status: Server inactive\n") &&
+           events.substr(events.rfind("title: ")).ends_with(": 0 connections\n");
+  })) << fixture.view().events();
 
   fixture.server().toggleActive();
   auto started = fixture.server().waitForStart();
@@ -64,28 +71,12 @@ TEST(Server, StartOnAPortInUseReportsTheFailureAndStaysInactive) {
   ServerFixture fixture(settings);
   EXPECT_EQ(fixture.port(), 0);
   EXPECT_FALSE(fixture.server().active());
-  auto statuses = fixture.view().statuses();
-  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Failed to create passive socket"), statuses.end());
-  auto messages = fixture.view().messages();
-  ASSERT_FALSE(messages.empty());
-  EXPECT_EQ(messages.back(),
-            "Failed to start server.\nCheck that no other network applications are using TCP/IP port 21");
-  EXPECT_NE(fixture.view().monitor().find("The specified address is already in use.\r\n"), std::string::npos);
+  EXPECT_TRUE(Contains(fixture.view().events(),
+                       "status: Failed to create passive socket\nmessage: Failed to start server.\nCheck that no "
+                       "other network applications are using TCP/IP port 21\n"))
+      << fixture.view().events();
+  EXPECT_TRUE(Contains(fixture.view().monitor(), "The specified address is already in use.\r\n"));
   ::close(blocker);
-}
-
-TEST(Server, ReadyStatusNamesThePortAndTitleCountsConnections) {
-  test::TempDir root;
-  ServerFixture fixture(test::LoopbackSettings(root.dir()));
-  auto statuses = fixture.view().statuses();
-  ASSERT_FALSE(statuses.empty());
-  EXPECT_EQ(statuses.back(), "FTP Server ready, listening on port " + std::to_string(fixture.port()));
-  auto client = fixture.connect();
-  ASSERT_TRUE(fixture.waitForRegistered(1));
-  std::string expected_tail = " (127.0.0.1) : 1 connection";
-  auto title = fixture.server().title();
-  EXPECT_EQ(title.rfind("Talvek FTP - ", 0), 0u) << title;
-  EXPECT_EQ(title.substr(title.size() - expected_tail.size()), expected_tail);
 }
 
 TEST(Server, RemovalRenumbersSlotsDensely) {
@@ -110,11 +101,16 @@ TEST(Server, RemovalCompletesOnceAHeldUsageGateIsReleased) {
   ASSERT_TRUE(fixture.waitForRegistered(1));
   auto record = fixture.server().registrySnapshot().front();
   record->gate.acquire();
+  record->gate.acquire();
   ASSERT_TRUE(client->command("QUIT"));
   record->gate.release();
-  EXPECT_TRUE(test::WaitUntil([&] { return fixture.view().monitor().find("closed.") != std::string::npos; }));
+  EXPECT_FALSE(record->gate.waitFor(std::chrono::milliseconds(1)));  // one holder left
+  record->gate.release();
+  EXPECT_TRUE(test::WaitUntil([&] { return Contains(fixture.view().monitor(), "closed."); }));
   EXPECT_TRUE(client->waitClosed());
   EXPECT_TRUE(fixture.waitForRegistered(0));
+  record->gate.release();  // an extra release never goes below zero
+  EXPECT_EQ(record->gate.holders(), 0);
 }
 
 // Starts connecting `count` new sockets (made first, all of them, when
@@ -184,8 +180,8 @@ TEST(Server, OutOfDescriptorsTheListenerPausesWithoutSpinningAndServesAfter) {
     ::setrlimit(RLIMIT_NOFILE, &lowered);
     for (int fd; hogs.size() < 256 && (fd = ::dup(stat)) >= 0;) hogs.push_back(fd);
   });
-  bool paused = test::WaitUntil(
-      [&] { return fixture.view().monitor().find("Accepting connections paused: Too many open files") != std::string::npos; });
+  bool paused =
+      test::WaitUntil([&] { return Contains(fixture.view().monitor(), "Accepting connections paused: Too many open files"); });
   long before = cpu_ticks();
   std::this_thread::sleep_for(std::chrono::seconds(1));  // the measured interval, not a wait for an event
   long spent = cpu_ticks() - before;
@@ -199,19 +195,6 @@ TEST(Server, OutOfDescriptorsTheListenerPausesWithoutSpinningAndServesAfter) {
   EXPECT_EQ(monitor.find("Accepting connections paused"), monitor.rfind("Accepting connections paused"));
 }
 
-TEST(UsageGate, WaitEndsWhenTheLastHolderReleases) {
-  UsageGate gate;
-  EXPECT_TRUE(gate.waitFor(std::chrono::milliseconds(0)));
-  gate.acquire();
-  gate.acquire();
-  gate.release();
-  EXPECT_FALSE(gate.waitFor(std::chrono::milliseconds(1)));
-  gate.release();
-  EXPECT_TRUE(gate.waitFor(std::chrono::milliseconds(0)));
-  gate.release();  // extra releases never go below zero
-  EXPECT_EQ(gate.holders(), 0);
-}
-
 TEST(Server, DisconnectsAnonymousUsersOfAnyCase) {
   test::TempDir root;
   ServerFixture fixture(test::LoopbackSettings(root.dir()));
@@ -219,18 +202,45 @@ TEST(Server, DisconnectsAnonymousUsersOfAnyCase) {
   auto named = fixture.connect();
   ASSERT_TRUE(fixture.waitForRegistered(2));
   auto records = fixture.server().registrySnapshot();
-  {
-    std::lock_guard lock(records[0]->text_mutex);
-    records[0]->user_name = "Anonymous";
-  }
-  {
-    std::lock_guard lock(records[1]->text_mutex);
-    records[1]->user_name = "bob";
+  const char* names[] = {"Anonymous", "bob"};
+  for (int i = 0; i < 2; ++i) {
+    std::lock_guard lock(records[i]->text_mutex);
+    records[i]->user_name = names[i];
   }
   records.clear();
   fixture.server().runOnControlThread([&] { fixture.server().disconnectAnonymousUsers(); });
   EXPECT_TRUE(anonymous->waitClosed());
-  EXPECT_EQ(named->ask("NOOP"), "200 Command OK");
+  EXPECT_EQ(named->ask("NOOP"), kOk);
+}
+
+// One sweep closes every connection idle for more than the timeout in whole
+// minutes; any command counts as activity.
+TEST(IdleTimeout, OneSweepClosesEveryConnectionIdleLongerThanTheTimeout) {
+  test::TempDir root;
+  auto settings = test::LoopbackSettings(root.dir());
+  settings.general.timeoutIdle = 1;
+  settings.general.timeoutMinutes = 90;
+  ServerFixture fixture(settings);
+  std::vector<std::unique_ptr<test::LineClient>> clients;
+  for (int i = 0; i < 4; ++i) clients.push_back(fixture.connect());
+  ASSERT_TRUE(fixture.waitForRegistered(4));
+  auto records = fixture.server().registrySnapshot();  // in the order the clients came
+  std::time_t now = std::time(nullptr);
+  records[0]->last_activity = now - (90 * 60 + 59);  // 90 whole minutes: stays
+  records[1]->last_activity = now - 91 * 60;
+  records[2]->last_activity = now - 91 * 60;
+  records[3]->last_activity = now - 5 * 3600;
+  EXPECT_EQ(clients[3]->ask("NOOP"), kOk);
+  records.clear();
+  ASSERT_TRUE(fixture.server().runOnControlThread([&] { fixture.server().idleSweep(now); }));
+  EXPECT_TRUE(clients[1]->waitClosed());
+  EXPECT_TRUE(clients[2]->waitClosed());
+  EXPECT_EQ(clients[0]->ask("NOOP"), kOk);
+  EXPECT_EQ(clients[3]->ask("NOOP"), kOk);
+  EXPECT_TRUE(fixture.waitForRegistered(2));
+  std::string expected = log::FormatLocalTime(now) + " : Host 127.0.0.1 disconnected on timeout\r\n(Last activity at " +
+                         log::FormatLocalTime(now - 91 * 60) + ")\r\n\r\n";
+  EXPECT_TRUE(Contains(fixture.view().monitor(), expected)) << fixture.view().monitor();
 }
 
 }  // namespace

@@ -86,6 +86,7 @@ TEST_P(SettingsGroups, CliChangeTakesEffectOnSighupAndSurvivesSigterm) {
   ASSERT_EQ(Greeting(run.port, connected), kGreeting);
   ASSERT_EQ(connected.ask("USER anonymous"), "331 User name okay, need password");
   ASSERT_EQ(connected.ask("PASS x"), "230 User logged in, proceed");
+  ASSERT_EQ(connected.ask("PORT 9,9,9,9,4,1"), "200 Command OK");  // names another host: still judged by its own
   for (const Args& change : GetParam().changes) run.cli(change);
   ASSERT_TRUE(run.reload()) << run.daemon->out();
   GetParam().inForce(run, connected);

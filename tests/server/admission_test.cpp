@@ -1,5 +1,5 @@
 // Admission of real loopback connections: limits and their policies, the
-// IP filter and its re-check, the failed-login throttle.
+// IP filter, the failed-login throttle.
 #include <gtest/gtest.h>
 
 #include "support/server_fixture.h"
@@ -125,24 +125,6 @@ TEST(FilterAdmission, TheFilterDecidesFirstAndNamesTheHost) {
     EXPECT_TRUE(test::WaitUntil([&] { return fixture.view().monitor().find(row.event) != std::string::npos; }))
         << fixture.view().monitor();
   }
-}
-
-TEST(FilterAdmission, RecheckAfterAnEditDisconnectsANowRefusedClientEvenAfterPort) {
-  test::TempDir root, program;
-  ServerEnvironment environment;
-  environment.program_directory = program.path();
-  auto settings = test::LoopbackSettings(root.dir());
-  settings.general.filterEnabled = 1;
-  settings.general.blockListed = 1;
-  ServerFixture fixture(settings, environment);
-  auto client = fixture.connect();
-  EXPECT_EQ(client->ask("PORT 9,9,9,9,4,1"), kOk);
-  auto bystander = fixture.open("127.0.0.2");
-  ASSERT_EQ(bystander->readReply(), kGreeting);
-  program.write("Filters.txt", "^127\\.0\\.0\\.1$\r\n");
-  fixture.server().reloadFilterList();
-  EXPECT_TRUE(client->waitClosed());
-  EXPECT_EQ(bystander->ask("NOOP"), kOk);
 }
 
 TEST(LoginThrottle, FailedPasswordsAreDelayedThenBanTheAddress) {

@@ -79,7 +79,7 @@ TEST(Server, StartOnAPortInUseReportsTheFailureAndStaysInactive) {
   ::close(blocker);
 }
 
-TEST(Server, RemovalRenumbersSlotsDensely) {
+TEST(Server, RemovalWaitsForTheUsageGateAndRenumbersSlotsDensely) {
   test::TempDir root;
   ServerFixture fixture(test::LoopbackSettings(root.dir()));
   std::vector<std::unique_ptr<test::LineClient>> clients;
@@ -87,30 +87,20 @@ TEST(Server, RemovalRenumbersSlotsDensely) {
     clients.push_back(fixture.connect());
     ASSERT_TRUE(fixture.waitForRegistered(static_cast<size_t>(i + 1)));
   }
-  clients[1]->close();
-  ASSERT_TRUE(fixture.waitForRegistered(3));
-  std::vector<uint32_t> slots;
-  for (const auto& record : fixture.server().registrySnapshot()) slots.push_back(record->slot_number.load());
-  EXPECT_EQ(slots, (std::vector<uint32_t>{1, 2, 3}));
-}
-
-TEST(Server, RemovalCompletesOnceAHeldUsageGateIsReleased) {
-  test::TempDir root;
-  ServerFixture fixture(test::LoopbackSettings(root.dir()));
-  auto client = fixture.connect();
-  ASSERT_TRUE(fixture.waitForRegistered(1));
-  auto record = fixture.server().registrySnapshot().front();
+  auto record = fixture.server().registrySnapshot()[1];
   record->gate.acquire();
   record->gate.acquire();
-  ASSERT_TRUE(client->command("QUIT"));
+  ASSERT_TRUE(clients[1]->command("QUIT"));
   record->gate.release();
   EXPECT_FALSE(record->gate.waitFor(std::chrono::milliseconds(1)));  // one holder left
   record->gate.release();
-  EXPECT_TRUE(test::WaitUntil([&] { return Contains(fixture.view().monitor(), "closed."); }));
-  EXPECT_TRUE(client->waitClosed());
-  EXPECT_TRUE(fixture.waitForRegistered(0));
+  EXPECT_TRUE(clients[1]->waitClosed());
+  ASSERT_TRUE(fixture.waitForRegistered(3));
   record->gate.release();  // an extra release never goes below zero
   EXPECT_EQ(record->gate.holders(), 0);
+  std::vector<uint32_t> slots;
+  for (const auto& left : fixture.server().registrySnapshot()) slots.push_back(left->slot_number.load());
+  EXPECT_EQ(slots, (std::vector<uint32_t>{1, 2, 3}));
 }
 
 // Starts connecting `count` new sockets (made first, all of them, when
@@ -193,24 +183,6 @@ TEST(Server, OutOfDescriptorsTheListenerPausesWithoutSpinningAndServesAfter) {
   EXPECT_EQ(Greeted(clients, std::chrono::seconds(5)), 3);
   std::string monitor = fixture.view().monitor();
   EXPECT_EQ(monitor.find("Accepting connections paused"), monitor.rfind("Accepting connections paused"));
-}
-
-TEST(Server, DisconnectsAnonymousUsersOfAnyCase) {
-  test::TempDir root;
-  ServerFixture fixture(test::LoopbackSettings(root.dir()));
-  auto anonymous = fixture.connect();
-  auto named = fixture.connect();
-  ASSERT_TRUE(fixture.waitForRegistered(2));
-  auto records = fixture.server().registrySnapshot();
-  const char* names[] = {"Anonymous", "bob"};
-  for (int i = 0; i < 2; ++i) {
-    std::lock_guard lock(records[i]->text_mutex);
-    records[i]->user_name = names[i];
-  }
-  records.clear();
-  fixture.server().runOnControlThread([&] { fixture.server().disconnectAnonymousUsers(); });
-  EXPECT_TRUE(anonymous->waitClosed());
-  EXPECT_EQ(named->ask("NOOP"), kOk);
 }
 
 // One sweep closes every connection idle for more than the timeout in whole

@@ -45,15 +45,6 @@ TEST(PatternMatch, SyntaxOfTheFilterEntries) {
   for (const MatchCase& c : cases) EXPECT_EQ(Found(c.pattern, c.subject), c.found) << c.pattern << " / " << c.subject;
 }
 
-TEST(PatternMatch, GroupsKeepTheirLastIteration) {
-  PatternEngine engine;
-  ASSERT_TRUE(engine.compile("(ab)*c"));
-  ASSERT_TRUE(engine.match("xababc"));
-  EXPECT_EQ(engine.group(0), std::make_pair(std::size_t{1}, std::size_t{6}));
-  EXPECT_EQ(engine.group(1), std::make_pair(std::size_t{3}, std::size_t{5}));
-  EXPECT_EQ(engine.group(2), std::nullopt);
-}
-
 TEST(PatternCompile, EachSyntaxFaultLeavesInsufficientExpressionAndMatchesNothing) {
   const std::vector<std::pair<std::string, std::string>> cases{
       {"a**", "Illegal nesting"},         {"a+?", "Illegal nesting"},

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <sstream>
 #include <thread>
 
 #include "log/log_thread.h"
@@ -24,20 +25,14 @@ TEST(LogThread, LinesFromManyThreadsAreWrittenWholeAndInEachThreadsOrder) {
     });
   for (auto& writer : writers) writer.join();
   ASSERT_TRUE(log.flush());
-  std::string text = test::ReadFile(dir.path() / "server.log");
   std::vector<int> next(kThreads, 0);
-  size_t lines = 0;
-  for (size_t start = 0; start < text.size();) {
-    size_t end = text.find("\r\n", start);
-    ASSERT_NE(end, std::string::npos);
-    std::string line = text.substr(start, end - start);
+  std::istringstream text(test::ReadFile(dir.path() / "server.log"));
+  for (std::string line; std::getline(text, line);) {
+    ASSERT_TRUE(line.size() > 2 && line[1] >= '0' && line[1] < '0' + kThreads) << line;
     int thread = line[1] - '0';
-    ASSERT_EQ(line, "T" + std::to_string(thread) + " " + std::to_string(next[thread]));
-    ++next[thread];
-    ++lines;
-    start = end + 2;
+    ASSERT_EQ(line, "T" + std::to_string(thread) + " " + std::to_string(next[thread]++) + "\r");
   }
-  EXPECT_EQ(lines, static_cast<size_t>(kThreads * kLines));
+  EXPECT_EQ(next, std::vector<int>(kThreads, kLines));
 }
 
 TEST(LogThread, AppendsToAnExistingFileKeepsTheOldOnReopeningAndDropsWhileClosed) {

@@ -56,18 +56,10 @@ TEST(Server, TitleCountsConnectionsStopClosesThemAllAndRestartListensAgain) {
 }
 
 TEST(Server, StartOnAPortInUseReportsTheFailureAndStaysInactive) {
-  int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  socklen_t length = sizeof address;
-  ::getsockname(blocker, reinterpret_cast<sockaddr*>(&address), &length);
-  ::listen(blocker, 1);
-
   test::TempDir root;
+  ServerFixture first(test::LoopbackSettings(root.dir()));
   auto settings = test::LoopbackSettings(root.dir());
-  settings.net.port = ntohs(address.sin_port);
+  settings.net.port = first.port();
   ServerFixture fixture(settings);
   EXPECT_EQ(fixture.port(), 0);
   EXPECT_FALSE(fixture.server().active());
@@ -76,7 +68,6 @@ TEST(Server, StartOnAPortInUseReportsTheFailureAndStaysInactive) {
                        "other network applications are using TCP/IP port 21\n"))
       << fixture.view().events();
   EXPECT_TRUE(Contains(fixture.view().monitor(), "The specified address is already in use.\r\n"));
-  ::close(blocker);
 }
 
 TEST(Server, RemovalWaitsForTheUsageGateAndRenumbersSlotsDensely) {

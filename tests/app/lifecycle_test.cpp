@@ -102,7 +102,7 @@ TEST_P(DaemonStop, SignalWithThreeClientsExitsZeroClosesThemAndLeavesValidSettin
 INSTANTIATE_TEST_SUITE_P(TermAndInt, DaemonStop, ::testing::Values(SIGTERM, SIGINT),
                          [](const auto& info) { return info.param == SIGTERM ? "Sigterm" : "Sigint"; });
 
-TEST(DaemonSwitches, AutoStartAndBackgroundSwitchesPersistForLaterStarts) {
+TEST(DaemonSwitches, AutoStartAndBackgroundSwitchesPersistOverOtherChangesOnDisk) {
   for (const auto& [auto_start, background] : std::vector<std::pair<std::string, std::string>>{
            {"/s", "/b"}, {"-s", "-b"}, {"--auto-start", "--background"}}) {
     Sandbox box;
@@ -110,9 +110,12 @@ TEST(DaemonSwitches, AutoStartAndBackgroundSwitchesPersistForLaterStarts) {
     ASSERT_TRUE(box.set("GeneralSettings.AutoStart", "0") && box.set("FTPRootDir", box.root().string()));
     Daemon daemon(box, {"--port", std::to_string(port), auto_start, background});
     ASSERT_TRUE(daemon.waitListening(port)) << daemon.err();
+    // Another field of the same block changed meanwhile: the exit writes only its own.
+    ASSERT_TRUE(box.set("GeneralSettings.TimeoutMinutes", "9"));
     StopWith(daemon, SIGTERM);
     EXPECT_EQ(box.get("GeneralSettings.AutoStart"), "1") << auto_start;
     EXPECT_EQ(box.get("GeneralSettings.RunInBackground"), "1") << background;
+    EXPECT_EQ(box.get("GeneralSettings.TimeoutMinutes"), "9");
   }
 }
 

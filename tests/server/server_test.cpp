@@ -1,4 +1,4 @@
-// Start, stop, the connection registry and the idle sweep of a real server.
+// Start, the connection registry, accepting under load and the idle sweep of a real server.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -25,49 +25,27 @@ const std::string kOk = "200 Command OK";
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-TEST(Server, TitleCountsConnectionsStopClosesThemAllAndRestartListensAgain) {
+// Stopping with clients, restarting and a failed start as the operator sees
+// them are the console's tests; here the title and the reasons a start failed.
+TEST(Server, TitleCountsConnectionsAndAStartOnAPortInUseSaysWhy) {
   test::TempDir root;
   ServerFixture fixture(test::LoopbackSettings(root.dir()));
-  EXPECT_TRUE(Contains(fixture.view().events(),
-                       "status: FTP Server ready, listening on port " + std::to_string(fixture.port()) + "\n"));
-  std::vector<std::unique_ptr<test::LineClient>> clients;
-  clients.push_back(fixture.connect());
+  auto client = fixture.connect();
   ASSERT_TRUE(fixture.waitForRegistered(1));
   auto title = fixture.server().title();
   EXPECT_EQ(title.rfind("Talvek FTP - ", 0), 0u) << title;
   EXPECT_TRUE(title.ends_with(" (127.0.0.1) : 1 connection")) << title;
-  for (int i = 0; i < 2; ++i) clients.push_back(fixture.connect());
-  ASSERT_TRUE(fixture.waitForRegistered(3));
-  fixture.server().toggleActive();
-  for (auto& client : clients) EXPECT_TRUE(client->waitClosed());
-  EXPECT_TRUE(fixture.waitForRegistered(0));
-  EXPECT_TRUE(test::WaitUntil([&] {
-    std::string events = fixture.view().events();
-    return fixture.server().connectionCount() == 0 && Contains(events, "status: Server inactive\n") &&
-           events.substr(events.rfind("title: ")).ends_with(": 0 connections\n");
-  })) << fixture.view().events();
 
-  fixture.server().toggleActive();
-  auto started = fixture.server().waitForStart();
-  ASSERT_TRUE(started && started->listening);
-  test::LineClient again;
-  ASSERT_TRUE(again.connect(started->port));
-  EXPECT_EQ(again.readReply(), "220 Service ready for new user");
-}
-
-TEST(Server, StartOnAPortInUseReportsTheFailureAndStaysInactive) {
-  test::TempDir root;
-  ServerFixture first(test::LoopbackSettings(root.dir()));
   auto settings = test::LoopbackSettings(root.dir());
-  settings.net.port = first.port();
-  ServerFixture fixture(settings);
-  EXPECT_EQ(fixture.port(), 0);
-  EXPECT_FALSE(fixture.server().active());
-  EXPECT_TRUE(Contains(fixture.view().events(),
+  settings.net.port = fixture.port();
+  ServerFixture second(settings);
+  EXPECT_EQ(second.port(), 0);
+  EXPECT_FALSE(second.server().active());
+  EXPECT_TRUE(Contains(second.view().events(),
                        "status: Failed to create passive socket\nmessage: Failed to start server.\nCheck that no "
                        "other network applications are using TCP/IP port 21\n"))
-      << fixture.view().events();
-  EXPECT_TRUE(Contains(fixture.view().monitor(), "The specified address is already in use.\r\n"));
+      << second.view().events();
+  EXPECT_TRUE(Contains(second.view().monitor(), "The specified address is already in use.\r\n"));
 }
 
 TEST(Server, RemovalWaitsForTheUsageGateAndRenumbersSlotsDensely) {

@@ -45,41 +45,6 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   return pointers;
 }
 
-pid_t Spawn(const std::filesystem::path& sandbox, const std::vector<std::string>& args,
-            const std::filesystem::path& cwd, const std::filesystem::path& out,
-            const std::filesystem::path& err) {
-  std::vector<std::string> argv{TALVEK_FTPD_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> envp = ChildEnvironment(sandbox);
-  auto argv_pointers = Pointers(argv);
-  auto envp_pointers = Pointers(envp);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  // The child starts with default signal handling and nothing blocked,
-  // whatever the test runner has set up.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-  pid_t pid = -1;
-  int error = posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, argv_pointers.data(),
-                          envp_pointers.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (error != 0) throw std::runtime_error(std::string("cannot start the daemon: ") + std::strerror(error));
-  return pid;
-}
-
 }  // namespace
 
 uint16_t FreeLoopbackPort() {
@@ -133,10 +98,33 @@ Daemon::Daemon(const Sandbox& sandbox, const std::vector<std::string>& args, std
   out_file_ = sandbox.path() / ("daemon" + std::to_string(n) + ".out");
   err_file_ = sandbox.path() / ("daemon" + std::to_string(n) + ".err");
   if (cwd.empty()) cwd = sandbox.path();
-  std::vector<std::string> all{"--settings", sandbox.settingsFile().string(), "--program-dir",
-                               sandbox.programDir().string()};
-  all.insert(all.end(), args.begin(), args.end());
-  pid_ = Spawn(sandbox.path(), all, cwd, out_file_, err_file_);
+  std::vector<std::string> argv{TALVEK_FTPD_PATH, "--settings", sandbox.settingsFile().string(), "--program-dir",
+                                sandbox.programDir().string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> envp = ChildEnvironment(sandbox.path());
+  auto argv_pointers = Pointers(argv);
+  auto envp_pointers = Pointers(envp);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  // The child starts with default signal handling and nothing blocked,
+  // whatever the test runner has set up.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  int error = posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes, argv_pointers.data(), envp_pointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) throw std::runtime_error(std::string("cannot start the daemon: ") + std::strerror(error));
 }
 
 Daemon::~Daemon() {

@@ -88,7 +88,6 @@ TEST_P(DaemonStop, SignalWithThreeClientsExitsZeroClosesThemAndLeavesValidSettin
   EXPECT_EQ(box.get("FTPRootDir"), box.root().string() + "/");
   EXPECT_EQ(box.get("NetSettings.Port"), std::to_string(port));
   EXPECT_EQ(box.get("NetSettings.AlwaysUsePort"), "1");
-  EXPECT_EQ(box.get("GeneralSettings.MaxConnections"), "50");
   // Empty LogonFile: the accounts file beside the settings file.
   EXPECT_EQ(box.get("LogonFile"), box.accountsFile().string());
 

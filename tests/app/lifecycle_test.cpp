@@ -232,16 +232,14 @@ TEST(ProgramOptions, ServiceManagerHearsReadinessAndLogFormatDecidesTimeStamps) 
     EXPECT_EQ(NotifyDatagram(manager), "READY=1\nSTATUS=Listening on port " + std::to_string(port));
     ASSERT_TRUE(daemon.waitListening(port)) << daemon.err();
     LineClient client;
-    ASSERT_TRUE(client.connect(port));
-    ASSERT_EQ(client.readReply(), kGreeting);
+    ASSERT_TRUE(client.connect(port) && client.readReply() == kGreeting);
     ASSERT_EQ(client.ask("NOOP"), "200 Command OK");
     ASSERT_TRUE(daemon.waitForOutput("Responded 200 Command OK\n"));
     EXPECT_TRUE(std::regex_search(daemon.out(), std::regex("\n" + prefix + "Received NOOP from [^\n]+\n" +
                                                            prefix + "Responded 200 Command OK\n")))
         << daemon.out();
     EXPECT_EQ(daemon.out().find("\n\n") == std::string::npos, format == "journal") << daemon.out();
-    ASSERT_TRUE(daemon.signal(SIGTERM));
-    EXPECT_EQ(daemon.waitExit(std::chrono::seconds(3)), std::optional<int>(0));
+    StopWith(daemon, SIGTERM);
     EXPECT_EQ(NotifyDatagram(manager), "STOPPING=1");
     ::close(manager);
   }

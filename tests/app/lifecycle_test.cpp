@@ -24,11 +24,6 @@ using std::chrono::seconds;
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
 
-bool Greeted(uint16_t port) {
-  LineClient client;
-  return client.connect(port) && client.readReply() == kGreeting;
-}
-
 // The daemon is stopped by `signal_number` and reports its status in time.
 void StopWith(Daemon& daemon, int signal_number) {
   ASSERT_TRUE(daemon.signal(signal_number));
@@ -94,7 +89,8 @@ TEST_P(DaemonStop, SignalWithThreeClientsExitsZeroClosesThemAndLeavesValidSettin
   // Restart on the same settings.
   Daemon again(box, {});
   ASSERT_TRUE(again.waitListening(port)) << again.err();
-  EXPECT_TRUE(Greeted(port));
+  LineClient client;
+  EXPECT_TRUE(client.connect(port) && client.readReply() == kGreeting);
   StopWith(again, GetParam());
 }
 

@@ -9,16 +9,6 @@ bool PatternEngine::compile(std::string_view pattern) {
   return PatternCompiler(program_, errors_).compile(pattern);
 }
 
-bool PatternEngine::compile(const char* pattern) {
-  if (pattern == nullptr) {
-    errors_.clear();
-    program_ = PatternProgram{};
-    errors_.record(PatternError::InvalidArgument);
-    return false;
-  }
-  return compile(std::string_view(pattern));
-}
-
 bool PatternEngine::match(std::string_view subject) {
   groups_.clear();
   PatternMatcher matcher(program_, errors_, groups_);
@@ -28,14 +18,6 @@ bool PatternEngine::match(std::string_view subject) {
   depth_ = matcher.deepest();
   if (!matched) groups_.clear();
   return matched;
-}
-
-bool PatternEngine::match(const char* subject) {
-  if (subject == nullptr) {
-    errors_.record(PatternError::InvalidArgument);
-    return false;
-  }
-  return match(std::string_view(subject));
 }
 
 std::optional<std::pair<std::size_t, std::size_t>> PatternEngine::group(int n) const {

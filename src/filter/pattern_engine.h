@@ -19,14 +19,12 @@ namespace talvek::filter {
 
 class PatternEngine {
  public:
-  // Texts end at their first NUL. A null pointer records "Invalid argument".
+  // Texts end at their first NUL.
   bool compile(std::string_view pattern);
-  bool compile(const char* pattern);
   // Non-zero when the compiled pattern matches somewhere in the subject. A
   // match stopped at kMaxMatchDepth or kMaxMatchSteps fails and records
   // PatternError::MatchLimitExceeded.
   bool match(std::string_view subject);
-  bool match(const char* subject);
 
   int errorCount() const { return errors_.count; }
   // The last recorded error's text ("" when none).

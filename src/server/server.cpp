@@ -379,7 +379,6 @@ std::filesystem::path Server::filtersFile() const { return filters_directory_ / 
 
 bool Server::refusedByFilter(const settings::Settings& current, const std::string& peer_address) const {
   if (login_throttle_.banned(peer_address, LoginThrottle::Clock::now())) return true;
-  if (filter_) return filter_(current, peer_address);
   return filter::IsRefused(filter_list_, current.general.filterEnabled != 0, current.general.blockListed != 0,
                            peer_address);
 }

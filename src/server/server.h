@@ -40,9 +40,6 @@ namespace talvek::server {
 using ReverseLookup =
     std::function<void(asio::io_context&, const std::string& address, std::function<void(std::string)> done)>;
 
-// Whether the IP filter refuses a peer address (the filter list decides).
-using AdmissionFilter = std::function<bool(const settings::Settings&, const std::string& peer_address)>;
-
 // What a named user's login loads into the connection record.
 struct AccountLogin {
   uint8_t permissions = 0;
@@ -115,10 +112,6 @@ class Server {
     if (!runOnControlThread([work = std::move(work), result] { *result = work(); }, limit)) return std::nullopt;
     return *result;
   }
-
-  // Replaces the IP filter consulted by admission (tests); by default the
-  // filter list with the enable flag and mode of the settings decides.
-  void setAdmissionFilter(AdmissionFilter filter) { filter_ = std::move(filter); }
 
   void post(ftp::ControlMessage message) { control_thread_.post(std::move(message)); }
 
@@ -230,7 +223,6 @@ class Server {
 
   OperatorView& view_;
   ConnectionCounter counter_;
-  AdmissionFilter filter_;
   LoginThrottle login_throttle_;
   filter::FilterList filter_list_;
   mutable std::mutex settings_mutex_;

@@ -45,56 +45,16 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   return pointers;
 }
 
-pid_t Spawn(const std::filesystem::path& sandbox, const std::vector<std::string>& args,
-            const std::filesystem::path& cwd, const std::filesystem::path& out,
-            const std::filesystem::path& err) {
-  std::vector<std::string> argv{TALVEK_FTPD_PATH};
-  argv.insert(argv.end(), args.begin(), args.end());
-  std::vector<std::string> envp = ChildEnvironment(sandbox);
-  auto argv_pointers = Pointers(argv);
-  auto envp_pointers = Pointers(envp);
-
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
-  // The child starts with default signal handling and nothing blocked,
-  // whatever the test runner has set up.
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none, all;
-  sigemptyset(&none);
-  sigfillset(&all);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &all);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
-
-  pid_t pid = -1;
-  int error = posix_spawn(&pid, argv[0].c_str(), &actions, &attributes, argv_pointers.data(),
-                          envp_pointers.data());
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (error != 0) throw std::runtime_error(std::string("cannot start the daemon: ") + std::strerror(error));
-  return pid;
-}
-
 }  // namespace
 
 uint16_t FreeLoopbackPort() {
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = 0;
+  sockaddr_in address{AF_INET, 0, {htonl(INADDR_LOOPBACK)}, {}};
   socklen_t length = sizeof address;
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-    if (fd >= 0) ::close(fd);
-    throw std::runtime_error("no free loopback port");
-  }
-  ::close(fd);
+  bool bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+               ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0;
+  if (fd >= 0) ::close(fd);
+  if (!bound) throw std::runtime_error("no free loopback port");
   return ntohs(address.sin_port);
 }
 
@@ -107,45 +67,24 @@ Sandbox::Sandbox() {
   std::filesystem::copy_file(shipped, programDir() / "defaults.reg");
 }
 
-std::vector<std::string> Sandbox::arguments(const std::vector<std::string>& args) const {
-  std::vector<std::string> all{"--settings", settingsFile().string(), "--program-dir", programDir().string()};
-  all.insert(all.end(), args.begin(), args.end());
-  return all;
-}
-
 RunResult Sandbox::run(const std::vector<std::string>& args, std::chrono::milliseconds limit) const {
-  int n = run_counter++;
-  auto out = path() / ("run" + std::to_string(n) + ".out");
-  auto err = path() / ("run" + std::to_string(n) + ".err");
-  pid_t pid = Spawn(path(), arguments(args), path(), out, err);
-  int status = 0;
-  bool exited = WaitUntil([&] { return ::waitpid(pid, &status, WNOHANG) == pid; }, limit);
-  RunResult result;
-  if (!exited) {
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, &status, 0);
-  } else if (WIFEXITED(status)) {
-    result.status = WEXITSTATUS(status);
-  }
-  result.out = ReadFile(out);
-  result.err = ReadFile(err);
-  return result;
+  Daemon daemon(*this, args);
+  auto status = daemon.waitExit(limit);
+  return {status.value_or(-1), daemon.out(), daemon.err()};
 }
 
-RunResult Sandbox::config(const std::vector<std::string>& args) const {
-  std::vector<std::string> all{"config"};
-  all.insert(all.end(), args.begin(), args.end());
-  return run(all);
+bool Sandbox::set(const std::string& name, const std::string& value) const {
+  return run({"config", "set", name, value}).status == 0;
 }
 
 std::string Sandbox::get(const std::string& name) const {
-  RunResult result = config({"get", name});
+  RunResult result = run({"config", "get", name});
   if (result.status != 0 || result.out.empty() || result.out.back() != '\n') return "<failed>";
   return result.out.substr(0, result.out.size() - 1);
 }
 
-uint16_t Sandbox::prepareLoopback() {
-  if (config({"set", "DefaultIP", "127.0.0.1"}).status != 0) throw std::runtime_error("cannot set DefaultIP");
+uint16_t Sandbox::prepareLoopback() const {
+  if (!set("DefaultIP", "127.0.0.1")) throw std::runtime_error("cannot set DefaultIP");
   return FreeLoopbackPort();
 }
 
@@ -154,7 +93,33 @@ Daemon::Daemon(const Sandbox& sandbox, const std::vector<std::string>& args, std
   out_file_ = sandbox.path() / ("daemon" + std::to_string(n) + ".out");
   err_file_ = sandbox.path() / ("daemon" + std::to_string(n) + ".err");
   if (cwd.empty()) cwd = sandbox.path();
-  pid_ = Spawn(sandbox.path(), sandbox.arguments(args), cwd, out_file_, err_file_);
+  std::vector<std::string> argv{TALVEK_FTPD_PATH, "--settings", sandbox.settingsFile().string(), "--program-dir",
+                                sandbox.programDir().string()};
+  argv.insert(argv.end(), args.begin(), args.end());
+  std::vector<std::string> envp = ChildEnvironment(sandbox.path());
+  auto argv_pointers = Pointers(argv);
+  auto envp_pointers = Pointers(envp);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, err_file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+  // The child starts with default signal handling and nothing blocked,
+  // whatever the test runner has set up.
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t none, all;
+  sigemptyset(&none);
+  sigfillset(&all);
+  posix_spawnattr_setsigmask(&attributes, &none);
+  posix_spawnattr_setsigdefault(&attributes, &all);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  int error = posix_spawn(&pid_, argv[0].c_str(), &actions, &attributes, argv_pointers.data(), envp_pointers.data());
+  posix_spawn_file_actions_destroy(&actions);
+  posix_spawnattr_destroy(&attributes);
+  if (error != 0) throw std::runtime_error(std::string("cannot start the daemon: ") + std::strerror(error));
 }
 
 Daemon::~Daemon() {
@@ -163,9 +128,6 @@ Daemon::~Daemon() {
     ::waitpid(pid_, nullptr, 0);
   }
 }
-
-std::string Daemon::out() const { return ReadFile(out_file_); }
-std::string Daemon::err() const { return ReadFile(err_file_); }
 
 bool Daemon::waitForOutput(const std::string& text, std::chrono::milliseconds limit) const {
   return WaitUntil([&] { return out().find(text) != std::string::npos; }, limit);

@@ -32,19 +32,18 @@ class Sandbox {
   Sandbox();
   const std::filesystem::path& path() const { return dir_.path(); }
   std::filesystem::path settingsFile() const { return path() / "conf" / "settings.reg"; }
+  std::filesystem::path accountsFile() const { return path() / "conf" / "accounts.lgn"; }
   std::filesystem::path programDir() const { return path() / "prog"; }
   std::filesystem::path root() const { return path() / "root"; }
-  // --settings and --program-dir, then `args`.
-  std::vector<std::string> arguments(const std::vector<std::string>& args) const;
-  // Runs the daemon to completion (killed after `limit`).
+  // Runs the daemon with `args` to completion (killed after `limit`).
   RunResult run(const std::vector<std::string>& args,
                 std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
-  RunResult config(const std::vector<std::string>& args) const;
+  // `config set NAME VALUE`; true when it exits 0.
+  bool set(const std::string& name, const std::string& value) const;
   // `config get NAME` without its line feed; "<failed>" when it does not exit 0.
   std::string get(const std::string& name) const;
-  std::string settingsText() const { return ReadFile(settingsFile()); }
   // Bind loopback only, on a fresh port; returns the port.
-  uint16_t prepareLoopback();
+  uint16_t prepareLoopback() const;
 
  private:
   TempDir dir_;
@@ -52,16 +51,16 @@ class Sandbox {
 
 class Daemon {
  public:
-  // Starts talvek-ftpd with the sandbox's --settings/--program-dir and `args`;
-  // `cwd` is the child's working directory (the sandbox when empty).
+  // Starts talvek-ftpd with the sandbox's --settings and --program-dir, then
+  // `args`; `cwd` is the child's working directory (the sandbox when empty).
   Daemon(const Sandbox& sandbox, const std::vector<std::string>& args, std::filesystem::path cwd = {});
   ~Daemon();
   Daemon(const Daemon&) = delete;
   Daemon& operator=(const Daemon&) = delete;
 
   pid_t pid() const { return pid_; }
-  std::string out() const;
-  std::string err() const;
+  std::string out() const { return ReadFile(out_file_); }
+  std::string err() const { return ReadFile(err_file_); }
   // Waits until stdout holds `text`.
   bool waitForOutput(const std::string& text, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
   bool waitListening(uint16_t port, std::chrono::milliseconds limit = std::chrono::seconds(10)) const;

@@ -1,9 +1,12 @@
+// The filter list, its file and the filter command of the daemon.
 #include "filter/ip_filter.h"
 
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <sstream>
 
+#include "filter/filter_command.h"
 #include "filter/filter_file.h"
 #include "support/test_support.h"
 
@@ -12,74 +15,42 @@ namespace {
 
 constexpr bool kBlock = true, kAllowOnly = false;
 
-struct RefusalCase {
-  FilterEntries typed;  // in wildcard form, as the operator types them
-  bool enabled, block;
-  std::vector<std::string> refused, admitted;
-};
-
-class Refusal : public ::testing::TestWithParam<RefusalCase> {};
-
-TEST_P(Refusal, EntriesMatchUnanchoredWithDotsAsAnyCharacter) {
-  FilterEntries stored;
-  for (const auto& entry : GetParam().typed) stored.push_back(ToStoredForm(entry));
-  FilterList list(stored);
-  for (const auto& address : GetParam().refused)
-    EXPECT_TRUE(IsRefused(list, GetParam().enabled, GetParam().block, address)) << address;
-  for (const auto& address : GetParam().admitted)
-    EXPECT_FALSE(IsRefused(list, GetParam().enabled, GetParam().block, address)) << address;
+TEST(IpFilter, EntriesMatchUnanchoredWithDotsAsAnyCharacter) {
+  struct Case {
+    FilterEntries typed;  // in wildcard form, as the operator types them
+    bool enabled, block;
+    std::vector<std::string> refused, admitted;
+  };
+  const std::vector<Case> cases{
+      {{"192.168.*"}, true, kBlock, {"192.168.1.5", "10.192.168.3"}, {"10.0.0.1"}},
+      {{"10.0.0.1"}, true, kBlock, {"110.0.0.12", "10.0.0.15", "10x0y0z1"}, {"10.0.0.2"}},
+      {{"^127\\.0\\.0\\.1$"}, true, kAllowOnly, {"127.0.0.2", "127.0.0.10"}, {"127.0.0.1"}},
+      {{"^192\\.168\\.1\\.*$"}, true, kBlock, {"192.168.1.5", "192.168.1.255"},
+       {"192.168.10.5", "10.192.168.1.5", "192.168.1.", "192.168.105"}},
+      {{}, true, kAllowOnly, {"127.0.0.1"}, {}},
+      {{}, true, kBlock, {}, {"127.0.0.1"}},
+      {{""}, false, kBlock, {}, {"127.0.0.1"}},  // disabled refuses nobody
+      {{}, false, kAllowOnly, {}, {"127.0.0.1"}},
+      {{"^9", ""}, true, kBlock, {"127.0.0.1", ""}, {}},  // an empty entry matches all
+      // Broken entries, and one that stops at the step bound, match nothing.
+      {{"[", "[z-a]", "^(1|.|1|.)*x$"}, true, kBlock, {}, {"111.111.111.111"}},
+      {{"^127\\.", "(("}, true, kAllowOnly, {}, {"127.0.0.1"}},
+  };
+  for (const Case& c : cases) {
+    FilterEntries stored;
+    for (const auto& entry : c.typed) stored.push_back(ToStoredForm(entry));
+    FilterList list(stored);
+    for (const auto& address : c.refused) EXPECT_TRUE(IsRefused(list, c.enabled, c.block, address)) << address;
+    for (const auto& address : c.admitted) EXPECT_FALSE(IsRefused(list, c.enabled, c.block, address)) << address;
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Lists, Refusal,
-    ::testing::Values(
-        RefusalCase{{"192.168.*"}, true, kBlock, {"192.168.1.5", "10.192.168.3"}, {"10.0.0.1"}},
-        RefusalCase{{"10.0.0.1"}, true, kBlock, {"110.0.0.12", "10.0.0.15", "10x0y0z1"}, {"10.0.0.2"}},
-        RefusalCase{{"^127\\.0\\.0\\.1$"}, true, kAllowOnly, {"127.0.0.2", "127.0.0.10"}, {"127.0.0.1"}},
-        RefusalCase{{"^192\\.168\\.1\\.*$"}, true, kBlock, {"192.168.1.5", "192.168.1.255"},
-                    {"192.168.10.5", "10.192.168.1.5", "192.168.1.", "192.168.105"}},
-        RefusalCase{{}, true, kAllowOnly, {"127.0.0.1"}, {}},
-        RefusalCase{{}, true, kBlock, {}, {"127.0.0.1"}},
-        RefusalCase{{""}, false, kBlock, {}, {"127.0.0.1"}},   // disabled refuses nobody
-        RefusalCase{{}, false, kAllowOnly, {}, {"127.0.0.1"}},
-        RefusalCase{{"^9", ""}, true, kBlock, {"127.0.0.1", ""}, {}},  // an empty entry matches all
-        // Broken entries, and one that stops at the step bound, match nothing.
-        RefusalCase{{"[", "[z-a]", "^(1|.|1|.)*x$"}, true, kBlock, {}, {"111.111.111.111"}},
-        RefusalCase{{"^127\\.", "(("}, true, kAllowOnly, {}, {"127.0.0.1"}}));
-
-TEST(FilterList, WildcardFormAndSameEntry) {
-  EXPECT_EQ(ToStoredForm("*.*"), "[0-9]+.[0-9]+");
-  EXPECT_EQ(ToWildcardForm("192.168.[0-9]+"), "192.168.*");
-  EXPECT_EQ(ToWildcardForm("[0-9]*"), "[0-9]*");
-  EXPECT_TRUE(SameEntry("host.EXAMPLE", "HOST.example"));
-  EXPECT_FALSE(SameEntry("10.0.0.1", "10.0.0.1 "));
-}
-
-TEST(FilterFile, LinesAreEntriesAndWrittenWithCrLf) {
+// Written with CR LF by the filter command below; blank lines are entries too.
+TEST(FilterFile, LinesAreEntries) {
   EXPECT_EQ(ParseFilterText("a\r\n\r\nb"), (FilterEntries{"a", "", "b"}));
   EXPECT_EQ(ParseFilterText("a\nb\n"), (FilterEntries{"a", "b"}));
   EXPECT_EQ(ParseFilterText("\r\n"), (FilterEntries{""}));
   EXPECT_EQ(ParseFilterText(""), FilterEntries{});
-  test::TempDir dir;
-  auto file = dir.path() / kFilterFileName;
-  FilterEntries entries{"10.0.0.1", "", "192.168.[0-9]+"};
-  ASSERT_EQ(WriteFilterFile(file, entries), 0);
-  EXPECT_EQ(dir.read(kFilterFileName), "10.0.0.1\r\n\r\n192.168.[0-9]+\r\n");
-  FilterList list;
-  EXPECT_EQ(LoadFilterList(file, list), 0);
-  EXPECT_EQ(list.entries(), entries);
-}
-
-TEST(FilterFile, UnreadableFileKeepsTheListInForceAndMissingFileEmptiesIt) {
-  test::TempDir dir;
-  FilterList list({"^127\\."});
-  dir.write("big", std::string(kMaxFilterFileBytes + 1, 'a'));
-  EXPECT_EQ(LoadFilterList(dir.path() / "big", list), EFBIG);
-  std::filesystem::create_directory(dir.path() / "dir");
-  EXPECT_EQ(LoadFilterList(dir.path() / "dir", list), EISDIR);
-  EXPECT_EQ(list.entries(), FilterEntries{"^127\\."});
-  EXPECT_EQ(LoadFilterList(dir.path() / "missing", list), 0);
-  EXPECT_TRUE(list.entries().empty());
 }
 
 TEST(FilterFile, BanAppendsToTheFileAsItIsOnDisk) {
@@ -92,6 +63,8 @@ TEST(FilterFile, BanAppendsToTheFileAsItIsOnDisk) {
   dir.write("notadir", "x");  // a failed save still bans in memory
   EXPECT_EQ(AppendAndSave(dir.path() / "notadir" / kFilterFileName, list, "b"), ENOTDIR);
   EXPECT_EQ(list.entries().back(), "b");
+  EXPECT_EQ(LoadFilterList(dir.path() / "missing", list), 0);  // a missing file is an empty list
+  EXPECT_TRUE(list.entries().empty());
 }
 
 TEST(FilterFile, EditorChangesMergeOntoTheFileAsItIsNow) {
@@ -100,6 +73,63 @@ TEST(FilterFile, EditorChangesMergeOntoTheFileAsItIsNow) {
   EXPECT_EQ(MergeFilterEntries({"a"}, {"a", "X"}, {"a", "x"}), (FilterEntries{"a", "x"}));  // same ignoring case
   EXPECT_EQ(MergeFilterEntries({}, {}, {"d"}), FilterEntries{"d"});
 }
+
+constexpr const char* kUsage =
+    "usage: filter list | add PATTERN | remove PATTERN | enable | disable | mode block|allow\n";
+
+struct Step {
+  std::vector<std::string> args;
+  int status;
+  std::string out, err;
+  std::string file;  // Filters.txt afterwards ("-": none)
+  uint32_t enabled = 0, block = 0;
+};
+
+TEST(FilterCommand, EachVerbOnARealFile) {
+  test::TempDir dir;
+  auto file = dir.path() / kFilterFileName;
+  uint32_t enabled = 0, block = 0;
+  const std::string big(1100, '1');
+  const std::vector<Step> steps{
+      {{"list"}, 0, "IP filtering disabled, mode: allow only listed addresses\n", "", "-"},
+      {{"add", ""}, 2, "", "filter: the pattern must not be empty (it would match every address)\n", "-"},
+      {{"add", "[z-a]"}, 2, "", "filter: invalid pattern [z-a]: Illegal [] range\n", "-"},
+      {{"add", "(1"}, 2, "", "filter: invalid pattern (1: Mismatched () or []\n", "-"},
+      {{"add", big}, 2, "", "filter: invalid pattern " + big + ": Pattern too large\n", "-"},
+      {{"add", "192.168.*"}, 0, "Added 192.168.*\n", "", "192.168.[0-9]+\r\n"},
+      {{"add", "Host"}, 0, "Added Host\n", "", "192.168.[0-9]+\r\nHost\r\n"},
+      {{"add", "HOST"}, 2, "", "filter: pattern already listed: HOST\n", "192.168.[0-9]+\r\nHost\r\n"},
+      {{"enable"}, 0, "IP filtering enabled\n", "", "192.168.[0-9]+\r\nHost\r\n", 1},
+      {{"mode", "block"}, 0, "Mode: block listed addresses\n", "", "192.168.[0-9]+\r\nHost\r\n", 1, 1},
+      {{"list"}, 0, "IP filtering enabled, mode: block listed addresses\n192.168.*\nHost\n", "",
+       "192.168.[0-9]+\r\nHost\r\n", 1, 1},
+      {{"remove", "192.168.*"}, 0, "Removed 192.168.*\n", "", "Host\r\n", 1, 1},
+      {{"remove", "b"}, 2, "", "filter: pattern not listed: b\n", "Host\r\n", 1, 1},
+      {{"disable"}, 0, "IP filtering disabled\n", "", "Host\r\n", 0, 1},
+      {{"mode", "allow"}, 0, "Mode: allow only listed addresses\n", "", "Host\r\n"},
+  };
+  for (const Step& step : steps) {
+    std::ostringstream out, err;
+    EXPECT_EQ(RunFilterCommand(step.args, file, enabled, block, out, err), step.status) << step.args[0];
+    EXPECT_EQ(out.str(), step.out);
+    EXPECT_EQ(err.str(), step.err);
+    EXPECT_EQ(std::filesystem::exists(file) ? dir.read(kFilterFileName) : "-", step.file);
+    EXPECT_EQ(enabled, step.enabled);
+    EXPECT_EQ(block, step.block);
+  }
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"show"}, {"list", "x"}, {"add"}, {"add", "a", "b"}, {"remove"}, {"mode", "deny"}, {"enable", "1"}}) {
+    std::ostringstream out, err;
+    EXPECT_EQ(RunFilterCommand(args, file, enabled, block, out, err), 2);
+    EXPECT_EQ(err.str(), kUsage);
+  }
+  dir.write(kFilterFileName, std::string(kMaxFilterFileBytes + 1, 'a'));  // unreadable: never overwritten
+  std::ostringstream out, err;
+  EXPECT_EQ(RunFilterCommand({"add", "b"}, file, enabled, block, out, err), 1);
+  EXPECT_EQ(err.str(), "filter: cannot read " + file.string() + ": File too large\n");
+  EXPECT_EQ(dir.read(kFilterFileName).size(), kMaxFilterFileBytes + 1);
+}
+
 
 }  // namespace
 }  // namespace talvek::filter

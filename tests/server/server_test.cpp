@@ -1,4 +1,4 @@
-// Start, stop and the connection registry of a real server.
+// Start, the connection registry, accepting under load and the idle sweep of a real server.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -13,6 +13,7 @@
 #include <functional>
 #include <thread>
 
+#include "log/log_thread.h"
 #include "support/server_fixture.h"
 
 namespace talvek::server {
@@ -20,75 +21,34 @@ namespace {
 
 using test::ServerFixture;
 
-TEST(Server, StopClosesEveryConnectionAndRestartListensAgain) {
+const std::string kOk = "200 Command OK";
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+// Stopping with clients, restarting and a failed start as the operator sees
+// them are the console's tests; here the title and the reasons a start failed.
+TEST(Server, TitleCountsConnectionsAndAStartOnAPortInUseSaysWhy) {
   test::TempDir root;
   ServerFixture fixture(test::LoopbackSettings(root.dir()));
-  auto a = fixture.connect();
-  auto b = fixture.connect();
-  auto c = fixture.connect();
-  ASSERT_TRUE(fixture.waitForRegistered(3));
-  fixture.server().toggleActive();
-  EXPECT_TRUE(a->waitClosed());
-  EXPECT_TRUE(b->waitClosed());
-  EXPECT_TRUE(c->waitClosed());
-  EXPECT_TRUE(fixture.waitForRegistered(0));
-  EXPECT_TRUE(test::WaitUntil([&] { return fixture.server().connectionCount() == 0; }));
-  EXPECT_TRUE(test::WaitUntil([&] {
-    std::string title = fixture.view().lastTitle(), tail = ": 0 connections";
-    return title.size() > tail.size() && title.compare(title.size() - tail.size(), tail.size(), tail) == 0;
-  })) << fixture.view().lastTitle();
-  auto statuses = fixture.view().statuses();
-  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Server inactive"), statuses.end());
-
-  fixture.server().toggleActive();
-  auto started = fixture.server().waitForStart();
-  ASSERT_TRUE(started && started->listening);
-  test::LineClient again;
-  ASSERT_TRUE(again.connect(started->port));
-  EXPECT_EQ(again.readReply(), "220 Service ready for new user");
-}
-
-TEST(Server, StartOnAPortInUseReportsTheFailureAndStaysInactive) {
-  int blocker = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  ASSERT_EQ(::bind(blocker, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-  socklen_t length = sizeof address;
-  ::getsockname(blocker, reinterpret_cast<sockaddr*>(&address), &length);
-  ::listen(blocker, 1);
-
-  test::TempDir root;
-  auto settings = test::LoopbackSettings(root.dir());
-  settings.net.port = ntohs(address.sin_port);
-  ServerFixture fixture(settings);
-  EXPECT_EQ(fixture.port(), 0);
-  EXPECT_FALSE(fixture.server().active());
-  auto statuses = fixture.view().statuses();
-  EXPECT_NE(std::find(statuses.begin(), statuses.end(), "Failed to create passive socket"), statuses.end());
-  auto messages = fixture.view().messages();
-  ASSERT_FALSE(messages.empty());
-  EXPECT_EQ(messages.back(),
-            "Failed to start server.\nCheck that no other network applications are using TCP/IP port 21");
-  EXPECT_NE(fixture.view().monitor().find("The specified address is already in use.\r\n"), std::string::npos);
-  ::close(blocker);
-}
-
-TEST(Server, ReadyStatusNamesThePortAndTitleCountsConnections) {
-  test::TempDir root;
-  ServerFixture fixture(test::LoopbackSettings(root.dir()));
-  auto statuses = fixture.view().statuses();
-  ASSERT_FALSE(statuses.empty());
-  EXPECT_EQ(statuses.back(), "FTP Server ready, listening on port " + std::to_string(fixture.port()));
   auto client = fixture.connect();
   ASSERT_TRUE(fixture.waitForRegistered(1));
-  std::string expected_tail = " (127.0.0.1) : 1 connection";
   auto title = fixture.server().title();
   EXPECT_EQ(title.rfind("Talvek FTP - ", 0), 0u) << title;
-  EXPECT_EQ(title.substr(title.size() - expected_tail.size()), expected_tail);
+  EXPECT_TRUE(title.ends_with(" (127.0.0.1) : 1 connection")) << title;
+
+  auto settings = test::LoopbackSettings(root.dir());
+  settings.net.port = fixture.port();
+  ServerFixture second(settings);
+  EXPECT_EQ(second.port(), 0);
+  EXPECT_FALSE(second.server().active());
+  EXPECT_TRUE(Contains(second.view().events(),
+                       "status: Failed to create passive socket\nmessage: Failed to start server.\nCheck that no "
+                       "other network applications are using TCP/IP port 21\n"))
+      << second.view().events();
+  EXPECT_TRUE(Contains(second.view().monitor(), "The specified address is already in use.\r\n"));
 }
 
-TEST(Server, RemovalRenumbersSlotsDensely) {
+TEST(Server, RemovalWaitsForTheUsageGateAndRenumbersSlotsDensely) {
   test::TempDir root;
   ServerFixture fixture(test::LoopbackSettings(root.dir()));
   std::vector<std::unique_ptr<test::LineClient>> clients;
@@ -96,25 +56,20 @@ TEST(Server, RemovalRenumbersSlotsDensely) {
     clients.push_back(fixture.connect());
     ASSERT_TRUE(fixture.waitForRegistered(static_cast<size_t>(i + 1)));
   }
-  clients[1]->close();
-  ASSERT_TRUE(fixture.waitForRegistered(3));
-  std::vector<uint32_t> slots;
-  for (const auto& record : fixture.server().registrySnapshot()) slots.push_back(record->slot_number.load());
-  EXPECT_EQ(slots, (std::vector<uint32_t>{1, 2, 3}));
-}
-
-TEST(Server, RemovalCompletesOnceAHeldUsageGateIsReleased) {
-  test::TempDir root;
-  ServerFixture fixture(test::LoopbackSettings(root.dir()));
-  auto client = fixture.connect();
-  ASSERT_TRUE(fixture.waitForRegistered(1));
-  auto record = fixture.server().registrySnapshot().front();
+  auto record = fixture.server().registrySnapshot()[1];
   record->gate.acquire();
-  ASSERT_TRUE(client->command("QUIT"));
+  record->gate.acquire();
+  ASSERT_TRUE(clients[1]->command("QUIT"));
   record->gate.release();
-  EXPECT_TRUE(test::WaitUntil([&] { return fixture.view().monitor().find("closed.") != std::string::npos; }));
-  EXPECT_TRUE(client->waitClosed());
-  EXPECT_TRUE(fixture.waitForRegistered(0));
+  EXPECT_FALSE(record->gate.waitFor(std::chrono::milliseconds(1)));  // one holder left
+  record->gate.release();
+  EXPECT_TRUE(clients[1]->waitClosed());
+  ASSERT_TRUE(fixture.waitForRegistered(3));
+  record->gate.release();  // an extra release never goes below zero
+  EXPECT_EQ(record->gate.holders(), 0);
+  std::vector<uint32_t> slots;
+  for (const auto& left : fixture.server().registrySnapshot()) slots.push_back(left->slot_number.load());
+  EXPECT_EQ(slots, (std::vector<uint32_t>{1, 2, 3}));
 }
 
 // Starts connecting `count` new sockets (made first, all of them, when
@@ -123,10 +78,7 @@ std::vector<int> StartConnecting(uint16_t port, int count, const std::function<v
   std::vector<int> sockets;
   for (int i = 0; i < count; ++i) sockets.push_back(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
   if (made) made();
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  sockaddr_in address{AF_INET, htons(port), {htonl(INADDR_LOOPBACK)}, {}};
   for (int fd : sockets) ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
   return sockets;
 }
@@ -169,7 +121,7 @@ TEST(Server, OutOfDescriptorsTheListenerPausesWithoutSpinningAndServesAfter) {
   ASSERT_GE(stat, 0);
   auto cpu_ticks = [stat] {  // user + system time of the control thread
     char text[1024] = {};
-    ::pread(stat, text, sizeof text - 1, 0);
+    if (::pread(stat, text, sizeof text - 1, 0) <= 0) return 0L;
     const char* state = std::strchr(text, ')');
     long user = 0, system = 0;
     if (state) std::sscanf(state + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %ld %ld", &user, &system);
@@ -184,8 +136,8 @@ TEST(Server, OutOfDescriptorsTheListenerPausesWithoutSpinningAndServesAfter) {
     ::setrlimit(RLIMIT_NOFILE, &lowered);
     for (int fd; hogs.size() < 256 && (fd = ::dup(stat)) >= 0;) hogs.push_back(fd);
   });
-  bool paused = test::WaitUntil(
-      [&] { return fixture.view().monitor().find("Accepting connections paused: Too many open files") != std::string::npos; });
+  bool paused =
+      test::WaitUntil([&] { return Contains(fixture.view().monitor(), "Accepting connections paused: Too many open files"); });
   long before = cpu_ticks();
   std::this_thread::sleep_for(std::chrono::seconds(1));  // the measured interval, not a wait for an event
   long spent = cpu_ticks() - before;
@@ -199,38 +151,34 @@ TEST(Server, OutOfDescriptorsTheListenerPausesWithoutSpinningAndServesAfter) {
   EXPECT_EQ(monitor.find("Accepting connections paused"), monitor.rfind("Accepting connections paused"));
 }
 
-TEST(UsageGate, WaitEndsWhenTheLastHolderReleases) {
-  UsageGate gate;
-  EXPECT_TRUE(gate.waitFor(std::chrono::milliseconds(0)));
-  gate.acquire();
-  gate.acquire();
-  gate.release();
-  EXPECT_FALSE(gate.waitFor(std::chrono::milliseconds(1)));
-  gate.release();
-  EXPECT_TRUE(gate.waitFor(std::chrono::milliseconds(0)));
-  gate.release();  // extra releases never go below zero
-  EXPECT_EQ(gate.holders(), 0);
-}
-
-TEST(Server, DisconnectsAnonymousUsersOfAnyCase) {
+// One sweep closes every connection idle for more than the timeout in whole
+// minutes; any command counts as activity.
+TEST(IdleTimeout, OneSweepClosesEveryConnectionIdleLongerThanTheTimeout) {
   test::TempDir root;
-  ServerFixture fixture(test::LoopbackSettings(root.dir()));
-  auto anonymous = fixture.connect();
-  auto named = fixture.connect();
-  ASSERT_TRUE(fixture.waitForRegistered(2));
-  auto records = fixture.server().registrySnapshot();
-  {
-    std::lock_guard lock(records[0]->text_mutex);
-    records[0]->user_name = "Anonymous";
-  }
-  {
-    std::lock_guard lock(records[1]->text_mutex);
-    records[1]->user_name = "bob";
-  }
+  auto settings = test::LoopbackSettings(root.dir());
+  settings.general.timeoutIdle = 1;
+  settings.general.timeoutMinutes = 90;
+  ServerFixture fixture(settings);
+  std::vector<std::unique_ptr<test::LineClient>> clients;
+  for (int i = 0; i < 4; ++i) clients.push_back(fixture.connect());
+  ASSERT_TRUE(fixture.waitForRegistered(4));
+  auto records = fixture.server().registrySnapshot();  // in the order the clients came
+  std::time_t now = std::time(nullptr);
+  records[0]->last_activity = now - (90 * 60 + 59);  // 90 whole minutes: stays
+  records[1]->last_activity = now - 91 * 60;
+  records[2]->last_activity = now - 91 * 60;
+  records[3]->last_activity = now - 5 * 3600;
+  EXPECT_EQ(clients[3]->ask("NOOP"), kOk);
   records.clear();
-  fixture.server().runOnControlThread([&] { fixture.server().disconnectAnonymousUsers(); });
-  EXPECT_TRUE(anonymous->waitClosed());
-  EXPECT_EQ(named->ask("NOOP"), "200 Command OK");
+  ASSERT_TRUE(fixture.server().runOnControlThread([&] { fixture.server().idleSweep(now); }));
+  EXPECT_TRUE(clients[1]->waitClosed());
+  EXPECT_TRUE(clients[2]->waitClosed());
+  EXPECT_EQ(clients[0]->ask("NOOP"), kOk);
+  EXPECT_EQ(clients[3]->ask("NOOP"), kOk);
+  EXPECT_TRUE(fixture.waitForRegistered(2));
+  std::string expected = log::FormatLocalTime(now) + " : Host 127.0.0.1 disconnected on timeout\r\n(Last activity at " +
+                         log::FormatLocalTime(now - 91 * 60) + ")\r\n\r\n";
+  EXPECT_TRUE(Contains(fixture.view().monitor(), expected)) << fixture.view().monitor();
 }
 
 }  // namespace

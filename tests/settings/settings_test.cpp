@@ -1,6 +1,12 @@
+// The settings blocks, their load and save, and the config command.
 #include "settings/settings.h"
 
 #include <gtest/gtest.h>
+
+#include <sstream>
+
+#include "settings/config_command.h"
+#include "support/test_support.h"
 
 namespace talvek::settings {
 namespace {
@@ -80,17 +86,117 @@ TEST(Settings, LoadFillsDefaultsKeepsMissingBlocksAndAppliesThePortRule) {
   EXPECT_EQ(s.net.port, 2121u);
   EXPECT_EQ(s.cache.fileCacheKB, 9u);
   EXPECT_EQ(s.anonymous, AnonymousSettings{});
+  store.setBinary(kSettingsKey, "WndRect", std::vector<uint8_t>(16, 9));  // what others keep there stays
+  SaveSettings(store, s);
+  EXPECT_EQ(store.getBinary(kSettingsKey, "WndRect"), std::vector<uint8_t>(16, 9));
 }
 
-TEST(Settings, SaveWritesEveryValueInOrderWithBlockTypesAndKeepsOtherValues) {
-  RegistryStore store("unused");
-  store.setBinary(kSettingsKey, "WndRect", std::vector<uint8_t>(16, 9));
-  SaveSettings(store, Settings{});
-  std::string written;
-  for (const RegistryValue& v : store.keys().at(0).values) written += v.name + ":" + std::to_string(int(v.type)) + " ";
-  EXPECT_EQ(written,
-            "WndRect:3 FTPRootDir:1 UploadsDir:1 LogPath:1 MsgFilePath:1 LogonFile:1 RedirUploads:4 SendLogonMsg:4 "
-            "EnableLog:4 GraphBkColor:4 GraphForeColor:4 LoginFailDelaySeconds:4 LoginBanFailures:4 LoginBanWindowMinutes:4 LoginBanMinutes:4 CacheSettings:3 Anonymous:3 GeneralSettings:0 NetSettings:0 ");
+struct Outcome {
+  int status;
+  std::string out, err;
+};
+
+Outcome Config(RegistryStore& store, std::vector<std::string> args) {
+  std::ostringstream out, err;
+  int status = RunConfigCommand(args, store, out, err);
+  return {status, out.str(), err.str()};
+}
+
+class ConfigCommandTest : public ::testing::Test {
+ protected:
+  RegistryStore reloaded() const {
+    RegistryStore again(store.file());
+    EXPECT_TRUE(again.load());
+    return again;
+  }
+  test::TempDir dir;
+  RegistryStore store{dir.path() / "settings.reg"};
+};
+
+TEST_F(ConfigCommandTest, SetBlockFieldKeepsEveryOtherByteOfTheBlock) {
+  std::vector<uint8_t> bytes(56);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(0x80 + i);
+  bytes[9] = 0;  // address "\x80...\x88", then bytes after its NUL
+  store.setBinary(kSettingsKey, "NetSettings", bytes, ValueType::Binary);
+  ASSERT_EQ(Config(store, {"set", "NetSettings.Port", "65535"}).status, 0);
+  std::vector<uint8_t> expected = bytes;
+  expected[32] = 0xff, expected[33] = 0xff, expected[34] = 0, expected[35] = 0;
+  EXPECT_EQ(reloaded().getBinary(kSettingsKey, "NetSettings"), expected);
+  EXPECT_EQ(reloaded().find(kSettingsKey, "NetSettings")->type, ValueType::None);
+}
+
+TEST_F(ConfigCommandTest, SetOnMissingBlocksStartsFromZeroOrCacheDefaults) {
+  for (const auto& [name, value] : std::vector<std::pair<std::string, std::string>>{
+           {"CacheSettings.CacheFiles", "1"}, {"GeneralSettings.MaxConnections", "50"}, {"Anonymous.Rights", "rd"},
+           {"Anonymous.Root", "/srv/anon/"}, {"FTPRootDir", "/srv/ftp"}})
+    ASSERT_EQ(Config(store, {"set", name, value}).status, 0) << name;
+  RegistryStore saved = reloaded();
+  CacheSettings cache = CacheSettings::Defaults();
+  cache.cacheFiles = 1;
+  EXPECT_EQ(ReadBlock<CacheSettings>(saved), cache);
+  EXPECT_EQ(ReadBlock<GeneralSettings>(saved)->maxConnections, 50u);
+  EXPECT_EQ(ReadBlock<AnonymousSettings>(saved)->rights, 5);
+  EXPECT_EQ(ReadBlock<AnonymousSettings>(saved)->rootText(), "/srv/anon/");
+  EXPECT_EQ(Config(saved, {"get", "FTPRootDir"}).out, "/srv/ftp/\n");
+}
+
+TEST_F(ConfigCommandTest, EveryRefusalReportsAndLeavesStoreAndFileUnchanged) {
+  ASSERT_EQ(Config(store, {"set", "EnableLog", "1"}).status, 0);
+  const std::string before = test::ReadFile(store.file());
+  const std::vector<RegistryKey> keysBefore = store.keys();
+  const std::string usage = "usage: config list | config get NAME | config set NAME VALUE\n";
+  struct Case {
+    std::vector<std::string> args;
+    std::string err;
+  };
+  const std::vector<Case> cases = {
+      {{}, usage},
+      {{"list", "extra"}, usage},
+      {{"get"}, usage},
+      {{"set", "EnableLog"}, usage},
+      {{"remove", "EnableLog"}, usage},
+      {{"get", "Nope"}, "config: unknown setting \"Nope\"\n"},
+      {{"set", "enablelog", "1"}, "config: unknown setting \"enablelog\"\n"},
+      {{"set", "EnableLog", "2"}, "config: invalid value for EnableLog: expected 0 or 1\n"},
+      {{"set", "LoginFailDelaySeconds", "61"},
+       "config: invalid value for LoginFailDelaySeconds: expected a number of seconds from 0 to 60\n"},
+      {{"set", "LoginBanFailures", "1001"}, "config: invalid value for LoginBanFailures: expected a number from 0 to 1000\n"},
+      {{"set", "LoginBanMinutes", "0"},
+       "config: invalid value for LoginBanMinutes: expected a number of minutes from 1 to 10080\n"},
+      {{"set", "EnableLog", ""}, "config: invalid value for EnableLog: expected 0 or 1\n"},
+      {{"set", "GraphBkColor", "4294967296"},
+       "config: invalid value for GraphBkColor: expected a number from 0 to 4294967295\n"},
+      {{"set", "GraphBkColor", "0x10"}, "config: invalid value for GraphBkColor: expected a number from 0 to 4294967295\n"},
+      {{"set", "NetSettings.Port", "0"}, "config: invalid value for NetSettings.Port: expected a port from 1 to 65535\n"},
+      {{"set", "CacheSettings.OverflowPercent", "101"},
+       "config: invalid value for CacheSettings.OverflowPercent: expected a number from 0 to 100\n"},
+      {{"set", "Anonymous.Rights", "8"},
+       "config: invalid value for Anonymous.Rights: expected 0 to 7 or letters from r, w, d\n"},
+      {{"set", "NetSettings.Address", "256.0.0.1"},
+       "config: invalid value for NetSettings.Address: expected a dotted IPv4 address or an empty text\n"},
+      {{"set", "DefaultIP", "010.0.0.1"},
+       "config: invalid value for DefaultIP: expected a dotted IPv4 address or an empty text\n"},
+      {{"set", "Anonymous.Root", std::string(263, 'r')},
+       "config: invalid value for Anonymous.Root: longer than 262 characters\n"},
+      {{"set", "LogPath", "a\nb"}, "config: invalid value for LogPath: control characters are not allowed\n"},
+  };
+  for (const Case& c : cases) {
+    Outcome o = Config(store, c.args);
+    EXPECT_EQ(o.status, 2) << c.err;
+    EXPECT_EQ(o.out, "");
+    EXPECT_EQ(o.err, c.err);
+  }
+  EXPECT_EQ(test::ReadFile(store.file()), before);
+  EXPECT_EQ(store.keys(), keysBefore);
+}
+
+TEST_F(ConfigCommandTest, FailedSaveReturnsOneAndKeepsTheStoreInMemory) {
+  dir.write("plain", "x");
+  RegistryStore blocked(dir.path() / "plain" / "settings.reg");
+  Outcome o = Config(blocked, {"set", "EnableLog", "1"});
+  EXPECT_EQ(o.status, 1);
+  EXPECT_EQ(o.err, "config: cannot save " + blocked.file().string() + ": Not a directory\n");
+  EXPECT_TRUE(blocked.keys().empty());
 }
 
 }  // namespace

@@ -7,55 +7,44 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <vector>
 
 #include "server/server.h"
 #include "support/test_support.h"
 
 namespace talvek::test {
 
-// Records what the operator would see.
+// Records what the operator would see: the monitor text, and the status
+// texts, messages and titles as "status: TEXT\n", "message: ..." and "title: ...".
 class RecordingView : public server::OperatorView {
  public:
-  void setStatusText(const std::string& text) override { add(status_, text); }
-  void showMessage(const std::string& text, const std::string&, server::MessageIcon) override { add(messages_, text); }
-  void setTitle(const std::string& title) override { add(titles_, title); }
+  void setStatusText(const std::string& text) override { add(events_, "status: " + text + "\n"); }
+  void showMessage(const std::string& text, const std::string&, server::MessageIcon) override {
+    add(events_, "message: " + text + "\n");
+  }
+  void setTitle(const std::string& title) override { add(events_, "title: " + title + "\n"); }
   void userListChanged() override {}
   void appendMonitorText(const std::string& text) override { add(monitor_, text); }
 
-  std::string monitor() const { return joined(monitor_); }
-  std::vector<std::string> statuses() const { return copy(status_); }
-  std::vector<std::string> messages() const { return copy(messages_); }
-  std::string lastTitle() const {
-    std::lock_guard lock(mutex_);
-    return titles_.empty() ? std::string() : titles_.back();
-  }
+  std::string monitor() const { return copy(monitor_); }
+  std::string events() const { return copy(events_); }
 
  private:
-  void add(std::vector<std::string>& list, const std::string& text) {
+  void add(std::string& to, const std::string& text) {
     std::lock_guard lock(mutex_);
-    list.push_back(text);
+    to += text;
   }
-  std::vector<std::string> copy(const std::vector<std::string>& list) const {
+  std::string copy(const std::string& text) const {
     std::lock_guard lock(mutex_);
-    return list;
-  }
-  std::string joined(const std::vector<std::string>& list) const {
-    std::lock_guard lock(mutex_);
-    std::string all;
-    for (const auto& text : list) all += text;
-    return all;
+    return text;
   }
   mutable std::mutex mutex_;
-  std::vector<std::string> status_, messages_, titles_, monitor_;
+  std::string monitor_, events_;
 };
 
 class ServerFixture {
  public:
-  explicit ServerFixture(settings::Settings settings, server::ServerEnvironment environment = {},
-                         server::AdmissionFilter filter = {}) {
+  explicit ServerFixture(settings::Settings settings, server::ServerEnvironment environment = {}) {
     server_ = std::make_unique<server::Server>(view_);
-    if (filter) server_->setAdmissionFilter(std::move(filter));
     environment.default_ip = "127.0.0.1";
     if (environment.program_directory.empty()) environment.program_directory = program_directory_.path();
     if (!environment.reverse_lookup)
@@ -75,12 +64,16 @@ class ServerFixture {
   RecordingView& view() { return view_; }
   const std::filesystem::path& programDirectory() const { return program_directory_.path(); }
 
+  // A client connected from `source` (127.0.0.1 when empty) that has read nothing yet.
+  std::unique_ptr<LineClient> open(const std::string& source = "") {
+    auto client = std::make_unique<LineClient>();
+    EXPECT_TRUE(client->connect(port_, "127.0.0.1", source));
+    return client;
+  }
   // A client that has read the greeting.
   std::unique_ptr<LineClient> connect() {
-    auto client = std::make_unique<LineClient>();
-    EXPECT_TRUE(client->connect(port_));
-    auto greeting = client->readReply();
-    EXPECT_EQ(greeting.value_or("<none>"), "220 Service ready for new user");
+    auto client = open();
+    EXPECT_EQ(client->readReply().value_or("<none>"), "220 Service ready for new user");
     return client;
   }
   // Waits until `count` connections are registered.

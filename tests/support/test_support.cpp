@@ -7,25 +7,17 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
-#include <random>
 #include <sstream>
 #include <stdexcept>
 
 namespace talvek::test {
 
 TempDir::TempDir() {
-  std::random_device seed;
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    auto candidate = std::filesystem::temp_directory_path() /
-                     ("talvek-test-" + std::to_string(seed()) + std::to_string(attempt));
-    std::error_code error;
-    if (std::filesystem::create_directory(candidate, error)) {
-      path_ = std::filesystem::canonical(candidate);
-      return;
-    }
-  }
-  throw std::runtime_error("cannot create a temporary directory");
+  std::string pattern = (std::filesystem::temp_directory_path() / "talvek-test-XXXXXX").string();
+  if (!::mkdtemp(pattern.data())) throw std::runtime_error("cannot create a temporary directory");
+  path_ = std::filesystem::canonical(pattern);
 }
 
 TempDir::~TempDir() {

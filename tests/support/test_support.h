@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "settings/settings.h"
@@ -59,7 +60,6 @@ class LineClient {
   // True when nothing arrives within `quiet` (used to check that no reply comes).
   bool silentFor(std::chrono::milliseconds quiet);
   void close();
-  int fd() const { return fd_; }
 
  private:
   // Reads more bytes into buffer_; false on close, error or deadline.
@@ -78,7 +78,14 @@ CommandResult RunCommand(const std::string& command);
 
 // Polls `condition` every few milliseconds until it holds or `limit` passes.
 template <typename Condition>
-bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(5));
+bool WaitUntil(Condition condition, std::chrono::milliseconds limit = std::chrono::seconds(5)) {
+  auto until = std::chrono::steady_clock::now() + limit;
+  while (std::chrono::steady_clock::now() < until) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  return condition();
+}
 
 // Settings that admit everyone on loopback, for tests to adjust.
 inline settings::Settings LoopbackSettings(const std::string& ftp_root) {
@@ -93,14 +100,3 @@ inline settings::Settings LoopbackSettings(const std::string& ftp_root) {
 }
 
 }  // namespace talvek::test
-
-#include <thread>
-template <typename Condition>
-bool talvek::test::WaitUntil(Condition condition, std::chrono::milliseconds limit) {
-  auto until = std::chrono::steady_clock::now() + limit;
-  while (std::chrono::steady_clock::now() < until) {
-    if (condition()) return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
-  return condition();
-}

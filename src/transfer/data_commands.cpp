@@ -76,12 +76,7 @@ std::shared_ptr<server::ConnectionRecord> Shared(ftp::CommandContext& context) {
   return nullptr;
 }
 
-// PORT's argument as the host text and port it names (no validation, bytes
-// truncated to 8 bits).
-struct PortTarget {
-  std::string host;
-  uint16_t port = 0;
-};
+}  // namespace
 
 PortTarget ParsePortArgument(std::string argument) {
   PortTarget target;
@@ -102,8 +97,6 @@ PortTarget ParsePortArgument(std::string argument) {
   target.port = static_cast<uint16_t>(byte(high) * 256 + byte(low));
   return target;
 }
-
-}  // namespace
 
 std::string UniqueNameFor(std::time_t when) {
   std::tm local{};

@@ -34,6 +34,14 @@ std::string StartTransfer(ftp::CommandContext& context, std::string& argument, T
 void AcceptDataConnection(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record,
                           ftp::ListenSocket& listener);
 
+// PORT's argument as the host text and port it names (no validation, bytes
+// truncated to 8 bits).
+struct PortTarget {
+  std::string host;
+  uint16_t port = 0;
+};
+PortTarget ParsePortArgument(std::string argument);
+
 // The STOU name for a local time: "%Y_%m_%d_%H_%M_%S".
 std::string UniqueNameFor(std::time_t when);
 

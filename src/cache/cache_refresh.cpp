@@ -12,7 +12,10 @@ void CacheRefresh::start(std::chrono::milliseconds period) {
   asio::dispatch(io_, [this, period] {
     period_ = period;
     timer_.cancel();
-    if (period_.count() > 0) arm(++generation_);
+    // A tick already due when the period changes must not run: with a zero
+    // period it would re-arm at once and clear the cache in a busy loop.
+    uint64_t generation = ++generation_;
+    if (period_.count() > 0) arm(generation);
   });
 }
 

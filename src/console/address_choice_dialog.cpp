@@ -58,8 +58,8 @@ server::AddressChooser MakeAddressChooser(settings::RegistryStore& store, QWidge
   return [&store, guarded = QPointer<QWidget>(parent)](const std::vector<std::string>& addresses) {
     AddressChoice choice = AskServerAddress(addresses, guarded.data());
     if (choice.always) {
-      settings::WriteDefaultIp(store, choice.address);
-      store.save();
+      settings::SaveChangeOverDisk(
+          store, [&](settings::RegistryStore& changed) { settings::WriteDefaultIp(changed, choice.address); });
     }
     return choice.address;
   };

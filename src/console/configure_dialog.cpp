@@ -128,9 +128,11 @@ void ConfigureFlow::applyLogFile(const settings::Settings& current, QWidget* par
 }
 
 void ConfigureFlow::saveStore(const settings::Settings& current, QWidget* parent) {
-  settings::SaveSettings(store_, current);
-  // Settings that silently failed to reach the disk would be lost at exit.
-  if (int error = store_.save())
+  // Only what this dialog changed goes over the file: edits made meanwhile
+  // by the command line stay. A failed save is said now, not lost at exit.
+  if (int error = settings::SaveChangeOverDisk(store_, [&](settings::RegistryStore& store) {
+        settings::SaveSettings(store, current);
+      }))
     prompts_.inform(parent,
                     QStringLiteral("Cannot save the settings to %1: %2")
                         .arg(QString::fromStdString(store_.file().string()),

@@ -71,8 +71,7 @@ void MainWindow::chooseMonitorFont() {
   QColor color = QColorDialog::getColor(look_.color, this, tr("Monitor Text Colour"));
   if (!color.isValid()) color = look_.color;
   applyMonitorLook({font, color});
-  WriteMonitorLook(store_, look_);
-  store_.save();
+  settings::SaveChangeOverDisk(store_, [&](settings::RegistryStore& store) { WriteMonitorLook(store, look_); });
 }
 
 void MainWindow::applyMonitorLook(const MonitorLook& look) {

@@ -86,6 +86,13 @@ int SaveChangesOverDisk(const RegistryStore& base, const RegistryStore& mine) {
   return disk.save();
 }
 
+int SaveChangeOverDisk(RegistryStore& store, const std::function<void(RegistryStore&)>& change) {
+  store = NormalisedCopy(store);
+  const RegistryStore base = store;
+  change(store);
+  return SaveChangesOverDisk(base, store);
+}
+
 std::string ReadDefaultIp(const RegistryStore& store) { return ReadText(store, "DefaultIP"); }
 
 void WriteDefaultIp(RegistryStore& store, std::string_view address) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -48,6 +49,9 @@ RegistryStore NormalisedCopy(const RegistryStore& store);
 // into the file as it is on disk now, under the file's edit lock: whatever
 // another program saved meanwhile stays. Returns 0 or errno.
 int SaveChangesOverDisk(const RegistryStore& base, const RegistryStore& mine);
+// Makes `change` to `store` and writes just that change over the file as it
+// is on disk (as SaveChangesOverDisk): for saves while the program runs.
+int SaveChangeOverDisk(RegistryStore& store, const std::function<void(RegistryStore&)>& change);
 
 std::string ReadDefaultIp(const RegistryStore& store);
 void WriteDefaultIp(RegistryStore& store, std::string_view address);

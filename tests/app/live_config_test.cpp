@@ -95,7 +95,9 @@ TEST_P(SettingsGroups, CliChangeTakesEffectOnSighupAndSurvivesSigterm) {
   EXPECT_EQ(run.stop(), std::optional<int>(0)) << run.daemon->err();
   EXPECT_EQ(run.box.get("GeneralSettings.RecordFileLists"), "0");
   for (const Args& change : GetParam().changes) {
-    if (change[0] == "config") EXPECT_EQ(run.box.get(change[2]), change[3]) << change[2];
+    if (change[0] == "config") {
+      EXPECT_EQ(run.box.get(change[2]), change[3]) << change[2];
+    }
   }
 }
 

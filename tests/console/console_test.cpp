@@ -1041,12 +1041,24 @@ class ConsoleTest : public QObject {
     QCOMPARE(stored.general, current.general);
     QCOMPARE(stored.ftpRootDir, root + "/");
 
+    // The command line changes the file meanwhile: the next OK writes only
+    // what the sheet changed, so the command line's values stay.
+    settings::GeneralSettings by_cli = stored.general;
+    by_cli.timeoutMinutes = 9;
+    settings::WriteBlock(reread, by_cli);
+    reread.setString(settings::kSettingsKey, "LogPath", "/cli.log");
+    QCOMPARE(reread.save(), 0);
     QVERIFY(ConfigureWith(fixture, {{"maxTotalSpin", 7}, {"limitPerUserCheck", true}, {"perUserSpin", 1},
                                     {"closeOldestRadio", true}, {"filteringCheck", true}, {"allowListedRadio", true}}));
     auto changed = fixture.server().settings().general;
     QCOMPARE(std::vector<uint32_t>({changed.maxConnections, changed.connectionsPerAddress, changed.limitPerAddress,
                                     changed.refuseNew, changed.filterEnabled, changed.blockListed}),
              std::vector<uint32_t>({7, 1, 1, 0, 1, 0}));
+    QVERIFY(reread.load());
+    settings::LoadSettings(reread, stored);
+    QCOMPARE(stored.logPath + " " + std::to_string(stored.general.timeoutMinutes) + " " +
+                 std::to_string(stored.general.maxConnections),
+             std::string("/cli.log 9 7"));
   }
 
   void configuredValuesOutOfRangeKeepTheSheetOpen() {

@@ -1,8 +1,8 @@
 // The accounts file reader. The input is taken either as file bytes as they
-// are or as plain records that are checksummed and encrypted first, so the
-// fuzzer reaches the field decoding behind the cipher. Every record is read
-// (damaged or not), texts stay within their fields, and a file written from
-// what was read reads back unchanged after the first save.
+// are or as plain records that are packed and encrypted first, so the fuzzer
+// reaches the field decoding behind the cipher. Every record is read (damaged
+// or not), texts stay within their fields, a save writes damaged records back
+// byte for byte, and a second save changes nothing more.
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -27,7 +27,7 @@ void CheckDecoded(std::string_view bytes, const ac::DecodedFile& decoded) {
   FUZZ_CHECK(decoded.accounts.size() == bytes.size() / ac::kRecordSize, "one account per whole record");
   bool damaged = false;
   for (const auto& account : decoded.accounts) {
-    damaged = damaged || account.damaged;
+    damaged = damaged || account.damaged();
     FUZZ_CHECK(account.name.size() <= ac::kNameField && account.password.size() <= ac::kPasswordField &&
                    account.homeDir.size() <= ac::kPathField && account.uploadsDir.size() <= ac::kPathField &&
                    account.logonMessageFile.size() <= ac::kPathField,
@@ -38,18 +38,20 @@ void CheckDecoded(std::string_view bytes, const ac::DecodedFile& decoded) {
   FUZZ_CHECK(decoded.corrupt == (damaged || partial), "corrupt exactly for damage or a partial record");
 }
 
-// Saving keeps the undamaged accounts, cutting texts to their fields; a
-// second save changes nothing more.
+// Saving keeps every record: damaged ones byte for byte, the others with
+// their texts cut to their fields; a second save changes nothing more.
 void CheckSaveIsStable(const ac::DecodedFile& decoded) {
-  std::vector<ac::AccountRecord> kept;
-  for (const auto& account : decoded.accounts)
-    if (!account.damaged) kept.push_back(account);
   std::string once = ac::EncodeAccountsFile(decoded.accounts, Cipher());
   ac::DecodedFile first = ac::DecodeAccountsFile(once, Cipher());
-  FUZZ_CHECK(!first.corrupt && first.accounts.size() == kept.size(), "a saved file reads back whole");
-  for (size_t i = 0; i < kept.size(); ++i) {
-    const auto& before = kept[i];
+  FUZZ_CHECK(first.accounts.size() == decoded.accounts.size(), "a save writes every record back");
+  for (size_t i = 0; i < first.accounts.size(); ++i) {
+    const auto& before = decoded.accounts[i];
     const auto& after = first.accounts[i];
+    if (before.damaged()) {
+      FUZZ_CHECK(after.damaged() && after.damagedBytes == before.damagedBytes, "damaged records are kept as read");
+      continue;
+    }
+    FUZZ_CHECK(!after.damaged(), "a sound record stays sound");
     FUZZ_CHECK(IsPrefix(after.name, before.name) && IsPrefix(after.password, before.password) &&
                    IsPrefix(after.homeDir, before.homeDir) && IsPrefix(after.uploadsDir, before.uploadsDir) &&
                    IsPrefix(after.logonMessageFile, before.logonMessageFile),
@@ -78,20 +80,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(bytes);
     return 0;
   }
-  // Plain records, checksummed and encrypted as a save would.
+  // Plain records, packed and encrypted as a save would.
   std::string encrypted(bytes);
   for (size_t at = 0; at + ac::kRecordSize <= encrypted.size(); at += ac::kRecordSize) {
-    ac::RecordBytes record;
-    std::memcpy(record.data(), encrypted.data() + at, ac::kRecordSize);
-    uint32_t sum = ac::RecordChecksum(record);
-    // The checksum field is bytes 12 to 15, little-endian.
-    for (int i = 0; i < 4; ++i) record[12 + i] = static_cast<uint8_t>(sum >> (8 * i));
-    FUZZ_CHECK(ac::ChecksumMatches(record), "a record checksummed here matches");
+    ac::RecordBytes plain;
+    std::memcpy(plain.data(), encrypted.data() + at, ac::kRecordSize);
+    ac::RecordBytes record = ac::PackRecord(ac::UnpackRecord(plain));
     Cipher().encrypt(record);
     std::memcpy(encrypted.data() + at, record.data(), ac::kRecordSize);
   }
   ac::DecodedFile decoded = ac::DecodeAccountsFile(encrypted, Cipher());
-  for (const auto& account : decoded.accounts) FUZZ_CHECK(!account.damaged, "a checksummed record is not damaged");
+  for (const auto& account : decoded.accounts) FUZZ_CHECK(!account.damaged(), "a packed record is not damaged");
   CheckDecoded(encrypted, decoded);
   CheckSaveIsStable(decoded);
   return 0;

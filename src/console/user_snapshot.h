@@ -16,7 +16,7 @@ namespace talvek::console {
 std::shared_ptr<server::ConnectionRecord> LiveRecord(server::Server& server,
                                                      const std::weak_ptr<server::ConnectionRecord>& record);
 
-// The connection's own dotted address, as accepted (a PORT command may name
+// The connection's own address text (dotted IPv4 or IPv6), as accepted (a PORT command may name
 // another host in the record's peer address field).
 std::string ConnectionAddress(const server::ConnectionRecord& record);
 

@@ -221,6 +221,9 @@ class Server {
   void chooseAddress(const settings::Settings& settings);
   void finishStart(StartResult result);
   void restartListener();
+  void closeListeners();
+  // The IPv6 listener beside the IPv4 one on `port`, when the settings ask for it.
+  void startIpv6Listener(uint16_t port);
   void reportAccountsLoad(const accounts::LoadResult& result);
   bool refusedByFilter(const settings::Settings& settings, const std::string& peer_address) const;
   void continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name);
@@ -262,6 +265,7 @@ class Server {
   std::condition_variable registry_shrunk_;  // shut-down waits for the last removal
   std::vector<std::shared_ptr<ConnectionRecord>> registry_;
   std::shared_ptr<ftp::ListenSocket> control_listener_;
+  std::shared_ptr<ftp::ListenSocket> control_listener_v6_;  // only beside control_listener_
 
   log::LogThread log_thread_;
   ftp::ControlThread control_thread_;  // its thread ends before the rest goes

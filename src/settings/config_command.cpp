@@ -101,6 +101,10 @@ std::vector<ConfigEntry> BuildEntries() {
       DwordValue("LoginBanFailures", Rule::Count, 0),
       DwordValue("LoginBanWindowMinutes", Rule::Minutes, 10),
       DwordValue("LoginBanMinutes", Rule::Minutes, 30),
+      DwordValue("ListenIPv6", Rule::Flag, 1),
+      DwordValue("PassivePortMin", Rule::AnyPort, 0),
+      DwordValue("PassivePortMax", Rule::AnyPort, 0),
+      TextValue("PassiveAddress", Rule::Address),
       BlockField("RecordFileLists", Rule::Flag, &G::recordFileLists),
       BlockField("MonitorNew", Rule::Flag, &G::monitorNew),
       BlockField("TimeoutIdle", Rule::Flag, &G::timeoutIdle),
@@ -158,6 +162,13 @@ int Set(const ConfigEntry& entry, std::string_view input, RegistryStore& store, 
   RegistryStore changed = store;
   if (!entry.put(changed, *value)) {
     err << "config: invalid value for " << entry.name << "\n";
+    return kUsageError;
+  }
+  // Values that are fine alone but not together.
+  Settings loaded;
+  LoadSettings(changed, loaded);
+  if (std::string conflict = PassiveRangeProblem(loaded.network); !conflict.empty()) {
+    err << "config: invalid value for " << entry.name << ": " << conflict << "\n";
     return kUsageError;
   }
   if (int error = changed.save()) {

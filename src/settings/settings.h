@@ -22,6 +22,16 @@ struct LoginThrottleSettings {
   uint32_t banMinutes = 30;
 };
 
+// Where the server listens and what its passive listeners may use, beyond
+// the classic settings: the IPv6 listener, and the port range and address
+// that let it work behind a router.
+struct NetworkSettings {
+  uint32_t listenIpv6 = 1;      // also listen on [::] (or ::1 beside 127.0.0.1)
+  uint32_t passivePortMin = 0;  // 0: no lower bound
+  uint32_t passivePortMax = 0;  // 0: no upper bound
+  std::string passiveAddress;   // what PASV advertises; empty: the local address
+};
+
 struct Settings {
   CacheSettings cache = CacheSettings::Defaults();
   uint32_t enableLog = 0, sendLogonMsg = 0;
@@ -30,6 +40,7 @@ struct Settings {
   GeneralSettings general{};
   NetSettings net{};
   LoginThrottleSettings loginThrottle{};
+  NetworkSettings network{};
   uint32_t redirUploads = 0, graphBkColor = 16777215, graphForeColor = 0;
 };
 
@@ -48,6 +59,9 @@ RegistryStore NormalisedCopy(const RegistryStore& store);
 // into the file as it is on disk now, under the file's edit lock: whatever
 // another program saved meanwhile stays. Returns 0 or errno.
 int SaveChangesOverDisk(const RegistryStore& base, const RegistryStore& mine);
+
+// Why the passive port range of `settings` cannot be used, or "".
+std::string PassiveRangeProblem(const NetworkSettings& settings);
 
 std::string ReadDefaultIp(const RegistryStore& store);
 void WriteDefaultIp(RegistryStore& store, std::string_view address);

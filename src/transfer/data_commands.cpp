@@ -189,11 +189,10 @@ ExtendedPortTarget ParseEprtArgument(std::string_view argument) {
   std::from_chars(fields[2].data(), fields[2].data() + fields[2].size(), port);
   std::error_code error;
   std::string address(fields[1]);
-  if (fields[0] == "1")
-    target.host = asio::ip::make_address_v4(address, error).to_string();
-  else
-    target.host = asio::ip::make_address_v6(address, error).to_string();
+  std::string host = fields[0] == "1" ? asio::ip::make_address_v4(address, error).to_string()
+                                      : asio::ip::make_address_v6(address, error).to_string();
   if (error || port == 0 || port > 65535) return target;
+  target.host = std::move(host);
   target.port = static_cast<uint16_t>(port);
   target.refusal = 0;
   return target;

@@ -30,7 +30,7 @@ TEST(HelpTable, BuiltInTextsWithoutIniFile) {
   EXPECT_EQ(HelpTable::generalHelp(),
             "Type \"Help <command>\"  to get help about specific commands. Supported commands:  RETR, STOR, USER, "
             "PASS, ACCT, CWD, CDUP, PORT, PASV, TYPE, MODE, STOU, APPE, REST, RNFR, RNTO,  ABOR, DELE, RMD, MKD, "
-            "LIST, NLST, SITE, SYST, STAT, HELP, NOOP, FEAT, OPTS, SIZE, MDTM, MFMT, MLST, MLSD");
+            "LIST, NLST, SITE, SYST, STAT, HELP, NOOP, FEAT, OPTS, SIZE, MDTM, MFMT, MLST, MLSD, EPSV, EPRT");
 }
 
 TEST(HelpTable, IniFileStopsAtFirstMissingKeyAndReplacesBuiltIns) {

@@ -90,7 +90,8 @@ TEST(Settings, SaveWritesEveryValueInOrderWithBlockTypesAndKeepsOtherValues) {
   for (const RegistryValue& v : store.keys().at(0).values) written += v.name + ":" + std::to_string(int(v.type)) + " ";
   EXPECT_EQ(written,
             "WndRect:3 FTPRootDir:1 UploadsDir:1 LogPath:1 MsgFilePath:1 LogonFile:1 RedirUploads:4 SendLogonMsg:4 "
-            "EnableLog:4 GraphBkColor:4 GraphForeColor:4 LoginFailDelaySeconds:4 LoginBanFailures:4 LoginBanWindowMinutes:4 LoginBanMinutes:4 CacheSettings:3 Anonymous:3 GeneralSettings:0 NetSettings:0 ");
+            "EnableLog:4 GraphBkColor:4 GraphForeColor:4 LoginFailDelaySeconds:4 LoginBanFailures:4 LoginBanWindowMinutes:4 LoginBanMinutes:4 "
+            "ListenIPv6:4 PassivePortMin:4 PassivePortMax:4 PassiveAddress:1 CacheSettings:3 Anonymous:3 GeneralSettings:0 NetSettings:0 ");
 }
 
 }  // namespace

@@ -76,9 +76,9 @@ class ServerFixture {
   const std::filesystem::path& programDirectory() const { return program_directory_.path(); }
 
   // A client that has read the greeting.
-  std::unique_ptr<LineClient> connect() {
+  std::unique_ptr<LineClient> connect(const std::string& address = "127.0.0.1") {
     auto client = std::make_unique<LineClient>();
-    EXPECT_TRUE(client->connect(port_));
+    EXPECT_TRUE(client->connect(port_, address));
     auto greeting = client->readReply();
     EXPECT_EQ(greeting.value_or("<none>"), "220 Service ready for new user");
     return client;

@@ -24,8 +24,8 @@ class ClientsTest : public TransferTest {
     user.permissions = accounts::kRead | accounts::kWrite | accounts::kDelete;
     fixture_.server().accounts().append(user);
   }
-  std::string url(const std::string& path = "") const {
-    return "ftp://client:pw@127.0.0.1:" + std::to_string(fixture_.port()) + "/" + path;
+  std::string url(const std::string& path = "", const std::string& host = "127.0.0.1") const {
+    return "ftp://client:pw@" + host + ":" + std::to_string(fixture_.port()) + "/" + path;
   }
   // Runs lftp commands on a session, from the local directory.
   CommandResult lftp(const std::string& commands) {
@@ -48,6 +48,19 @@ TEST_F(ClientsTest, CurlDownloadsInPassiveAndActiveModeAndLists) {
   EXPECT_TRUE(local_.read("a.bin") == content) << "a.bin differs";
   auto names = RunCommand("curl -sS --max-time 20 -l " + url("dir/"));
   EXPECT_EQ(names.output.find("file.bin\n") != std::string::npos, true) << names.output;
+}
+
+TEST_F(ClientsTest, CurlListsAndDownloadsOverIpv6InBothModes) {
+  std::string content = Pattern(1 << 20, 3);
+  root_.write("dir/file.bin", content);
+  auto names = RunCommand("curl -sS -g --max-time 20 " + url("dir/", "[::1]"));
+  EXPECT_NE(names.output.find(" file.bin\n"), std::string::npos) << names.output;
+  for (std::string mode : {"", "-P - "}) {
+    auto got = RunCommand("curl -sS -g --max-time 20 " + mode + "-o " + local_.dir() + "v6.bin " +
+                          url("dir/file.bin", "[::1]"));
+    ASSERT_EQ(got.status, 0) << mode << got.output;
+    EXPECT_TRUE(local_.read("v6.bin") == content) << mode << "v6.bin differs";
+  }
 }
 
 TEST_F(ClientsTest, CurlUploadsAndResumesADownload) {

@@ -196,7 +196,8 @@ void Server::startIpv6Listener(uint16_t port) {
   if (!settings().network.listenIpv6) return;
   // Every address has its IPv6 counterpart, the loopback address has ::1;
   // any other IPv4 address names one interface, and it alone is listened on.
-  std::string address = server_address_.empty() ? "::" : server_address_ == "127.0.0.1" ? "::1" : "";
+  bool every = server_address_.empty() || server_address_ == "0.0.0.0";
+  std::string address = every ? "::" : server_address_ == "127.0.0.1" ? "::1" : "";
   if (address.empty()) return;
   auto listener = std::make_shared<ftp::ListenSocket>(context(), *this);
   int error = listener->create(address, port);

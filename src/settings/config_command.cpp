@@ -164,10 +164,11 @@ int Set(const ConfigEntry& entry, std::string_view input, RegistryStore& store, 
     err << "config: invalid value for " << entry.name << "\n";
     return kUsageError;
   }
-  // Values that are fine alone but not together.
+  // The ends of the passive range are fine alone but must fit together.
   Settings loaded;
   LoadSettings(changed, loaded);
-  if (std::string conflict = PassiveRangeProblem(loaded.network); !conflict.empty()) {
+  std::string conflict = entry.name.rfind("PassivePort", 0) == 0 ? PassiveRangeProblem(loaded.network) : "";
+  if (!conflict.empty()) {
     err << "config: invalid value for " << entry.name << ": " << conflict << "\n";
     return kUsageError;
   }

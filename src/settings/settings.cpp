@@ -95,7 +95,6 @@ int SaveChangesOverDisk(const RegistryStore& base, const RegistryStore& mine) {
 }
 
 std::string PassiveRangeProblem(const NetworkSettings& n) {
-  if (n.passivePortMin > 65535 || n.passivePortMax > 65535) return "passive ports go from 1 to 65535";
   if (n.passivePortMin != 0 && n.passivePortMax != 0 && n.passivePortMin > n.passivePortMax)
     return "PassivePortMin is above PassivePortMax";
   return "";

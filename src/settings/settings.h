@@ -27,8 +27,8 @@ struct LoginThrottleSettings {
 // that let it work behind a router.
 struct NetworkSettings {
   uint32_t listenIpv6 = 1;      // also listen on [::] (or ::1 beside 127.0.0.1)
-  uint32_t passivePortMin = 0;  // 0: no lower bound
-  uint32_t passivePortMax = 0;  // 0: no upper bound
+  uint32_t passivePortMin = 0;  // 0: from 1024 (both 0: any free port)
+  uint32_t passivePortMax = 0;  // 0: up to 65535
   std::string passiveAddress;   // what PASV advertises; empty: the local address
 };
 

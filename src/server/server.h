@@ -163,8 +163,9 @@ class Server {
   void reloadAccounts();
   // Puts re-read settings in force (any thread but the control thread; waits,
   // bounded): limits, time-outs, anonymous access (anonymous users go when it
-  // was switched off), caches, log file, logon message; a changed port or
-  // address restarts the listener.
+  // was switched off), caches, log file, logon message; a changed port,
+  // address or ListenIPv6 restarts the listeners. The passive range and
+  // address count from the next PASV or EPSV.
   void applySettings(const settings::Settings& fresh, const std::string& default_ip);
   // The "230- " lines of the general logon message ("" when none).
   const std::string& logonMessage() const { return logon_message_; }

@@ -94,12 +94,6 @@ int SaveChangesOverDisk(const RegistryStore& base, const RegistryStore& mine) {
   return disk.save();
 }
 
-std::string PassiveRangeProblem(const NetworkSettings& n) {
-  if (n.passivePortMin != 0 && n.passivePortMax != 0 && n.passivePortMin > n.passivePortMax)
-    return "PassivePortMin is above PassivePortMax";
-  return "";
-}
-
 std::string ReadDefaultIp(const RegistryStore& store) { return ReadText(store, "DefaultIP"); }
 
 void WriteDefaultIp(RegistryStore& store, std::string_view address) {
@@ -113,6 +107,12 @@ void WriteNewInstall(RegistryStore& store, uint32_t value) { store.setDword(kSet
 std::string WithTrailingSlash(std::string path) {
   if (!path.empty() && path.back() != '/') path += '/';
   return path;
+}
+
+std::string PassiveRangeProblem(const NetworkSettings& n) {
+  if (n.passivePortMin != 0 && n.passivePortMax != 0 && n.passivePortMin > n.passivePortMax)
+    return "PassivePortMin is above PassivePortMax";
+  return "";
 }
 
 }  // namespace talvek::settings

@@ -1,5 +1,6 @@
 // The "Advanced" page: the listening port, the default server address
-// (chosen from the host's addresses) and the passive-mode switch.
+// (chosen from the host's addresses), the passive-mode switch, the IPv6
+// listener and the passive port range and advertised address.
 #pragma once
 
 #include <string>
@@ -30,14 +31,19 @@ class AdvancedPage : public QWidget {
  public:
   AdvancedPage(DialogPrompts& prompts, QWidget* parent);
   void load(const settings::NetSettings& net, const NetworkIdentity& identity);
+  void loadNetwork(const settings::NetworkSettings& network);
   // False, with the range message, for a port above 65535, or 0 while
-  // "Always use this port" is set.
+  // "Always use this port" is set; likewise for a passive port outside
+  // 0..65535, a range whose low end is above its high end, or a passive
+  // address that is not dotted IPv4.
   bool validate();
   // The selected address (the address in use when none is) and the switches.
   void store(settings::NetSettings& net) const;
+  void storeNetwork(settings::NetworkSettings& network) const;
 
  private:
   uint64_t portValue() const;
+  bool refuse(QLineEdit* field, const QString& message);
 
   DialogPrompts& prompts_;
   QLineEdit* port_;
@@ -46,6 +52,10 @@ class AdvancedPage : public QWidget {
   QRadioButton* prompt_;
   QRadioButton* use_default_;
   QCheckBox* disable_pasv_;
+  QCheckBox* listen_ipv6_;
+  QLineEdit* passive_min_;
+  QLineEdit* passive_max_;
+  QLineEdit* passive_address_;
   std::string server_address_;
 };
 

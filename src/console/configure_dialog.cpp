@@ -48,6 +48,7 @@ ConfigureDialog::ConfigureDialog(const settings::Settings& settings, const Netwo
   settings::NetSettings net = settings.net;
   net.setAddressText(identity.server_address);
   advanced_->load(net, identity);
+  advanced_->loadNetwork(settings.network);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &ConfigureDialog::accept);
@@ -79,6 +80,7 @@ void ConfigureDialog::storeInto(settings::Settings& settings) const {
   general_->store(settings);
   cache_->store(settings.cache);
   advanced_->store(settings.net);
+  advanced_->storeNetwork(settings.network);
 }
 
 ConfigureFlow::ConfigureFlow(server::Server& server, settings::RegistryStore& store, DialogPrompts& prompts)

@@ -1,7 +1,5 @@
 #include "console/user_snapshot.h"
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <chrono>
 #include <ctime>
@@ -44,11 +42,7 @@ std::shared_ptr<server::ConnectionRecord> LiveRecord(server::Server& server,
   return std::find(registry.begin(), registry.end(), held) != registry.end() ? held : nullptr;
 }
 
-std::string ConnectionAddress(const server::ConnectionRecord& record) {
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &record.peer_socket_address.sin_addr, text, sizeof text);
-  return text;
-}
+std::string ConnectionAddress(const server::ConnectionRecord& record) { return record.peer_ip.to_string(); }
 
 UserSnapshot TakeSnapshot(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record) {
   UserSnapshot user;

@@ -16,8 +16,8 @@ namespace talvek::console {
 std::shared_ptr<server::ConnectionRecord> LiveRecord(server::Server& server,
                                                      const std::weak_ptr<server::ConnectionRecord>& record);
 
-// The connection's own dotted address, as accepted (a PORT command may name
-// another host in the record's peer address field).
+// The connection's own address (dotted IPv4 or IPv6 text), as accepted (a
+// PORT command may name another host in the record's peer address field).
 std::string ConnectionAddress(const server::ConnectionRecord& record);
 
 // A copy of a record at one moment; default values for a connection gone.

@@ -37,6 +37,8 @@ std::string RunCommand(Command command, CommandContext& context, std::string& ar
     case Command::Rnto: return HandleRnto(context, argument);
     case Command::Port: return transfer::HandlePort(context, argument);
     case Command::Pasv: return transfer::HandlePasv(context, argument);
+    case Command::Epsv: return transfer::HandleEpsv(context, argument);
+    case Command::Eprt: return transfer::HandleEprt(context, argument);
     case Command::Rest: return transfer::HandleRest(context, argument);
     case Command::Abor: return transfer::HandleAbor(context, argument);
     case Command::Retr: return transfer::HandleRetr(context, argument);

@@ -28,7 +28,7 @@ constexpr Keyword kKeywords[] = {
     // The extensions come after the original 40 and so move none of them.
     {"FEAT", Command::Feat}, {"OPTS", Command::Opts}, {"SIZE", Command::Size},
     {"MDTM", Command::Mdtm}, {"MFMT", Command::Mfmt}, {"MLST", Command::Mlst},
-    {"MLSD", Command::Mlsd},
+    {"MLSD", Command::Mlsd}, {"EPSV", Command::Epsv}, {"EPRT", Command::Eprt},
 };
 
 }  // namespace

@@ -27,7 +27,7 @@ struct Feature {
   bool facts = false;
 };
 constexpr Feature kFeatures[] = {
-    {"UTF8"}, {"SIZE"}, {"MDTM"}, {"MFMT"}, {"MLST", true}, {"REST STREAM"},
+    {"UTF8"}, {"SIZE"}, {"MDTM"}, {"MFMT"}, {"MLST", true}, {"REST STREAM"}, {"EPSV"}, {"EPRT"},
 };
 
 uint8_t SelectedFacts(const server::ConnectionRecord& record) {

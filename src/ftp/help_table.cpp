@@ -48,12 +48,14 @@ constexpr std::string_view kExtensions[] = {
     "MFMT Set the modification time of a file, UTC. Syntax MFMT <YYYYMMDDHHMMSS> <filename>",
     "MLST Transmit the facts of a file or directory. Syntax MLST <[name]>",
     "MLSD Transmit the facts of the contents of a directory. Syntax MLSD <[directory name]>",
+    "EPSV Signal server to enter extended passive mode. Syntax EPSV <[1][2][ALL]>",
+    "EPRT Specify address and port for data transfers. Syntax EPRT |<1 or 2>|<address>|<port>|",
 };
 
 constexpr std::string_view kGeneralHelp =
     "Type \"Help <command>\"  to get help about specific commands. Supported commands:  RETR, "
     "STOR, USER, PASS, ACCT, CWD, CDUP, PORT, PASV, TYPE, MODE, STOU, APPE, REST, RNFR, RNTO,  "
-    "ABOR, DELE, RMD, MKD, LIST, NLST, SITE, SYST, STAT, HELP, NOOP, FEAT, OPTS, SIZE, MDTM, MFMT, MLST, MLSD";
+    "ABOR, DELE, RMD, MKD, LIST, NLST, SITE, SYST, STAT, HELP, NOOP, FEAT, OPTS, SIZE, MDTM, MFMT, MLST, MLSD, EPSV, EPRT";
 
 std::string Trim(std::string_view text) {
   size_t begin = text.find_first_not_of(" \t\r");

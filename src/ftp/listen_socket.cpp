@@ -33,16 +33,11 @@ void ListenSocket::acceptControlConnection() {
   auto connection = std::make_shared<ControlConnection>(context(), server_);
   if (!accept(*connection)) return;
   auto record = std::make_shared<server::ConnectionRecord>(server_.counter(), server_.recordDefaults());
-  record->address_length = sizeof(sockaddr_in);
   record->control_connection = connection;
   connection->attach(record);
   std::error_code error;
   auto peer = connection->socket().remote_endpoint(error);
-  if (!error && peer.address().is_v4()) {
-    record->peer_socket_address.sin_family = AF_INET;
-    record->peer_socket_address.sin_port = htons(peer.port());
-    record->peer_socket_address.sin_addr.s_addr = htonl(peer.address().to_v4().to_uint());
-  }
+  if (!error) record->peer_ip = peer.address();
   server_.admit(record);
 }
 

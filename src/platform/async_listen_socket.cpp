@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <asio/ip/v6_only.hpp>
+
 #include "platform/socket_error_code.h"
 
 namespace talvek::platform {
@@ -17,15 +19,17 @@ AsyncListenSocket::~AsyncListenSocket() { close(); }
 
 int AsyncListenSocket::create(const std::string& address, uint16_t port) {
   std::error_code error;
-  asio::ip::address_v4 bind_address = asio::ip::address_v4::any();
+  asio::ip::address bind_address = asio::ip::address_v4::any();
   if (!address.empty()) {
-    bind_address = asio::ip::make_address_v4(address, error);
+    bind_address = asio::ip::make_address(address, error);
     if (error) return SocketErrorCodeFromErrno(EADDRNOTAVAIL);
   }
   asio::ip::tcp::endpoint endpoint(bind_address, port);
   acceptor_.open(endpoint.protocol(), error);
   if (error) return SocketErrorCodeFrom(error);
   acceptor_.set_option(asio::socket_base::reuse_address(true), error);
+  // "::" takes IPv6 clients only; IPv4 ones come through their own listener.
+  if (bind_address.is_v6()) acceptor_.set_option(asio::ip::v6_only(true), error);
   acceptor_.bind(endpoint, error);
   if (error) {
     std::error_code ignored;

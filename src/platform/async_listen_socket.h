@@ -22,7 +22,8 @@ class AsyncListenSocket : public std::enable_shared_from_this<AsyncListenSocket>
   AsyncListenSocket(const AsyncListenSocket&) = delete;
   AsyncListenSocket& operator=(const AsyncListenSocket&) = delete;
 
-  // Opens and binds to `address` (dotted IPv4; empty means every address)
+  // Opens and binds to `address` (dotted IPv4 or IPv6 text, an IPv6 socket
+  // taking IPv6 clients only; empty means every IPv4 address)
   // and `port` (0 picks a free one). Returns 0 or a socket error code.
   int create(const std::string& address, uint16_t port);
   // Starts listening and delivering OnAccept. Returns 0 or a socket error code.
@@ -34,7 +35,7 @@ class AsyncListenSocket : public std::enable_shared_from_this<AsyncListenSocket>
   bool isOpen() const { return acceptor_.is_open(); }
   // The bound port, 0 when closed.
   uint16_t port() const;
-  // The bound address as dotted text.
+  // The bound address as text.
   std::string address() const;
   asio::io_context& context() { return io_; }
 

@@ -201,7 +201,7 @@ void AsyncSocket::reportClose(int error_code) {
 bool AsyncSocket::peerName(std::string& address, uint16_t& port) const {
   std::error_code error;
   auto endpoint = socket_.remote_endpoint(error);
-  if (error || !endpoint.address().is_v4()) return false;
+  if (error) return false;
   address = endpoint.address().to_string();
   port = endpoint.port();
   return true;
@@ -210,7 +210,7 @@ bool AsyncSocket::peerName(std::string& address, uint16_t& port) const {
 bool AsyncSocket::socketName(std::string& address, uint16_t& port) const {
   std::error_code error;
   auto endpoint = socket_.local_endpoint(error);
-  if (error || !endpoint.address().is_v4()) return false;
+  if (error) return false;
   address = endpoint.address().to_string();
   port = endpoint.port();
   return true;

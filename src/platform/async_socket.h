@@ -57,7 +57,7 @@ class AsyncSocket : public std::enable_shared_from_this<AsyncSocket> {
   void closeNow();
   bool isOpen() const { return open_; }
 
-  // Peer and local address as dotted text and port; false when unknown.
+  // Peer and local address as text (dotted IPv4 or IPv6) and port; false when unknown.
   bool peerName(std::string& address, uint16_t& port) const;
   bool socketName(std::string& address, uint16_t& port) const;
 

@@ -22,7 +22,7 @@ constexpr auto kStallLimitWithoutTimeout = std::chrono::minutes(10);
 void SystemReverseLookup(asio::io_context& io, const std::string& address,
                          std::function<void(std::string)> done) {
   std::error_code error;
-  auto ip = asio::ip::make_address_v4(address, error);
+  auto ip = asio::ip::make_address(address, error);
   if (error) {
     done({});
     return;

@@ -5,8 +5,6 @@
 // while they read it.
 #pragma once
 
-#include <netinet/in.h>
-
 #include <atomic>
 #include <cstdint>
 #include <ctime>
@@ -14,6 +12,8 @@
 #include <memory>
 #include <mutex>
 #include <string>
+
+#include <asio/ip/address.hpp>
 
 #include "platform/manual_reset_event.h"
 
@@ -84,7 +84,6 @@ struct ConnectionRecord {
   ConnectionRecord(const ConnectionRecord&) = delete;
   ConnectionRecord& operator=(const ConnectionRecord&) = delete;
 
-  int32_t address_length = 0;
   int32_t pending_transfer_kind = 0;
   uint32_t peer_port = 0;
   uint8_t permissions = 0;  // 1 read, 2 write, 4 delete
@@ -95,6 +94,7 @@ struct ConnectionRecord {
   bool logged_in = false;
   bool monitor = false;
   bool passive = false;
+  bool epsv_all = false;  // after EPSV ALL only EPSV sets up data connections
   bool closing = false;
   bool admitted = false;
   bool redirect_uploads = false;
@@ -134,7 +134,8 @@ struct ConnectionRecord {
   // bans use the peer address, the connection's own.
   std::string port_host;
 
-  sockaddr_in peer_socket_address{};
+  // The connection's own address, set once when accepted (IPv4 or IPv6).
+  asio::ip::address peer_ip;
   UsageGate gate;
 
   // Read and written on the control thread only (removal resets them);

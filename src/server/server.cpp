@@ -39,6 +39,7 @@ Server::~Server() {
   std::lock_guard lock(registry_mutex_);
   registry_.clear();
   control_listener_.reset();
+  control_listener_v6_.reset();
   counter_.changed = nullptr;
 }
 
@@ -157,7 +158,7 @@ void Server::handleMessage(const ftp::ControlMessage& message) {
     case ftp::ControlMessageId::DisposeDataSocket: transfer::DisposeDataSocket(*this, message.data_socket); break;
     case ftp::ControlMessageId::EndThread:
       idle_timer_.cancel();
-      if (control_listener_) control_listener_->close();
+      closeListeners();
       break;
   }
 }
@@ -186,8 +187,36 @@ void Server::start() {
     return;
   }
   listening_port_ = control_listener_->port();
+  startIpv6Listener(listening_port_.load());
   view_.setStatusText("FTP Server ready, listening on port " + std::to_string(listening_port_.load()));
   finishStart({true, listening_port_.load(), 0});
+}
+
+void Server::startIpv6Listener(uint16_t port) {
+  if (!settings().network.listenIpv6) return;
+  // Every address has its IPv6 counterpart, the loopback address has ::1;
+  // any other IPv4 address names one interface, and it alone is listened on.
+  bool every = server_address_.empty() || server_address_ == "0.0.0.0";
+  std::string address = every ? "::" : server_address_ == "127.0.0.1" ? "::1" : "";
+  if (address.empty()) return;
+  auto listener = std::make_shared<ftp::ListenSocket>(context(), *this);
+  int error = listener->create(address, port);
+  if (error == 0) error = listener->listen(asio::socket_base::max_listen_connections);
+  if (error != 0) {
+    // A host without IPv6 still serves IPv4 clients.
+    listener->close();
+    logEvent("Not listening on IPv6 [" + address + "]:" + std::to_string(port) + ": " +
+             socketErrorText(error, true));
+    return;
+  }
+  control_listener_v6_ = listener;
+}
+
+void Server::closeListeners() {
+  if (control_listener_) control_listener_->close();
+  if (control_listener_v6_) control_listener_v6_->close();
+  control_listener_.reset();
+  control_listener_v6_.reset();
 }
 
 void Server::finishStart(StartResult result) {
@@ -198,8 +227,7 @@ void Server::finishStart(StartResult result) {
 }
 
 void Server::stop() {
-  if (control_listener_) control_listener_->close();
-  control_listener_.reset();
+  closeListeners();
   listening_port_ = 0;
   view_.setStatusText("Server inactive");
   for (const auto& record : registrySnapshot())
@@ -331,21 +359,20 @@ void Server::applySettings(const settings::Settings& fresh, const std::string& d
   // the address in use when none is set.
   std::string address = local_addresses_.size() == 1 ? local_addresses_.front() : default_ip;
   bool anonymous_off = old.anonymous.allow && !fresh.anonymous.allow;
-  bool new_port = fresh.net.port != old.net.port;
+  bool relisten = fresh.net.port != old.net.port || fresh.network.listenIpv6 != old.network.listenIpv6;
   // The control thread reads the logon message and the address; they change there.
-  runOnControlThread([this, message, address, anonymous_off, new_port] {
+  runOnControlThread([this, message, address, anonymous_off, relisten] {
     logon_message_ = message;
     armIdleTimer();
     if (anonymous_off) disconnectAnonymousUsers();
     bool new_address = !address.empty() && address != server_address_;
     if (new_address) server_address_ = address;
-    if ((new_port || new_address) && control_listener_) restartListener();
+    if ((relisten || new_address) && control_listener_) restartListener();
   });
 }
 
 void Server::restartListener() {
-  control_listener_->close();
-  control_listener_.reset();
+  closeListeners();
   listening_port_ = 0;
   {
     std::lock_guard lock(start_mutex_);

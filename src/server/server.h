@@ -156,8 +156,9 @@ class Server {
   void reloadAccounts();
   // Puts re-read settings in force (any thread but the control thread; waits,
   // bounded): limits, time-outs, anonymous access (anonymous users go when it
-  // was switched off), caches, log file, logon message; a changed port or
-  // address restarts the listener.
+  // was switched off), caches, log file, logon message; a changed port,
+  // address or ListenIPv6 restarts the listeners. The passive range and
+  // address count from the next PASV or EPSV.
   void applySettings(const settings::Settings& fresh, const std::string& default_ip);
   // The "230- " lines of the general logon message ("" when none).
   const std::string& logonMessage() const { return logon_message_; }
@@ -214,6 +215,9 @@ class Server {
   void chooseAddress(const settings::Settings& settings);
   void finishStart(StartResult result);
   void restartListener();
+  void closeListeners();
+  // The IPv6 listener beside the IPv4 one on `port`, when the settings ask for it.
+  void startIpv6Listener(uint16_t port);
   void reportAccountsLoad(const accounts::LoadResult& result);
   bool refusedByFilter(const settings::Settings& settings, const std::string& peer_address) const;
   void continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name);
@@ -254,6 +258,7 @@ class Server {
   std::condition_variable registry_shrunk_;  // shut-down waits for the last removal
   std::vector<std::shared_ptr<ConnectionRecord>> registry_;
   std::shared_ptr<ftp::ListenSocket> control_listener_;
+  std::shared_ptr<ftp::ListenSocket> control_listener_v6_;  // only beside control_listener_
 
   log::LogThread log_thread_;
   ftp::ControlThread control_thread_;  // its thread ends before the rest goes

@@ -101,6 +101,10 @@ std::vector<ConfigEntry> BuildEntries() {
       DwordValue("LoginBanFailures", Rule::Count, 0),
       DwordValue("LoginBanWindowMinutes", Rule::Minutes, 10),
       DwordValue("LoginBanMinutes", Rule::Minutes, 30),
+      DwordValue("ListenIPv6", Rule::Flag, 1),
+      DwordValue("PassivePortMin", Rule::AnyPort, 0),
+      DwordValue("PassivePortMax", Rule::AnyPort, 0),
+      TextValue("PassiveAddress", Rule::Address),
       BlockField("RecordFileLists", Rule::Flag, &G::recordFileLists),
       BlockField("MonitorNew", Rule::Flag, &G::monitorNew),
       BlockField("TimeoutIdle", Rule::Flag, &G::timeoutIdle),
@@ -158,6 +162,14 @@ int Set(const ConfigEntry& entry, std::string_view input, RegistryStore& store, 
   RegistryStore changed = store;
   if (!entry.put(changed, *value)) {
     err << "config: invalid value for " << entry.name << "\n";
+    return kUsageError;
+  }
+  // The ends of the passive range are fine alone but must fit together.
+  Settings loaded;
+  LoadSettings(changed, loaded);
+  std::string conflict = entry.name.rfind("PassivePort", 0) == 0 ? PassiveRangeProblem(loaded.network) : "";
+  if (!conflict.empty()) {
+    err << "config: invalid value for " << entry.name << ": " << conflict << "\n";
     return kUsageError;
   }
   if (int error = changed.save()) {

@@ -61,6 +61,10 @@ std::optional<uint32_t> CheckNumber(Rule rule, std::string_view input, std::stri
       number = ParseDecimal(input, 1, 65535);
       problem = "expected a port from 1 to 65535";
       break;
+    case Rule::AnyPort:
+      number = ParseDecimal(input, 0, 65535);
+      problem = "expected a port from 1 to 65535, or 0 for any";
+      break;
     case Rule::Percent:
       number = ParseDecimal(input, 0, 100);
       problem = "expected a number from 0 to 100";

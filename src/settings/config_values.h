@@ -22,6 +22,7 @@ enum class Rule {
   Seconds,    // 0 to 60
   Count,      // 0 to 1000
   Minutes,    // 1 to 10080 (a week)
+  AnyPort,    // 0 (any) to 65535
 };
 
 struct CheckedValue {

@@ -40,6 +40,10 @@ void LoadSettings(const RegistryStore& store, Settings& s) {
   s.loginThrottle.banFailures = ReadNumber(store, "LoginBanFailures", 0);
   s.loginThrottle.banWindowMinutes = ReadNumber(store, "LoginBanWindowMinutes", 10);
   s.loginThrottle.banMinutes = ReadNumber(store, "LoginBanMinutes", 30);
+  s.network.listenIpv6 = ReadNumber(store, "ListenIPv6", 1);
+  s.network.passivePortMin = ReadNumber(store, "PassivePortMin", 0);
+  s.network.passivePortMax = ReadNumber(store, "PassivePortMax", 0);
+  s.network.passiveAddress = ReadText(store, "PassiveAddress");
   s.cache = ReadBlock<CacheSettings>(store).value_or(CacheSettings::Defaults());
   ReadBlockInto(store, s.anonymous);
   ReadBlockInto(store, s.general);
@@ -63,6 +67,10 @@ void SaveSettings(RegistryStore& store, const Settings& s) {
   store.setDword(kSettingsKey, "LoginBanFailures", s.loginThrottle.banFailures);
   store.setDword(kSettingsKey, "LoginBanWindowMinutes", s.loginThrottle.banWindowMinutes);
   store.setDword(kSettingsKey, "LoginBanMinutes", s.loginThrottle.banMinutes);
+  store.setDword(kSettingsKey, "ListenIPv6", s.network.listenIpv6);
+  store.setDword(kSettingsKey, "PassivePortMin", s.network.passivePortMin);
+  store.setDword(kSettingsKey, "PassivePortMax", s.network.passivePortMax);
+  store.setString(kSettingsKey, "PassiveAddress", s.network.passiveAddress);
   WriteBlock(store, s.cache);
   WriteBlock(store, s.anonymous);
   WriteBlock(store, s.general);
@@ -106,6 +114,12 @@ void WriteNewInstall(RegistryStore& store, uint32_t value) { store.setDword(kSet
 std::string WithTrailingSlash(std::string path) {
   if (!path.empty() && path.back() != '/') path += '/';
   return path;
+}
+
+std::string PassiveRangeProblem(const NetworkSettings& n) {
+  if (n.passivePortMin != 0 && n.passivePortMax != 0 && n.passivePortMin > n.passivePortMax)
+    return "PassivePortMin is above PassivePortMax";
+  return "";
 }
 
 }  // namespace talvek::settings

@@ -23,6 +23,16 @@ struct LoginThrottleSettings {
   uint32_t banMinutes = 30;
 };
 
+// Where the server listens and what its passive listeners may use, beyond
+// the classic settings: the IPv6 listener, and the port range and address
+// that let it work behind a router.
+struct NetworkSettings {
+  uint32_t listenIpv6 = 1;      // also listen on [::] (or ::1 beside 127.0.0.1)
+  uint32_t passivePortMin = 0;  // 0: from 1024 (both 0: any free port)
+  uint32_t passivePortMax = 0;  // 0: up to 65535
+  std::string passiveAddress;   // what PASV advertises; empty: the local address
+};
+
 struct Settings {
   CacheSettings cache = CacheSettings::Defaults();
   uint32_t enableLog = 0, sendLogonMsg = 0;
@@ -31,6 +41,7 @@ struct Settings {
   GeneralSettings general{};
   NetSettings net{};
   LoginThrottleSettings loginThrottle{};
+  NetworkSettings network{};
   uint32_t redirUploads = 0, graphBkColor = 16777215, graphForeColor = 0;
 };
 
@@ -52,6 +63,9 @@ int SaveChangesOverDisk(const RegistryStore& base, const RegistryStore& mine);
 // Makes `change` to `store` and writes just that change over the file as it
 // is on disk (as SaveChangesOverDisk): for saves while the program runs.
 int SaveChangeOverDisk(RegistryStore& store, const std::function<void(RegistryStore&)>& change);
+
+// Why the passive port range of `settings` cannot be used, or "".
+std::string PassiveRangeProblem(const NetworkSettings& settings);
 
 std::string ReadDefaultIp(const RegistryStore& store);
 void WriteDefaultIp(RegistryStore& store, std::string_view address);

@@ -1,7 +1,6 @@
 #include "transfer/data_commands.h"
 
-#include <arpa/inet.h>
-
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 
@@ -22,14 +21,14 @@ constexpr uint8_t kRead = 1, kWrite = 2, kDelete = 4;
 // Leading decimal digits of `text` as a number (0 when none), like atoi.
 int64_t LeadingNumber(const std::string& text) { return std::strtoll(text.c_str(), nullptr, 10); }
 
-std::string ClientAddress(const server::ConnectionRecord& record) {
-  char text[INET_ADDRSTRLEN] = {};
-  ::inet_ntop(AF_INET, &record.peer_socket_address.sin_addr, text, sizeof text);
-  return text;
+std::shared_ptr<server::ConnectionRecord> Shared(ftp::CommandContext& context) {
+  for (const auto& record : context.server.registrySnapshot())
+    if (record.get() == &context.record) return record;
+  return nullptr;
 }
 
-// The data connection is made only to the client's own address: a PORT
-// naming another host would let a client aim the server at third parties.
+// The data connection is made only to the client's own address: a PORT or
+// EPRT naming another host would let a client aim the server at third parties.
 std::optional<asio::ip::tcp::endpoint> ActiveTarget(const server::ConnectionRecord& record) {
   std::error_code error;
   std::string named;
@@ -37,9 +36,80 @@ std::optional<asio::ip::tcp::endpoint> ActiveTarget(const server::ConnectionReco
     std::lock_guard lock(record.text_mutex);
     named = record.port_host.empty() ? record.peer_address : record.port_host;
   }
-  auto host = asio::ip::make_address_v4(named, error);
-  if (error || record.data_port == 0 || host.to_string() != ClientAddress(record)) return std::nullopt;
+  auto host = asio::ip::make_address(named, error);
+  if (error || record.data_port == 0 || host != record.peer_ip) return std::nullopt;
   return asio::ip::tcp::endpoint(host, record.data_port);
+}
+
+// How many ports of the passive range one PASV or EPSV tries before it gives up.
+constexpr uint32_t kMaxPassiveTries = 1000;
+
+// A listening passive socket on `local_address` (where the client already
+// reaches us, not every interface), its port from the configured range;
+// null when none could be had.
+std::shared_ptr<ftp::ListenSocket> OpenPassiveListener(server::Server& server,
+                                                       const std::shared_ptr<server::ConnectionRecord>& record,
+                                                       const std::string& local_address) {
+  auto network = server.settings().network;
+  auto open = [&](uint16_t port) -> std::shared_ptr<ftp::ListenSocket> {
+    auto listener = std::make_shared<ftp::ListenSocket>(server.context(), server, record);
+    if (listener->create(local_address, port) != 0 || listener->listen(5) != 0) return nullptr;
+    return listener;
+  };
+  if (network.passivePortMin == 0 && network.passivePortMax == 0) return open(0);
+  uint32_t low = network.passivePortMin ? network.passivePortMin : 1024;
+  uint32_t high = network.passivePortMax ? std::min<uint32_t>(network.passivePortMax, 65535) : 65535;
+  if (low > high) std::swap(low, high);  // a hand-edited file; config set refuses it
+  uint32_t count = high - low + 1;
+  // Successive requests start where the last one stopped, so busy ports are passed over quickly.
+  static std::atomic<uint32_t> next{0};
+  uint32_t start = next.fetch_add(1);
+  for (uint32_t step = 0; step < std::min(count, kMaxPassiveTries); ++step) {
+    auto port = static_cast<uint16_t>(low + (start + step) % count);
+    if (auto listener = open(port)) {
+      next.store(port - low + 1);
+      return listener;
+    }
+  }
+  return nullptr;
+}
+
+// The replies of the extended commands and of the family rules (RFC 2428).
+const std::string kEpsvAllReply = "200 EPSV ALL accepted; only EPSV sets up data connections now";
+const std::string kAfterEpsvAll = "503 Bad sequence of commands: only EPSV is accepted after EPSV ALL";
+const std::string kEprtFamilies = "522 Network protocol not supported, use (1,2)";
+const std::string kPasvOnIpv6 = "522 Network protocol not supported, use EPSV";
+const std::string kPortOnIpv6 = "522 Network protocol not supported, use EPRT";
+
+// Sets up the passive listener of a PASV or EPSV: its port, or 0 with
+// `refusal` set.
+uint16_t StartPassive(ftp::CommandContext& context, std::string& local_address, std::string& refusal) {
+  auto& record = context.record;
+  auto& server = context.server;
+  if (record.data_connected && record.data_socket) DisposeDataSocket(server, record.data_socket);
+  if (server.settings().net.disablePasv) {
+    refusal = ftp::Reply(502);
+    return 0;
+  }
+  if (record.passive_listener) {
+    record.passive_listener->close();
+    record.passive_listener.reset();
+    record.transfer_pending = false;
+  }
+  auto shared = Shared(context);
+  uint16_t control_port = 0;
+  if (!shared || !context.connection.socketName(local_address, control_port)) {
+    refusal = ftp::Reply(451);
+    return 0;
+  }
+  auto listener = OpenPassiveListener(server, shared, local_address);
+  if (!listener) {
+    refusal = ftp::Reply(425);
+    return 0;
+  }
+  record.passive = true;
+  record.passive_listener = listener;
+  return listener->port();
 }
 
 // A passive transfer whose client never connects is answered after the time-out.
@@ -70,12 +140,6 @@ void DropListOptions(std::string& argument) {
   }
 }
 
-std::shared_ptr<server::ConnectionRecord> Shared(ftp::CommandContext& context) {
-  for (const auto& record : context.server.registrySnapshot())
-    if (record.get() == &context.record) return record;
-  return nullptr;
-}
-
 }  // namespace
 
 PortTarget ParsePortArgument(std::string argument) {
@@ -98,6 +162,42 @@ PortTarget ParsePortArgument(std::string argument) {
   return target;
 }
 
+ExtendedPortTarget ParseEprtArgument(std::string_view argument) {
+  ExtendedPortTarget target;
+  target.refusal = 501;
+  if (argument.size() < 7 || argument.size() > kMaxEprtArgument) return target;
+  char delimiter = argument.front();
+  if (delimiter < 33 || delimiter > 126 || argument.back() != delimiter) return target;
+  std::string_view fields[3];
+  std::string_view rest = argument.substr(1, argument.size() - 2);
+  for (int i = 0; i < 3; ++i) {
+    size_t end = rest.find(delimiter);
+    if ((i < 2) != (end != std::string_view::npos)) return target;
+    fields[i] = rest.substr(0, end);
+    rest.remove_prefix(i < 2 ? end + 1 : rest.size());
+  }
+  auto digits = [](std::string_view text, size_t most) {
+    return !text.empty() && text.size() <= most && text.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (!digits(fields[0], 3)) return target;
+  if (fields[0] != "1" && fields[0] != "2") {
+    target.refusal = 522;
+    return target;
+  }
+  if (!digits(fields[2], 5) || fields[1].find('%') != std::string_view::npos) return target;
+  unsigned port = 0;
+  std::from_chars(fields[2].data(), fields[2].data() + fields[2].size(), port);
+  std::error_code error;
+  std::string address(fields[1]);
+  std::string host = fields[0] == "1" ? asio::ip::make_address_v4(address, error).to_string()
+                                      : asio::ip::make_address_v6(address, error).to_string();
+  if (error || port == 0 || port > 65535) return target;
+  target.host = std::move(host);
+  target.port = static_cast<uint16_t>(port);
+  target.refusal = 0;
+  return target;
+}
+
 std::string UniqueNameFor(std::time_t when) {
   std::tm local{};
   localtime_r(&when, &local);
@@ -107,6 +207,9 @@ std::string UniqueNameFor(std::time_t when) {
 }
 
 std::string HandlePort(ftp::CommandContext& context, std::string& argument) {
+  if (context.record.epsv_all) return kAfterEpsvAll;
+  // PORT can only name an IPv4 address.
+  if (context.record.peer_ip.is_v6()) return kPortOnIpv6;
   PortTarget target = ParsePortArgument(argument);
   auto& record = context.record;
   {
@@ -119,31 +222,54 @@ std::string HandlePort(ftp::CommandContext& context, std::string& argument) {
 }
 
 std::string HandlePasv(ftp::CommandContext& context, std::string&) {
-  auto& record = context.record;
+  if (context.record.epsv_all) return kAfterEpsvAll;
+  // PASV can only name an IPv4 address.
+  if (context.record.peer_ip.is_v6()) return kPasvOnIpv6;
+  std::string local_address, refusal;
+  uint16_t port = StartPassive(context, local_address, refusal);
+  if (port == 0) return refusal;
   auto& server = context.server;
-  if (record.data_connected && record.data_socket) DisposeDataSocket(server, record.data_socket);
-  if (server.settings().net.disablePasv) return ftp::Reply(502);
-  if (record.passive_listener) {
-    record.passive_listener->close();
-    record.passive_listener.reset();
-    record.transfer_pending = false;
-  }
-  auto shared = Shared(context);
-  if (!shared) return ftp::Reply(451);
-  std::string local_address;
-  uint16_t control_port = 0;
-  context.connection.socketName(local_address, control_port);
-  // Listen where the client already reaches us, not on every interface.
-  auto listener = std::make_shared<ftp::ListenSocket>(server.context(), server, shared);
-  if (listener->create(local_address, 0) != 0 || listener->listen(5) != 0) return ftp::Reply(451);
-  record.passive = true;
-  record.passive_listener = listener;
   std::string address = server.serverAddress().empty() ? local_address : server.serverAddress();
+  // Behind a router the address clients reach is not the local one.
+  if (std::string advertised = server.settings().network.passiveAddress; !advertised.empty()) address = advertised;
   for (char& c : address)
     if (c == '.') c = ',';
-  uint16_t port = listener->port();
   return "227 Entering Passive Mode (" + address + "," + std::to_string(port >> 8) + "," +
          std::to_string(port & 0xff) + ")";
+}
+
+std::string HandleEpsv(ftp::CommandContext& context, std::string& argument) {
+  auto& record = context.record;
+  std::string family = record.peer_ip.is_v6() ? "2" : "1";
+  if (argument.size() == 3 && (argument[0] | 0x20) == 'a' && (argument[1] | 0x20) == 'l' &&
+      (argument[2] | 0x20) == 'l') {
+    record.epsv_all = true;
+    return kEpsvAllReply;
+  }
+  if (argument == "1" || argument == "2") {
+    if (argument != family) return "522 Network protocol not supported, use (" + family + ")";
+  } else if (!argument.empty()) {
+    return ftp::Reply(501);
+  }
+  std::string local_address, refusal;
+  uint16_t port = StartPassive(context, local_address, refusal);
+  if (port == 0) return refusal;
+  return "229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)";
+}
+
+std::string HandleEprt(ftp::CommandContext& context, std::string& argument) {
+  auto& record = context.record;
+  if (record.epsv_all) return kAfterEpsvAll;
+  ExtendedPortTarget target = ParseEprtArgument(argument);
+  if (target.refusal == 522) return kEprtFamilies;
+  if (target.refusal != 0) return ftp::Reply(501);
+  {
+    std::lock_guard lock(record.text_mutex);
+    record.port_host = target.host;
+  }
+  record.data_port = target.port;
+  record.passive = false;
+  return ftp::Reply(200);
 }
 
 std::string HandleRest(ftp::CommandContext& context, std::string& argument) {
@@ -255,7 +381,7 @@ void AcceptDataConnection(server::Server& server, const std::shared_ptr<server::
   std::string address;
   uint16_t port = 0;
   // Only the client itself may take its data connection.
-  if (!socket->peerName(address, port) || address != ClientAddress(*record)) {
+  if (!socket->peerName(address, port) || address != record->peer_ip.to_string()) {
     socket->closeNow();
     return;
   }

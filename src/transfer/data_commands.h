@@ -1,10 +1,11 @@
-// The data-side command handlers: PORT, PASV, REST, ABOR and the seven
+// The data-side command handlers: PORT, PASV, EPRT, EPSV, REST, ABOR and the seven
 // transfer commands, run by the dispatcher on the control thread; plus the
 // passive listener's accept of a data connection.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "ftp/command_context.h"
 #include "transfer/transfer_job.h"
@@ -17,6 +18,8 @@ namespace talvek::transfer {
 
 std::string HandlePort(ftp::CommandContext& context, std::string& argument);
 std::string HandlePasv(ftp::CommandContext& context, std::string& argument);
+std::string HandleEpsv(ftp::CommandContext& context, std::string& argument);
+std::string HandleEprt(ftp::CommandContext& context, std::string& argument);
 std::string HandleRest(ftp::CommandContext& context, std::string& argument);
 std::string HandleAbor(ftp::CommandContext& context, std::string& argument);
 std::string HandleRetr(ftp::CommandContext& context, std::string& argument);
@@ -41,6 +44,17 @@ struct PortTarget {
   uint16_t port = 0;
 };
 PortTarget ParsePortArgument(std::string argument);
+
+// EPRT's argument "<d>family<d>address<d>port<d>": the address as canonical
+// text and the port, or `refusal` 501 (malformed, or longer than
+// kMaxEprtArgument) or 522 (a family other than 1, IPv4, and 2, IPv6).
+constexpr size_t kMaxEprtArgument = 64;
+struct ExtendedPortTarget {
+  std::string host;
+  uint16_t port = 0;
+  int refusal = 0;
+};
+ExtendedPortTarget ParseEprtArgument(std::string_view argument);
 
 // The STOU name for a local time: "%Y_%m_%d_%H_%M_%S".
 std::string UniqueNameFor(std::time_t when);

@@ -177,6 +177,7 @@ TEST(ProgramOptions, InstalledCopyImportsTheSharedDefaultsOnceAndWritesBesideThe
             "FTPRootDir=\nUploadsDir=\nLogPath=\nMsgFilePath=\nLogonFile=\nDefaultIP=\nRedirUploads=0\n"
             "SendLogonMsg=0\nEnableLog=0\nGraphBkColor=16777215\nGraphForeColor=0\nNewInstall=0\n"
             "LoginFailDelaySeconds=0\nLoginBanFailures=0\nLoginBanWindowMinutes=10\nLoginBanMinutes=30\n"
+            "ListenIPv6=1\nPassivePortMin=0\nPassivePortMax=0\nPassiveAddress=\n"
             "GeneralSettings.RecordFileLists=1\nGeneralSettings.MonitorNew=0\nGeneralSettings.TimeoutIdle=1\n"
             "GeneralSettings.LimitPerAddress=1\nGeneralSettings.FilterEnabled=0\nGeneralSettings.RunInBackground=0\n"
             "GeneralSettings.AutoStart=1\nGeneralSettings.TimeoutMinutes=15\nGeneralSettings.MaxConnections=50\n"

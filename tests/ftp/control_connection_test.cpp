@@ -37,12 +37,12 @@ TEST_F(ControlConnectionTest, GreetsAndAnswersStatusCommandsBeforeLogin) {
            {"HELP", "214 " + std::string(HelpTable::generalHelp())},
            {"HELP size", "214 SIZE Transmit the size of a file in bytes. Syntax SIZE <filename>"},
            // The extensions a client asks about before it logs in.
-           {"FEAT", feat + "type*;size*;modify*;perm*;unique*;\r\n REST STREAM\r\n211 End"},
+           {"FEAT", feat + "type*;size*;modify*;perm*;unique*;\r\n REST STREAM\r\n EPSV\r\n EPRT\r\n211 End"},
            {"OPTS utf8 on", k200}, {"OPTS UTF8 OFF", k504},
            {"OPTS MODE Z", "501 Syntax error in parameters or arguments"},
            {"OPTS MLST Size;TYPE;bogus;", "200 MLST OPTS type;size;"}, {"OPTS MLST", "200 MLST OPTS"},
            {"OPTS MLST modify;", "200 MLST OPTS modify;"},
-           {"FEAT", feat + "type;size;modify*;perm;unique;\r\n REST STREAM\r\n211 End"},
+           {"FEAT", feat + "type;size;modify*;perm;unique;\r\n REST STREAM\r\n EPSV\r\n EPRT\r\n211 End"},
            {"SIZE a.txt", k530}, {"MDTM a.txt", k530}, {"MFMT 20000101000000 a.txt", k530}, {"MLST a.txt", k530},
            {"MLSD", k530}})
     EXPECT_EQ(client->ask(command), reply) << command;

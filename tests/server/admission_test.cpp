@@ -34,6 +34,7 @@ TEST(Admission, LimitsAndPoliciesCountTheAddressTheConnectionCameFrom) {
        {{"", kGreeting, true}, {"", kGreeting, true}, {"", kPerUser, false}, {"", kPerUser, false}}},
       {"per address, close oldest", 2, 0, 100, true,
        {{"", kGreeting, false}, {"", kGreeting, true}, {"", kGreeting, true}}},
+      {"per address, IPv6", 1, 1, 100, false, {{"::1", kGreeting, true}, {"::1", kPerUser, false}, {"", kGreeting, true}}},
       {"total", 0, 1, 1, false, {{"", kGreeting, true}, {"127.0.0.2", kTotal, false}}},
       {"total of zero", 0, 1, 0, false, {{"", kTotal, false}}},
   };
@@ -86,7 +87,7 @@ TEST(Admission, OfSimultaneousClientsOnlyTheLastOverTheTotalIsRefused) {
 
 struct FilterCase {
   const char* name;
-  bool block_listed;  // Filters.txt lists 127.0.0.1
+  bool block_listed;  // Filters.txt lists 127.0.0.1 and ::1
   std::string source, reverse_name, first_reply, event;
 };
 
@@ -100,13 +101,16 @@ TEST(FilterAdmission, TheFilterDecidesFirstAndNamesTheHost) {
        kBanned + "127.0.0.1 (a\\x0ab) rejected"},
       {"block, not listed", true, "127.0.0.2", "", kGreeting, " New connection: 127.0.0.2\r\n\r\n"},
       {"allow only, listed", false, "127.0.0.1", "", kGreeting, " New connection: 127.0.0.1"},
+      {"block, IPv6 listed", true, "::1", "", "421 Host ::1 not permitted access to this server",
+       kBanned + "::1 rejected"},
+      {"allow only, IPv6 listed", false, "::1", "", kGreeting, " New connection: ::1\r\n"},
       {"allow only, not listed", false, "127.0.0.3", "", "421 Host 127.0.0.3 not permitted access to this server",
        kBanned + "127.0.0.3 rejected\r\n\r\n"},
   };
   for (const auto& row : table) {
     SCOPED_TRACE(row.name);
     test::TempDir root, program;
-    program.write("Filters.txt", "^127\\.0\\.0\\.1$\r\n");
+    program.write("Filters.txt", "^127\\.0\\.0\\.1$\r\n^::1$\r\n");
     auto settings = test::LoopbackSettings(root.dir());
     settings.general.filterEnabled = 1;
     settings.general.blockListed = row.block_listed;

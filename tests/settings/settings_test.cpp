@@ -142,6 +142,7 @@ TEST_F(ConfigCommandTest, SetOnMissingBlocksStartsFromZeroOrCacheDefaults) {
 
 TEST_F(ConfigCommandTest, EveryRefusalReportsAndLeavesStoreAndFileUnchanged) {
   ASSERT_EQ(Config(store, {"set", "EnableLog", "1"}).status, 0);
+  ASSERT_EQ(Config(store, {"set", "PassivePortMax", "30000"}).status, 0);
   const std::string before = test::ReadFile(store.file());
   const std::vector<RegistryKey> keysBefore = store.keys();
   const std::string usage = "usage: config list | config get NAME | config set NAME VALUE\n";
@@ -179,6 +180,13 @@ TEST_F(ConfigCommandTest, EveryRefusalReportsAndLeavesStoreAndFileUnchanged) {
       {{"set", "Anonymous.Root", std::string(263, 'r')},
        "config: invalid value for Anonymous.Root: longer than 262 characters\n"},
       {{"set", "LogPath", "a\nb"}, "config: invalid value for LogPath: control characters are not allowed\n"},
+      {{"set", "ListenIPv6", "2"}, "config: invalid value for ListenIPv6: expected 0 or 1\n"},
+      {{"set", "PassivePortMin", "65536"},
+       "config: invalid value for PassivePortMin: expected a port from 1 to 65535, or 0 for any\n"},
+      {{"set", "PassivePortMin", "30001"},
+       "config: invalid value for PassivePortMin: PassivePortMin is above PassivePortMax\n"},
+      {{"set", "PassiveAddress", "::1"},
+       "config: invalid value for PassiveAddress: expected a dotted IPv4 address or an empty text\n"},
   };
   for (const Case& c : cases) {
     Outcome o = Config(store, c.args);

@@ -64,16 +64,19 @@ class ServerFixture {
   RecordingView& view() { return view_; }
   const std::filesystem::path& programDirectory() const { return program_directory_.path(); }
 
-  // A client connected from `source` (127.0.0.1 when empty) that has read nothing yet.
+  // A client connected from `source` (127.0.0.1 when empty; from ::1 it dials
+  // the server over IPv6) that has read nothing yet.
   std::unique_ptr<LineClient> open(const std::string& source = "") {
     auto client = std::make_unique<LineClient>();
-    EXPECT_TRUE(client->connect(port_, "127.0.0.1", source));
+    EXPECT_TRUE(client->connect(port_, source == "::1" ? source : "127.0.0.1", source));
     return client;
   }
   // A client that has read the greeting.
-  std::unique_ptr<LineClient> connect() {
-    auto client = open();
-    EXPECT_EQ(client->readReply().value_or("<none>"), "220 Service ready for new user");
+  std::unique_ptr<LineClient> connect(const std::string& address = "127.0.0.1") {
+    auto client = std::make_unique<LineClient>();
+    EXPECT_TRUE(client->connect(port_, address));
+    auto greeting = client->readReply();
+    EXPECT_EQ(greeting.value_or("<none>"), "220 Service ready for new user");
     return client;
   }
   // Waits until `count` connections are registered.

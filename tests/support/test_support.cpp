@@ -47,23 +47,34 @@ void WriteFile(const std::filesystem::path& path, const std::string& content) {
 
 LineClient::~LineClient() { close(); }
 
+socklen_t SocketAddress(const std::string& address, uint16_t port, sockaddr_storage& storage) {
+  storage = {};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&storage);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&storage);
+  if (::inet_pton(AF_INET, address.c_str(), &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(port);
+    return sizeof *v4;
+  }
+  if (::inet_pton(AF_INET6, address.c_str(), &v6->sin6_addr) != 1) return 0;
+  v6->sin6_family = AF_INET6;
+  v6->sin6_port = htons(port);
+  return sizeof *v6;
+}
+
 bool LineClient::connect(uint16_t port, const std::string& address, const std::string& source) {
   close();
-  fd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_storage peer, local;
+  socklen_t length = SocketAddress(address, port, peer);
+  fd_ = ::socket(peer.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
   if (fd_ < 0) return false;
   if (!source.empty()) {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    ::inet_pton(AF_INET, source.c_str(), &local.sin_addr);
-    if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0) return false;
+    socklen_t local_length = SocketAddress(source, 0, local);
+    if (::bind(fd_, reinterpret_cast<sockaddr*>(&local), local_length) != 0) return false;
   }
-  sockaddr_in peer{};
-  peer.sin_family = AF_INET;
-  peer.sin_port = htons(port);
-  ::inet_pton(AF_INET, address.c_str(), &peer.sin_addr);
   closed_ = false;
   buffer_.clear();
-  return ::connect(fd_, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0;
+  return ::connect(fd_, reinterpret_cast<sockaddr*>(&peer), length) == 0;
 }
 
 bool LineClient::send(const std::string& bytes) {

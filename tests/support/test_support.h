@@ -3,6 +3,8 @@
 // over loopback.
 #pragma once
 
+#include <sys/socket.h>
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -68,6 +70,10 @@ class LineClient {
   std::string buffer_;
   bool closed_ = false;
 };
+
+// `address` (IPv4 or IPv6 text) and `port` as a socket address; its
+// length, 0 when the text is no address.
+socklen_t SocketAddress(const std::string& address, uint16_t port, sockaddr_storage& storage);
 
 // Runs a shell command, returning its exit status and capturing stdout+stderr.
 struct CommandResult {

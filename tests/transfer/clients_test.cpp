@@ -78,6 +78,7 @@ TEST_F(TransferTest, RealClientsMoveEveryByteInBothModes) {
   local.write("resume.bin", Pattern(2 << 20, 2).substr(0, 12345));
   local.write("client.py", kFtplibScript);
   const std::string curl = "curl -sS --max-time 20 ", url = "ftp://client:pw@127.0.0.1:" + port + "/",
+                    url6 = "-g ftp://client:pw@[::1]:" + port + "/",
                     lftp = "lftp -c 'set cmd:fail-exit yes; set net:max-retries 1; set net:timeout 10; "
                            "open -u client,pw -p " + port + " 127.0.0.1; ";
   struct Run {
@@ -88,6 +89,9 @@ TEST_F(TransferTest, RealClientsMoveEveryByteInBothModes) {
            {curl + "-o p.bin " + url + "dir/file.bin", "dir/file.bin", "p.bin"},
            {curl + "-P 127.0.0.1 -o a.bin " + url + "dir/file.bin", "dir/file.bin", "a.bin"},
            {curl + "-l " + url + "dir/", "", "", "file.bin\n"},
+           {curl + url6 + "dir/", "", "", " file.bin\n"},
+           {curl + "-o p6.bin " + url6 + "dir/file.bin", "dir/file.bin", "p6.bin"},
+           {curl + "-P - -o a6.bin " + url6 + "dir/file.bin", "dir/file.bin", "a6.bin"},
            {curl + "-T up.bin " + url + "up.bin", "up.bin", "up.bin"},
            {curl + "-C - -o resume.bin " + url + "up.bin", "up.bin", "resume.bin"},
            {lftp + "mirror tree copy'", "tree", "copy"},

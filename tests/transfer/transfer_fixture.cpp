@@ -12,17 +12,6 @@
 
 namespace talvek::test {
 
-namespace {
-
-sockaddr_in Loopback(uint16_t port) {
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  return address;
-}
-
-}  // namespace
 
 void DataPeer::close() { fd_ = platform::UniqueFd(); }
 
@@ -58,10 +47,11 @@ bool DataPeer::sendAll(const std::string& bytes) {
   return true;
 }
 
-DataPeer ConnectData(uint16_t port) {
-  platform::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address = Loopback(port);
-  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) return DataPeer();
+DataPeer ConnectData(uint16_t port, const std::string& host) {
+  sockaddr_storage address;
+  socklen_t length = SocketAddress(host, port, address);
+  platform::UniqueFd fd(::socket(address.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), length) != 0) return DataPeer();
   return DataPeer(fd.release());
 }
 
@@ -74,16 +64,22 @@ uint16_t PassivePort(const std::string& reply) {
   return static_cast<uint16_t>(p1 * 256 + p2);
 }
 
-ActiveListener::ActiveListener() : fd_(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0)) {
-  sockaddr_in address = Loopback(0);
-  socklen_t length = sizeof address;
-  if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd_.get(), 4) == 0 &&
-      ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&address), &length) == 0)
-    port_ = ntohs(address.sin_port);
+ActiveListener::ActiveListener(const std::string& address) : address_(address) {
+  sockaddr_storage bound;
+  socklen_t length = SocketAddress(address, 0, bound);
+  fd_ = platform::UniqueFd(::socket(bound.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (::bind(fd_.get(), reinterpret_cast<sockaddr*>(&bound), length) == 0 && ::listen(fd_.get(), 4) == 0 &&
+      ::getsockname(fd_.get(), reinterpret_cast<sockaddr*>(&bound), &length) == 0)
+    port_ = ntohs(reinterpret_cast<sockaddr_in*>(&bound)->sin_port);  // the same place in both families
 }
 
 std::string ActiveListener::portCommand() const {
   return "PORT 127,0,0,1," + std::to_string(port_ >> 8) + "," + std::to_string(port_ & 0xff);
+}
+
+std::string ActiveListener::eprtCommand() const {
+  return std::string("EPRT |") + (address_.find(':') == std::string::npos ? "1" : "2") + "|" + address_ + "|" +
+         std::to_string(port_) + "|";
 }
 
 DataPeer ActiveListener::accept(std::chrono::milliseconds deadline) {
@@ -124,8 +120,8 @@ TransferTest::TransferTest(const std::function<void(settings::Settings&)>& adjus
         return settings;
       }()) {}
 
-std::unique_ptr<LineClient> TransferTest::loggedIn(uint8_t permissions) {
-  auto client = fixture_.connect();
+std::unique_ptr<LineClient> TransferTest::loggedIn(uint8_t permissions, const std::string& address) {
+  auto client = fixture_.connect(address);
   EXPECT_TRUE(fixture_.waitForRegistered(1));
   changeRecord([&](server::ConnectionRecord& record) {
     record.logged_in = true;

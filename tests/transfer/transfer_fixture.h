@@ -33,22 +33,25 @@ class DataPeer {
   platform::UniqueFd fd_;
 };
 
-// Connects to 127.0.0.1:`port`.
-DataPeer ConnectData(uint16_t port);
+// Connects to `address`:`port`.
+DataPeer ConnectData(uint16_t port, const std::string& address = "127.0.0.1");
 // The port of a "227 Entering Passive Mode (h1,h2,h3,h4,p1,p2)" reply, or 0.
 uint16_t PassivePort(const std::string& reply);
 
 // A loopback listener for active-mode data connections.
 class ActiveListener {
  public:
-  ActiveListener();
+  explicit ActiveListener(const std::string& address = "127.0.0.1");
   uint16_t port() const { return port_; }
   // "PORT 127,0,0,1,p1,p2"
   std::string portCommand() const;
+  // "EPRT |1|127.0.0.1|port|", or |2| for an IPv6 listener.
+  std::string eprtCommand() const;
   // The next connection, or an invalid peer after the deadline.
   DataPeer accept(std::chrono::milliseconds deadline = std::chrono::seconds(5));
 
  private:
+  std::string address_;
   platform::UniqueFd fd_;
   uint16_t port_ = 0;
 };
@@ -70,7 +73,7 @@ class TransferTest : public ::testing::Test {
   explicit TransferTest(const std::function<void(settings::Settings&)>& adjust = {});
 
   // A client whose record is logged in with `permissions`, root the FTP root.
-  std::unique_ptr<LineClient> loggedIn(uint8_t permissions = 7);
+  std::unique_ptr<LineClient> loggedIn(uint8_t permissions = 7, const std::string& address = "127.0.0.1");
   // Changes the one connection's record on the control thread.
   void changeRecord(const std::function<void(server::ConnectionRecord&)>& change);
   // PASV, then the data connection.

@@ -347,6 +347,8 @@ class Vsftpd(FtpServer):
         if subprocess.run(["id", "ftpbench"], capture_output=True, timeout=10).returncode != 0:
             subprocess.run(["useradd", "-M", "-d", self.data, "-s", "/usr/sbin/nologin", "ftpbench"], check=True,
                            timeout=30)
+        else:  # left by an earlier run whose scratch directory is gone
+            subprocess.run(["usermod", "-d", self.data, "ftpbench"], check=True, timeout=30)
         empty = os.path.join(self.work, "vsftpd-empty")
         os.makedirs(empty, exist_ok=True)
         config = os.path.join(self.work, "vsftpd.conf")

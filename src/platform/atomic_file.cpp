@@ -9,30 +9,13 @@
 #include <random>
 #include <string>
 
+#include "platform/unique_fd.h"
+
 namespace talvek::platform {
 
 namespace {
 
 constexpr std::string_view kTemporaryMarker = ".tmp-";
-
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  int closeNow() {
-    int result = ::close(fd_);
-    fd_ = -1;
-    return result;
-  }
-
- private:
-  int fd_;
-};
 
 int WriteAll(int fd, std::string_view content) {
   size_t written = 0;
@@ -90,7 +73,7 @@ int WriteFileAtomically(const std::filesystem::path& target, std::string_view co
   if (target.has_parent_path()) std::filesystem::create_directories(target.parent_path(), ignored);
   std::string directory = target.has_parent_path() ? target.parent_path().string() : ".";
   std::string name;
-  Descriptor file(CreateTemporary(target, directory, name));
+  UniqueFd file(CreateTemporary(target, directory, name));
   if (file.get() < 0) return errno;
   auto fail = [&](int error) {
     if (!name.empty()) ::unlink(name.c_str());
@@ -102,7 +85,7 @@ int WriteFileAtomically(const std::filesystem::path& target, std::string_view co
   // Until here a killed process leaves no name behind; from the link to the
   // rename it leaves one, which the next locked save removes.
   if (name.empty() && (name = LinkUnnamed(file.get(), target)).empty()) return errno;
-  if (file.closeNow() != 0) return fail(errno);
+  if (::close(file.release()) != 0) return fail(errno);
   if (::rename(name.c_str(), target.c_str()) != 0) return fail(errno);
   SyncDirectory(directory);  // makes the rename itself durable
   return 0;
@@ -110,7 +93,7 @@ int WriteFileAtomically(const std::filesystem::path& target, std::string_view co
 
 int ReadWholeFile(const std::filesystem::path& path, size_t max_bytes, std::string& content) {
   content.clear();
-  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+  UniqueFd file(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (file.get() < 0) return errno;
   struct stat status {};
   if (::fstat(file.get(), &status) != 0) return errno;

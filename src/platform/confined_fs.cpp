@@ -44,18 +44,6 @@ FsResult<struct stat> StatOf(int fd) {
 
 }  // namespace
 
-UniqueFd::~UniqueFd() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
-UniqueFd& UniqueFd::operator=(UniqueFd&& other) noexcept {
-  if (this != &other) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = other.release();
-  }
-  return *this;
-}
-
 FsResult<std::shared_ptr<const ConfinedFs>> ConfinedFs::Open(const std::string& root, bool walk_only) {
   FsResult<std::shared_ptr<const ConfinedFs>> result;
   if (root.empty() || !Usable(root)) {

@@ -19,9 +19,11 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -77,18 +79,30 @@ void EnterPrivateNetwork() {
 }
 
 int Loopback(uint16_t port, bool listening) {
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
   address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  int on = 1;
-  ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   auto* raw = reinterpret_cast<sockaddr*>(&address);
-  bool ok = listening ? ::bind(fd, raw, sizeof address) == 0 && ::listen(fd, 64) == 0
-                      : ::connect(fd, raw, sizeof address) == 0;
-  FUZZ_CHECK(ok, "loopback socket");
-  return fd;
+  // Thousands of sessions a second can briefly leave the client side short
+  // (local ports, backlog): a bounded second of retries; a server that
+  // really stopped listening still fails the run.
+  int error = 0;
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    bool ok = listening ? ::bind(fd, raw, sizeof address) == 0 && ::listen(fd, 64) == 0
+                        : ::connect(fd, raw, sizeof address) == 0;
+    if (ok) return fd;
+    error = errno;
+    ::close(fd);
+    if (listening) break;
+    ::usleep(20000);
+  }
+  std::fprintf(stderr, "loopback socket: %s\n", std::strerror(error));
+  FUZZ_CHECK(false, "loopback socket");
+  return -1;
 }
 
 // The other end of PORT transfers: sends a few bytes to whoever connects,

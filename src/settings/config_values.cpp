@@ -1,5 +1,8 @@
 #include "settings/config_values.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "settings/reg_text.h"
 #include "settings/settings.h"
 
@@ -46,45 +49,33 @@ std::optional<uint32_t> ParseRights(std::string_view text) {
   return rights;
 }
 
+// The numeric rules: their bounds and what a refusal says.
+struct NumberRule {
+  Rule rule;
+  uint32_t low, high;
+  const char* problem;
+};
+constexpr NumberRule kNumberRules[] = {
+    {Rule::Flag, 0, 1, "expected 0 or 1"},
+    {Rule::Number, 0, UINT32_MAX, "expected a number from 0 to 4294967295"},
+    {Rule::Port, 1, 65535, "expected a port from 1 to 65535"},
+    {Rule::AnyPort, 0, 65535, "expected a port from 1 to 65535, or 0 for any"},
+    {Rule::Percent, 0, 100, "expected a number from 0 to 100"},
+    {Rule::Seconds, 0, 60, "expected a number of seconds from 0 to 60"},
+    {Rule::Count, 0, 1000, "expected a number from 0 to 1000"},
+    {Rule::Minutes, 1, 10080, "expected a number of minutes from 1 to 10080"},
+};
+
 std::optional<uint32_t> CheckNumber(Rule rule, std::string_view input, std::string& problem) {
   std::optional<uint32_t> number;
-  switch (rule) {
-    case Rule::Flag:
-      number = ParseDecimal(input, 0, 1);
-      problem = "expected 0 or 1";
-      break;
-    case Rule::Number:
-      number = ParseDecimal(input, 0, UINT32_MAX);
-      problem = "expected a number from 0 to 4294967295";
-      break;
-    case Rule::Port:
-      number = ParseDecimal(input, 1, 65535);
-      problem = "expected a port from 1 to 65535";
-      break;
-    case Rule::AnyPort:
-      number = ParseDecimal(input, 0, 65535);
-      problem = "expected a port from 1 to 65535, or 0 for any";
-      break;
-    case Rule::Percent:
-      number = ParseDecimal(input, 0, 100);
-      problem = "expected a number from 0 to 100";
-      break;
-    case Rule::Seconds:
-      number = ParseDecimal(input, 0, 60);
-      problem = "expected a number of seconds from 0 to 60";
-      break;
-    case Rule::Count:
-      number = ParseDecimal(input, 0, 1000);
-      problem = "expected a number from 0 to 1000";
-      break;
-    case Rule::Minutes:
-      number = ParseDecimal(input, 1, 10080);
-      problem = "expected a number of minutes from 1 to 10080";
-      break;
-    default:
-      number = ParseRights(input);
-      problem = "expected 0 to 7 or letters from r, w, d";
-      break;
+  problem = "expected 0 to 7 or letters from r, w, d";
+  const auto* found = std::find_if(std::begin(kNumberRules), std::end(kNumberRules),
+                                   [rule](const NumberRule& entry) { return entry.rule == rule; });
+  if (found != std::end(kNumberRules)) {
+    number = ParseDecimal(input, found->low, found->high);
+    problem = found->problem;
+  } else {
+    number = ParseRights(input);
   }
   if (number) problem.clear();
   return number;

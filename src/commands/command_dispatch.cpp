@@ -1,10 +1,10 @@
-#include "ftp/command_context.h"
-#include "ftp/reply_table.h"
-#include "ftp/extension_commands.h"
-#include "ftp/file_commands.h"
-#include "ftp/login_commands.h"
-#include "ftp/navigation_commands.h"
-#include "ftp/status_commands.h"
+#include "commands/command_dispatch.h"
+#include "protocol/reply_table.h"
+#include "commands/extension_commands.h"
+#include "commands/file_commands.h"
+#include "commands/login_commands.h"
+#include "commands/navigation_commands.h"
+#include "commands/status_commands.h"
 #include "transfer/data_commands.h"
 
 namespace talvek::ftp {

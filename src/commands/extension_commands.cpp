@@ -1,14 +1,14 @@
-#include "ftp/extension_commands.h"
+#include "commands/extension_commands.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <string_view>
 
-#include "ftp/path_rules.h"
-#include "ftp/reply_table.h"
-#include "ftp/session_root.h"
-#include "server/connection_record.h"
+#include "protocol/path_rules.h"
+#include "protocol/reply_table.h"
+#include "session/session_root.h"
+#include "session/connection_record.h"
 #include "settings/reg_text.h"
 #include "transfer/listing_format.h"
 

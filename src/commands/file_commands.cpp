@@ -1,15 +1,15 @@
-#include "ftp/file_commands.h"
+#include "commands/file_commands.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 
-#include "ftp/control_connection.h"
-#include "ftp/path_rules.h"
-#include "ftp/reply_table.h"
-#include "ftp/session_root.h"
-#include "server/connection_record.h"
-#include "server/server.h"
+#include "session/control_connection.h"
+#include "protocol/path_rules.h"
+#include "protocol/reply_table.h"
+#include "session/session_root.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 
 namespace talvek::ftp {
 

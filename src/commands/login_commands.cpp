@@ -1,12 +1,12 @@
-#include "ftp/login_commands.h"
+#include "commands/login_commands.h"
 
 #include <fstream>
 
-#include "ftp/control_connection.h"
-#include "ftp/reply_table.h"
-#include "ftp/session_root.h"
-#include "server/connection_record.h"
-#include "server/server.h"
+#include "session/control_connection.h"
+#include "protocol/reply_table.h"
+#include "session/session_root.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 
 namespace talvek::ftp {
 

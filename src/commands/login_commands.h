@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <string>
 
-#include "ftp/command_context.h"
+#include "session/command_context.h"
 
 namespace talvek::ftp {
 

@@ -1,13 +1,13 @@
-#include "ftp/navigation_commands.h"
+#include "commands/navigation_commands.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
-#include "ftp/path_rules.h"
-#include "ftp/reply_table.h"
-#include "ftp/session_root.h"
-#include "server/connection_record.h"
-#include "server/server.h"
+#include "protocol/path_rules.h"
+#include "protocol/reply_table.h"
+#include "session/session_root.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 
 namespace talvek::ftp {
 

@@ -1,10 +1,10 @@
-#include "ftp/status_commands.h"
+#include "commands/status_commands.h"
 
 #include <cstdio>
 
-#include "ftp/reply_table.h"
-#include "server/connection_record.h"
-#include "server/server.h"
+#include "protocol/reply_table.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 
 namespace talvek::ftp {
 

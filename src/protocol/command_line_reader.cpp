@@ -1,4 +1,4 @@
-#include "ftp/command_line_reader.h"
+#include "protocol/command_line_reader.h"
 
 namespace talvek::ftp {
 

@@ -1,4 +1,4 @@
-#include "ftp/command_table.h"
+#include "protocol/command_table.h"
 
 namespace talvek::ftp {
 

@@ -1,4 +1,4 @@
-#include "ftp/help_table.h"
+#include "protocol/help_table.h"
 
 #include <fstream>
 #include <optional>

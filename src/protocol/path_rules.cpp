@@ -1,4 +1,4 @@
-#include "ftp/path_rules.h"
+#include "protocol/path_rules.h"
 
 #include <algorithm>
 #include <vector>

@@ -1,4 +1,4 @@
-#include "ftp/reply_table.h"
+#include "protocol/reply_table.h"
 
 #include <cerrno>
 

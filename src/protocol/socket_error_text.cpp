@@ -1,4 +1,4 @@
-#include "ftp/socket_error_text.h"
+#include "protocol/socket_error_text.h"
 
 #include <string_view>
 

@@ -4,7 +4,7 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
-#include "ftp/control_connection.h"
+#include "session/control_connection.h"
 #include "log/log_thread.h"
 #include "server/server.h"
 

@@ -9,12 +9,15 @@
 
 #include "filter/filter_file.h"
 #include "filter/ip_filter.h"
-#include "ftp/control_connection.h"
-#include "ftp/listen_socket.h"
-#include "ftp/login_commands.h"
-#include "ftp/reply_table.h"
-#include "ftp/socket_error_text.h"
+#include "commands/command_dispatch.h"
+#include "session/command_context.h"
+#include "session/control_connection.h"
+#include "session/listen_socket.h"
+#include "commands/login_commands.h"
+#include "protocol/reply_table.h"
+#include "protocol/socket_error_text.h"
 #include "platform/system_info.h"
+#include "transfer/data_commands.h"
 #include "transfer/data_socket.h"
 
 namespace talvek::server {
@@ -147,6 +150,14 @@ bool Server::runOnControlThread(std::function<void()> work, std::chrono::millise
     done->set_value();
   });
   return finished.wait_for(limit) == std::future_status::ready;
+}
+
+std::string Server::runCommand(ftp::Command command, ftp::CommandContext& context, std::string& argument) {
+  return ftp::RunCommand(command, context, argument);
+}
+
+void Server::acceptDataConnection(const std::shared_ptr<ConnectionRecord>& record, ftp::ListenSocket& listener) {
+  transfer::AcceptDataConnection(*this, record, listener);
 }
 
 void Server::handleMessage(const ftp::ControlMessage& message) {

@@ -1,7 +1,7 @@
-#include "server/connection_record.h"
+#include "session/connection_record.h"
 
-#include "ftp/control_connection.h"
-#include "ftp/listen_socket.h"
+#include "session/control_connection.h"
+#include "session/listen_socket.h"
 
 namespace talvek::server {
 

@@ -1,17 +1,17 @@
-#include "ftp/control_connection.h"
+#include "session/control_connection.h"
 
 #include <utility>
 
-#include "ftp/command_context.h"
-#include "ftp/command_table.h"
-#include "ftp/reply_table.h"
+#include "session/command_context.h"
+#include "protocol/command_table.h"
+#include "protocol/reply_table.h"
 #include "log/log_thread.h"
-#include "server/connection_record.h"
-#include "server/server.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 
 namespace talvek::ftp {
 
-ControlConnection::ControlConnection(asio::io_context& io, server::Server& server)
+ControlConnection::ControlConnection(asio::io_context& io, session::SessionHost& server)
     : AsyncSocket(io), server_(server), reply_timer_(io) {}
 
 void ControlConnection::start() {
@@ -79,7 +79,7 @@ void ControlConnection::processCommand(const std::string& raw_line) {
   std::string reply = Reply(500);
   if (auto command = CommandTable::instance().find(parsed->keyword)) {
     CommandContext context{server_, *record, *this};
-    reply = RunCommand(*command, context, parsed->argument);
+    reply = server_.runCommand(*command, context, parsed->argument);
   }
 
   if (parsed->keyword == "QUIT" || reply.empty()) {

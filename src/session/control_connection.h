@@ -8,13 +8,16 @@
 #include <memory>
 #include <string>
 
-#include "ftp/command_line_reader.h"
+#include "protocol/command_line_reader.h"
 #include "platform/async_socket.h"
 
 namespace talvek::server {
-class Server;
 struct ConnectionRecord;
 }  // namespace talvek::server
+
+namespace talvek::session {
+class SessionHost;
+}  // namespace talvek::session
 
 namespace talvek::ftp {
 
@@ -22,7 +25,7 @@ class ControlConnection : public platform::AsyncSocket {
  public:
   static constexpr size_t kReceiveBuffer = 2048;
 
-  ControlConnection(asio::io_context& io, server::Server& server);
+  ControlConnection(asio::io_context& io, session::SessionHost& server);
   // Binds the connection to its record, once accepted.
   void attach(std::weak_ptr<server::ConnectionRecord> record) { record_ = std::move(record); }
 
@@ -41,7 +44,7 @@ class ControlConnection : public platform::AsyncSocket {
 
   bool peerClosed() const { return peer_closed_; }
   std::string& renameSource() { return rename_source_; }
-  server::Server& server() { return server_; }
+  session::SessionHost& server() { return server_; }
 
  protected:
   void OnReceive(int error_code) override;
@@ -54,7 +57,7 @@ class ControlConnection : public platform::AsyncSocket {
   // Sends the reply and writes the exchange to the monitor and the log.
   void answer(server::ConnectionRecord& record, std::string& reply, const std::string& received_line);
 
-  server::Server& server_;
+  session::SessionHost& server_;
   std::weak_ptr<server::ConnectionRecord> record_;
   CommandLineReader reader_;
   std::string rename_source_;

@@ -1,4 +1,4 @@
-#include "ftp/control_thread.h"
+#include "session/control_thread.h"
 
 #include <asio/post.hpp>
 

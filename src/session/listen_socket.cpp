@@ -1,18 +1,17 @@
-#include "ftp/listen_socket.h"
+#include "session/listen_socket.h"
 
 #include <cstring>
 
-#include "ftp/control_connection.h"
-#include "server/connection_record.h"
-#include "server/server.h"
-#include "transfer/data_commands.h"
+#include "session/control_connection.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 
 namespace talvek::ftp {
 
-ListenSocket::ListenSocket(asio::io_context& io, server::Server& server)
+ListenSocket::ListenSocket(asio::io_context& io, session::SessionHost& server)
     : AsyncListenSocket(io), server_(server), passive_(false) {}
 
-ListenSocket::ListenSocket(asio::io_context& io, server::Server& server,
+ListenSocket::ListenSocket(asio::io_context& io, session::SessionHost& server,
                            std::weak_ptr<server::ConnectionRecord> record)
     : AsyncListenSocket(io), server_(server), passive_(true), record_(std::move(record)) {}
 
@@ -47,7 +46,7 @@ void ListenSocket::acceptDataConnection() {
     close();
     return;
   }
-  transfer::AcceptDataConnection(server_, record, *this);
+  server_.acceptDataConnection(record, *this);
 }
 
 }  // namespace talvek::ftp

@@ -8,18 +8,21 @@
 #include "platform/async_listen_socket.h"
 
 namespace talvek::server {
-class Server;
 struct ConnectionRecord;
 }  // namespace talvek::server
+
+namespace talvek::session {
+class SessionHost;
+}  // namespace talvek::session
 
 namespace talvek::ftp {
 
 class ListenSocket : public platform::AsyncListenSocket {
  public:
   // The control listener.
-  ListenSocket(asio::io_context& io, server::Server& server);
+  ListenSocket(asio::io_context& io, session::SessionHost& server);
   // A passive listener serving `record`.
-  ListenSocket(asio::io_context& io, server::Server& server,
+  ListenSocket(asio::io_context& io, session::SessionHost& server,
                std::weak_ptr<server::ConnectionRecord> record);
 
   bool passive() const { return passive_; }
@@ -33,7 +36,7 @@ class ListenSocket : public platform::AsyncListenSocket {
   void acceptControlConnection();
   void acceptDataConnection();
 
-  server::Server& server_;
+  session::SessionHost& server_;
   bool passive_;
   std::weak_ptr<server::ConnectionRecord> record_;
 };

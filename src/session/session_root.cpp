@@ -1,12 +1,12 @@
-#include "ftp/session_root.h"
+#include "session/session_root.h"
 
-#include "ftp/path_rules.h"
-#include "server/connection_record.h"
-#include "server/server.h"
+#include "protocol/path_rules.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 
 namespace talvek::ftp {
 
-std::shared_ptr<const platform::ConfinedFs> SessionRoot(server::Server& server, server::ConnectionRecord& record) {
+std::shared_ptr<const platform::ConfinedFs> SessionRoot(session::SessionHost& server, server::ConnectionRecord& record) {
   std::string ftp_root = server.settings().ftpRootDir;
   std::lock_guard lock(record.text_mutex);
   if (!record.root_fs)

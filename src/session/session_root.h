@@ -9,15 +9,18 @@
 #include "platform/confined_fs.h"
 
 namespace talvek::server {
-class Server;
 struct ConnectionRecord;
 }  // namespace talvek::server
+
+namespace talvek::session {
+class SessionHost;
+}  // namespace talvek::session
 
 namespace talvek::ftp {
 
 // The session's root, opened on first use from the record's root (the FTP
 // root before login); nothing when that directory cannot be opened.
-std::shared_ptr<const platform::ConfinedFs> SessionRoot(server::Server& server, server::ConnectionRecord& record);
+std::shared_ptr<const platform::ConfinedFs> SessionRoot(session::SessionHost& server, server::ConnectionRecord& record);
 
 // Fixes the root at `root` (login, REIN) and makes it the working directory.
 void SetSessionRoot(server::ConnectionRecord& record, const std::string& root);

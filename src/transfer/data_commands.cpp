@@ -4,12 +4,12 @@
 #include <charconv>
 #include <cstdlib>
 
-#include "ftp/control_connection.h"
-#include "ftp/listen_socket.h"
-#include "ftp/reply_table.h"
-#include "ftp/path_rules.h"
-#include "server/connection_record.h"
-#include "server/server.h"
+#include "session/control_connection.h"
+#include "session/listen_socket.h"
+#include "protocol/reply_table.h"
+#include "protocol/path_rules.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 #include "transfer/data_socket.h"
 
 namespace talvek::transfer {
@@ -47,7 +47,7 @@ constexpr uint32_t kMaxPassiveTries = 1000;
 // A listening passive socket on `local_address` (where the client already
 // reaches us, not every interface), its port from the configured range;
 // null when none could be had.
-std::shared_ptr<ftp::ListenSocket> OpenPassiveListener(server::Server& server,
+std::shared_ptr<ftp::ListenSocket> OpenPassiveListener(session::SessionHost& server,
                                                        const std::shared_ptr<server::ConnectionRecord>& record,
                                                        const std::string& local_address) {
   auto network = server.settings().network;
@@ -113,7 +113,7 @@ uint16_t StartPassive(ftp::CommandContext& context, std::string& local_address, 
 }
 
 // A passive transfer whose client never connects is answered after the time-out.
-void ArmPendingTimeout(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record) {
+void ArmPendingTimeout(session::SessionHost& server, const std::shared_ptr<server::ConnectionRecord>& record) {
   auto timer = std::make_shared<asio::steady_timer>(server.context());
   timer->expires_after(std::chrono::milliseconds(server.data_connection_timeout_ms.load()));
   uint32_t serial = record->transfer_serial;
@@ -374,7 +374,7 @@ std::string StartTransfer(ftp::CommandContext& context, std::string& argument, T
   return ftp::Reply(425);
 }
 
-void AcceptDataConnection(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record,
+void AcceptDataConnection(session::SessionHost& server, const std::shared_ptr<server::ConnectionRecord>& record,
                           ftp::ListenSocket& listener) {
   auto socket = std::make_shared<DataSocket>(listener.context(), server, record);
   if (!listener.accept(*socket)) return;

@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "ftp/command_context.h"
+#include "session/command_context.h"
 #include "transfer/transfer_job.h"
 
 namespace talvek::ftp {
@@ -34,7 +34,7 @@ std::string HandleMlsd(ftp::CommandContext& context, std::string& argument);
 std::string StartTransfer(ftp::CommandContext& context, std::string& argument, TransferKind kind);
 
 // The passive listener of `record` has a connection pending.
-void AcceptDataConnection(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record,
+void AcceptDataConnection(session::SessionHost& server, const std::shared_ptr<server::ConnectionRecord>& record,
                           ftp::ListenSocket& listener);
 
 // PORT's argument as the host text and port it names (no validation, bytes

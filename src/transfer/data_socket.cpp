@@ -5,10 +5,10 @@
 
 #include <new>
 
-#include "ftp/control_connection.h"
-#include "ftp/reply_table.h"
-#include "server/connection_record.h"
-#include "server/server.h"
+#include "session/control_connection.h"
+#include "protocol/reply_table.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 #include "transfer/data_channel.h"
 
 namespace talvek::transfer {
@@ -18,7 +18,7 @@ namespace {
 constexpr auto kFinishWait = std::chrono::milliseconds(5000);
 }  // namespace
 
-DataSocket::DataSocket(asio::io_context& io, server::Server& server, std::weak_ptr<server::ConnectionRecord> owner)
+DataSocket::DataSocket(asio::io_context& io, session::SessionHost& server, std::weak_ptr<server::ConnectionRecord> owner)
     : AsyncSocket(io), server_(server), owner_(std::move(owner)), connect_timer_(io) {
   if (auto record = owner_.lock()) {
     record->gate.acquire();
@@ -156,7 +156,7 @@ bool DataSocket::finish(std::chrono::milliseconds limit) {
   return true;
 }
 
-void DisposeDataSocket(server::Server& server, const std::weak_ptr<DataSocket>& weak) {
+void DisposeDataSocket(session::SessionHost& server, const std::weak_ptr<DataSocket>& weak) {
   auto socket = weak.lock();
   if (!socket) return;
   bool remove_owner = socket->removesOwner();

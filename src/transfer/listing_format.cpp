@@ -10,7 +10,7 @@
 #include <span>
 #include <string_view>
 
-#include "ftp/path_rules.h"
+#include "protocol/path_rules.h"
 #include "settings/reg_text.h"
 
 namespace talvek::transfer {

@@ -2,8 +2,8 @@
 // replaces the built-in ones.
 #include <gtest/gtest.h>
 
-#include "ftp/help_table.h"
-#include "ftp/reply_table.h"
+#include "protocol/help_table.h"
+#include "protocol/reply_table.h"
 #include "support/test_support.h"
 
 namespace talvek::ftp {

@@ -6,7 +6,7 @@
 #include <random>
 #include <thread>
 
-#include "ftp/control_connection.h"
+#include "session/control_connection.h"
 #include "support/server_fixture.h"
 
 namespace talvek::ftp {

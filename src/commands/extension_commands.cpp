@@ -10,7 +10,7 @@
 #include "session/session_root.h"
 #include "session/connection_record.h"
 #include "settings/reg_text.h"
-#include "transfer/listing_format.h"
+#include "protocol/listing_format.h"
 
 namespace talvek::ftp {
 

@@ -12,7 +12,7 @@
 #include "session/connection_record.h"
 #include "session/session_host.h"
 #include "transfer/data_channel.h"
-#include "transfer/listing_format.h"
+#include "protocol/listing_format.h"
 #include "transfer/transfer_job.h"
 #include "transfer/transfer_log.h"
 

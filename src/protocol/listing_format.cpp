@@ -1,4 +1,4 @@
-#include "transfer/listing_format.h"
+#include "protocol/listing_format.h"
 
 #include <dirent.h>
 #include <fcntl.h>

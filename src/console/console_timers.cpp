@@ -37,7 +37,7 @@ TimerPeriods PeriodsFor(const settings::Settings& settings) {
 
 ConsoleTimers::ConsoleTimers(server::Server& server, QObject* parent) : QObject(parent), server_(server) {
   connect(&idle_, &QTimer::timeout, this,
-          [this] { server_.post(ftp::ControlMessage::Of(ftp::ControlMessageId::IdleSweep)); });
+          [this] { server_.post([&server = server_] { server.idleSweep(std::time(nullptr)); }); });
   connect(&directory_, &QTimer::timeout, this, [this] { server_.directoryCache().clear(); });
   connect(&file_, &QTimer::timeout, this, [this] { server_.fileCache().clear(); });
 }

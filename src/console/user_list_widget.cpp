@@ -131,7 +131,7 @@ void UserListWidget::disconnectUser() {
   QString question = QStringLiteral("Disconnect user ") + Text(record->displayName()) + QStringLiteral("?");
   record.reset();
   if (!confirm_(this, question)) return;
-  server_.post(ftp::ControlMessage::Close(remembered_));
+  server_.disconnect(remembered_);
 }
 
 void UserListWidget::banHost() {
@@ -147,7 +147,7 @@ void UserListWidget::banHost() {
   if (int error = filter::AppendAndSave(file, server_.filterList(), address))
     server_.view().showMessage("Cannot write " + file.string() + ": " + std::strerror(error), "Talvek FTP",
                                server::MessageIcon::Warning);
-  server_.post(ftp::ControlMessage::Close(remembered_));
+  server_.disconnect(remembered_);
 }
 
 }  // namespace talvek::console

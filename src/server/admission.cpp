@@ -100,7 +100,7 @@ void Server::continueAdmission(const std::shared_ptr<ConnectionRecord>& record, 
   auto refuse = [&](const std::string& reply, bool closing) {
     connection->sendReply(std::string(reply));
     record->closing = closing;
-    post(ftp::ControlMessage::Drop(record));
+    post([this, record] { closeConnection(record, false); });
   };
 
   if (refusedByFilter(current, peer_address)) {

@@ -28,15 +28,12 @@ constexpr auto kGateWait = std::chrono::milliseconds(3000);
 }  // namespace
 
 Server::Server(OperatorView& view)
-    : view_(view), control_thread_([this](const ftp::ControlMessage& message) { handleMessage(message); }) {
+    : view_(view) {
   counter_.changed = [this] { refreshTitle(); };
 }
 
 Server::~Server() {
-  if (control_thread_.running()) {
-    post(ftp::ControlMessage::Of(ftp::ControlMessageId::EndThread));
-    control_thread_.join();
-  }
+  if (control_thread_.running()) endControlThread();
   endTransfers();
   // Sockets must go while the event loop they belong to still exists.
   std::lock_guard lock(registry_mutex_);
@@ -104,8 +101,7 @@ void Server::shutdown() {
     std::unique_lock lock(registry_mutex_);
     registry_shrunk_.wait_for(lock, std::chrono::seconds(2), [this] { return registry_.empty(); });
   }
-  post(ftp::ControlMessage::Of(ftp::ControlMessageId::EndThread));
-  control_thread_.join();
+  endControlThread();
   endTransfers();
   log_thread_.flush();
 }
@@ -128,7 +124,7 @@ void Server::toggleActive() {
     std::lock_guard lock(start_mutex_);
     ++start_requests_;
   }
-  post(ftp::ControlMessage::Of(now_active ? ftp::ControlMessageId::StartServer : ftp::ControlMessageId::StopServer));
+  post([this, now_active] { now_active ? start() : stop(); });
 }
 
 std::optional<StartResult> Server::waitForStart(std::chrono::milliseconds limit) {
@@ -160,18 +156,12 @@ void Server::acceptDataConnection(const std::shared_ptr<ConnectionRecord>& recor
   transfer::AcceptDataConnection(*this, record, listener);
 }
 
-void Server::handleMessage(const ftp::ControlMessage& message) {
-  switch (message.id) {
-    case ftp::ControlMessageId::StartServer: start(); break;
-    case ftp::ControlMessageId::StopServer: stop(); break;
-    case ftp::ControlMessageId::CloseConnection: closeConnection(message); break;
-    case ftp::ControlMessageId::IdleSweep: idleSweep(std::time(nullptr)); break;
-    case ftp::ControlMessageId::DisposeDataSocket: transfer::DisposeDataSocket(*this, message.data_socket); break;
-    case ftp::ControlMessageId::EndThread:
-      idle_timer_.cancel();
-      closeListeners();
-      break;
-  }
+void Server::endControlThread() {
+  control_thread_.end([this] {
+    idle_timer_.cancel();
+    closeListeners();
+  });
+  control_thread_.join();
 }
 
 void Server::start() {
@@ -241,16 +231,19 @@ void Server::stop() {
   closeListeners();
   listening_port_ = 0;
   view_.setStatusText("Server inactive");
-  for (const auto& record : registrySnapshot())
-    post(ftp::ControlMessage::Close(record));
+  for (const auto& record : registrySnapshot()) disconnect(record);
 }
 
-void Server::closeConnection(const ftp::ControlMessage& message) {
+void Server::disconnect(std::weak_ptr<ConnectionRecord> record) {
+  post([this, record = std::move(record)] {
+    if (auto live = record.lock()) closeConnection(live, true);
+  });
+}
+
+void Server::closeConnection(const std::shared_ptr<ConnectionRecord>& record, bool registered) {
   std::lock_guard lock(control_thread_.lock());
-  auto record = message.owned_record ? message.owned_record : message.record.lock();
-  if (!record) return;
   if (record->control_connection) record->control_connection->destroy();
-  if (message.remove) {
+  if (registered) {
     remove(record);
   } else {
     // Never registered: dropping the last owner destroys the record.
@@ -299,7 +292,7 @@ void Server::remove(const std::shared_ptr<ConnectionRecord>& record) {
     // A transfer runs: it is aborted, and its end removes the connection.
     record->data_socket->removeOwnerWhenClosed();
     lock.unlock();
-    post(ftp::ControlMessage::Dispose(record->data_socket));
+    transfer::PostDisposal(*this, record->data_socket);
     return;
   }
   uint32_t slot = record->slot_number.load();
@@ -425,7 +418,7 @@ void Server::recheckFilter() {
   auto current = settings();
   for (const auto& record : registrySnapshot()) {
     GateHold hold(record->gate);
-    if (refusedByFilter(current, record->peerAddress())) post(ftp::ControlMessage::Close(record));
+    if (refusedByFilter(current, record->peerAddress())) disconnect(record);
   }
 }
 
@@ -446,7 +439,7 @@ void Server::disconnectAnonymousUsers() {
     }
     bool anonymous = user.size() == 9 && std::equal(user.begin(), user.end(), "anonymous",
                                                     [](char a, char b) { return std::tolower(a) == b; });
-    if (anonymous) post(ftp::ControlMessage::Close(record));
+    if (anonymous) disconnect(record);
   }
 }
 

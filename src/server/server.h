@@ -106,7 +106,9 @@ class Server : public session::SessionHost {
     return *result;
   }
 
-  void post(ftp::ControlMessage message) override { control_thread_.post(std::move(message)); }
+  void post(std::function<void()> work) override { control_thread_.post(std::move(work)); }
+  // Closes the connection and removes it; any thread.
+  void disconnect(std::weak_ptr<ConnectionRecord> record);
 
   // --- control thread operations ---
   void start();
@@ -200,8 +202,11 @@ class Server : public session::SessionHost {
   // The dispatcher and the passive accept, for the layers below.
   std::string runCommand(ftp::Command command, ftp::CommandContext& context, std::string& argument) override;
   void acceptDataConnection(const std::shared_ptr<ConnectionRecord>& record, ftp::ListenSocket& listener) override;
-  void handleMessage(const ftp::ControlMessage& message);
-  void closeConnection(const ftp::ControlMessage& message);
+  // Closes the connection's control socket; then removes the connection
+  // (`registered`) or only lets go of its never-registered record.
+  void closeConnection(const std::shared_ptr<ConnectionRecord>& record, bool registered);
+  // Closes the listeners on the control thread, ends it and joins it.
+  void endControlThread();
   void chooseAddress(const settings::Settings& settings);
   void finishStart(StartResult result);
   void restartListener();

@@ -4,8 +4,7 @@
 
 namespace talvek::ftp {
 
-ControlThread::ControlThread(Handler handler)
-    : handler_(std::move(handler)), work_(asio::make_work_guard(io_)) {}
+ControlThread::ControlThread() : work_(asio::make_work_guard(io_)) {}
 
 ControlThread::~ControlThread() {
   if (thread_.joinable()) {
@@ -24,15 +23,13 @@ void ControlThread::start() {
   });
 }
 
-void ControlThread::post(ControlMessage message) {
-  asio::post(io_, [this, message = std::move(message)] {
-    if (message.id == ControlMessageId::EndThread) {
-      handler_(message);
-      work_.reset();
-      io_.stop();
-      return;
-    }
-    handler_(message);
+void ControlThread::post(std::function<void()> work) { asio::post(io_, std::move(work)); }
+
+void ControlThread::end(std::function<void()> last) {
+  asio::post(io_, [this, last = std::move(last)] {
+    last();
+    work_.reset();
+    io_.stop();
   });
 }
 

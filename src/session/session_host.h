@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,7 +20,6 @@
 #include "protocol/command_table.h"
 #include "protocol/help_table.h"
 #include "session/connection_record.h"
-#include "session/control_thread.h"
 #include "settings/settings.h"
 
 namespace talvek::ftp {
@@ -61,8 +61,8 @@ class SessionHost {
   virtual const ftp::HelpTable& helpTable() const = 0;
 
   // --- any thread ---
-  // Queues work for the control thread.
-  virtual void post(ftp::ControlMessage message) = 0;
+  // Queues `work` for the control thread; it owns what it touches.
+  virtual void post(std::function<void()> work) = 0;
   virtual settings::Settings settings() const = 0;
   virtual server::RecordDefaults recordDefaults() const = 0;
   virtual server::ConnectionCounter& counter() = 0;

@@ -224,7 +224,7 @@ std::string HandleRest(ftp::CommandContext& context, std::string& argument) {
 std::string HandleAbor(ftp::CommandContext& context, std::string&) {
   if (auto& socket = context.record.data_socket) {
     socket->abort();
-    context.server.post(ftp::ControlMessage::Dispose(socket));
+    PostDisposal(context.server, socket);
   }
   return ftp::Reply(226);
 }

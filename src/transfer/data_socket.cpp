@@ -92,7 +92,7 @@ void DataSocket::failToConnect() {
   // The client has had 150; it learns that no data will come.
   auto record = owner_.lock();
   if (record && record->control_connection && !disposed_) record->control_connection->sendReply(ftp::Reply(425));
-  server_.post(ftp::ControlMessage::Dispose(std::static_pointer_cast<DataSocket>(shared_from_this())));
+  PostDisposal(server_, std::static_pointer_cast<DataSocket>(shared_from_this()));
 }
 
 void DataSocket::startNow() {
@@ -139,7 +139,7 @@ void DataSocket::run(int fd, TransferJob job, const std::weak_ptr<DataSocket>& s
   finished_.set();
   // Disposal is queued ahead of the reply, so a client that answers the
   // reply at once finds the data side idle.
-  server_.post(ftp::ControlMessage::Dispose(self));
+  PostDisposal(server_, self);
   if (auto control = connection.lock(); control && reply) control->sendReply(*reply);
 }
 
@@ -173,6 +173,10 @@ void DisposeDataSocket(session::SessionHost& server, const std::weak_ptr<DataSoc
   }
   socket.reset();
   if (remove_owner && record) server.remove(record);
+}
+
+void PostDisposal(session::SessionHost& server, std::weak_ptr<DataSocket> socket) {
+  server.post([&server, socket = std::move(socket)] { DisposeDataSocket(server, socket); });
 }
 
 }  // namespace talvek::transfer

@@ -86,8 +86,10 @@ class DataSocket : public platform::AsyncSocket {
   asio::steady_timer connect_timer_;
 };
 
-// Message 101: ends the transfer of `socket` (bounded wait), detaches it
-// from its record and, when so marked, removes the connection. Control thread.
+// Ends the transfer of `socket` (bounded wait), detaches it from its record
+// and, when so marked, removes the connection. Control thread.
 void DisposeDataSocket(session::SessionHost& server, const std::weak_ptr<DataSocket>& socket);
+// Queues DisposeDataSocket on the control thread; any thread.
+void PostDisposal(session::SessionHost& server, std::weak_ptr<DataSocket> socket);
 
 }  // namespace talvek::transfer

@@ -19,7 +19,6 @@ class QLabel;
 
 namespace talvek::console {
 
-class ConsoleTimers;
 class MonitorPane;
 class QtOperatorView;
 class StatisticsBar;
@@ -52,7 +51,6 @@ class MainWindow : public QMainWindow {
   QDockWidget& userListDock() { return *user_dock_; }
   UserListWidget& userList() { return *user_list_; }
   QDockWidget& statisticsDock() { return *statistics_dock_; }
-  const ConsoleTimers& timers() const { return *timers_; }
   MonitorLook monitorLook() const { return look_; }
 
  signals:
@@ -101,7 +99,6 @@ class MainWindow : public QMainWindow {
   QDockWidget* statistics_dock_ = nullptr;
   UserListWidget* user_list_ = nullptr;
   QLabel* status_label_ = nullptr;
-  std::unique_ptr<ConsoleTimers> timers_;
   std::unique_ptr<TrayIcon> tray_;
   MonitorLook look_;
   bool exiting_ = false;

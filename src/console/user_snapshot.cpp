@@ -4,8 +4,6 @@
 #include <chrono>
 #include <ctime>
 
-#include <asio/post.hpp>
-
 namespace talvek::console {
 
 namespace {
@@ -27,7 +25,7 @@ Switches ReadSwitches(server::Server& server, const std::shared_ptr<server::Conn
 template <typename Change>
 void ChangeOnControlThread(server::Server& server, const std::weak_ptr<server::ConnectionRecord>& record,
                            Change change) {
-  asio::post(server.context(), [record, change] {
+  server.post([record, change] {
     if (auto live = record.lock()) change(*live);
   });
 }

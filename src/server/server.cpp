@@ -401,9 +401,8 @@ void Server::applyCacheSettings() {
   directory_cache_.setLimit(uint64_t{cache.dirCacheKB} * 1024);
   file_cache_.setLimit(uint64_t{cache.fileCacheKB} * 1024);
   using std::chrono::minutes;
-  bool own_timers = !environment_.front_end_timers;
-  directory_refresh_.start(own_timers && cache.autoRefreshDirs ? minutes(cache.dirRefreshMinutes) : minutes(0));
-  file_refresh_.start(own_timers && cache.autoRefreshFiles ? minutes(cache.fileRefreshMinutes) : minutes(0));
+  directory_refresh_.start(cache.autoRefreshDirs ? minutes(cache.dirRefreshMinutes) : minutes(0));
+  file_refresh_.start(cache.autoRefreshFiles ? minutes(cache.fileRefreshMinutes) : minutes(0));
 }
 
 std::filesystem::path Server::filtersFile() const { return filters_directory_ / filter::kFilterFileName; }

@@ -66,9 +66,6 @@ struct ServerEnvironment {
   // Asked on a host with several addresses when default_ip is empty;
   // unset (the daemon): every address is used.
   AddressChooser choose_address;
-  // The front end runs the idle sweep and cache refresh timers itself (the
-  // console's window timers); the server's own stay off so none runs twice.
-  bool front_end_timers = false;
 };
 
 class Server : public session::SessionHost {

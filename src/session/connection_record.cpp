@@ -20,7 +20,7 @@ void UsageGate::release() {
 }
 
 ConnectionRecord::ConnectionRecord(ConnectionCounter& counter, const RecordDefaults& defaults)
-    : counter_(counter) {
+    : id(counter.last_id.fetch_add(1) + 1), counter_(counter) {
   record_file_lists = defaults.record_file_lists;
   monitor = defaults.monitor;
   data_port = defaults.data_port;

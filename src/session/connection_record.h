@@ -37,6 +37,7 @@ namespace talvek::server {
 struct ConnectionCounter {
   std::atomic<int> count{0};
   std::function<void()> changed;
+  std::atomic<uint64_t> last_id{0};  // the id of the newest record
 };
 
 // Readers on other threads acquire it while they use the record; removal
@@ -134,6 +135,8 @@ struct ConnectionRecord {
   // bans use the peer address, the connection's own.
   std::string port_host;
 
+  // Names the connection to the operator; unique per counter, never reused.
+  const uint64_t id;
   // The connection's own address, set once when accepted (IPv4 or IPv6).
   asio::ip::address peer_ip;
   UsageGate gate;

@@ -1,6 +1,6 @@
 // The operator's main window: menus and toolbar for the operator commands,
 // the monitor pane in the middle, docks for the user list and statistics,
-// the status text, the settings-driven timers and the tray icon. It mirrors
+// the status text and the tray icon. It mirrors
 // the server's state and calls into it; it owns none of server, view or store.
 #pragma once
 
@@ -37,7 +37,7 @@ class MainWindow : public QMainWindow {
              std::filesystem::path program_directory, QWidget* parent = nullptr);
   ~MainWindow() override;
 
-  // After the server's initialisation: arms the timers, adds the tray icon
+  // After the server's initialisation: loads the graph colours, adds the tray icon
   // and mirrors the state; `to_background` ("/b") then sends the window away.
   void serverInitialised(bool to_background);
 

@@ -191,7 +191,6 @@ class Server : public session::SessionHost {
   std::string title() const;
   uint16_t listeningPort() const { return listening_port_.load(); }
   asio::io_context& context() override { return control_thread_.context(); }
-  ftp::ControlThread& controlThread() { return control_thread_; }
   log::LogThread& logThread() { return log_thread_; }
   OperatorView& view() { return view_; }
 

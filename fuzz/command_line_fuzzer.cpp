@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "ftp/command_line_reader.h"
-#include "ftp/command_table.h"
+#include "protocol/command_line_reader.h"
+#include "protocol/command_table.h"
 #include "fuzz_check.h"
 
 namespace {

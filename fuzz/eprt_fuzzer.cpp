@@ -9,10 +9,10 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "fuzz_check.h"
-#include "transfer/data_commands.h"
+#include "protocol/port_argument.h"
 
-using talvek::transfer::ExtendedPortTarget;
-using talvek::transfer::ParseEprtArgument;
+using talvek::ftp::ExtendedPortTarget;
+using talvek::ftp::ParseEprtArgument;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);

@@ -18,7 +18,7 @@
 
 #include <fuzzer/FuzzedDataProvider.h>
 
-#include "ftp/path_rules.h"
+#include "protocol/path_rules.h"
 #include "fuzz_check.h"
 #include "platform/confined_fs.h"
 

@@ -8,12 +8,12 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "fuzz_check.h"
-#include "transfer/data_commands.h"
+#include "protocol/port_argument.h"
 
 namespace {
 
-using talvek::transfer::ParsePortArgument;
-using talvek::transfer::PortTarget;
+using talvek::ftp::ParsePortArgument;
+using talvek::ftp::PortTarget;
 
 std::string PortText(const uint8_t (&bytes)[6]) {
   std::string text;

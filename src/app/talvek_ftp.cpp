@@ -63,7 +63,6 @@ int RunConsole(QApplication& app, const DaemonOptions& options, settings::Regist
                                    const std::vector<std::string>& addresses) {
     return stop_signals.requested() ? std::string() : choose(addresses);
   };
-  environment.front_end_timers = true;  // the window's timers 110, 111 and 113
   server.initialise(loaded, environment);
   window.serverInitialised(options.background);
   if (loaded.ftpRootDir.empty() && !stop_signals.requested())

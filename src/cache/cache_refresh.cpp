@@ -1,5 +1,7 @@
 #include "cache/cache_refresh.h"
 
+#include <algorithm>
+
 #include <asio/dispatch.hpp>
 
 namespace talvek::cache {
@@ -10,7 +12,7 @@ CacheRefresh::~CacheRefresh() { timer_.cancel(); }
 
 void CacheRefresh::start(std::chrono::milliseconds period) {
   asio::dispatch(io_, [this, period] {
-    period_ = period;
+    period_ = std::min(period, kLongestPeriod);
     timer_.cancel();
     // A tick already due when the period changes must not run: with a zero
     // period it would re-arm at once and clear the cache in a busy loop.

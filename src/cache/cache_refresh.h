@@ -14,6 +14,10 @@
 
 namespace talvek::cache {
 
+// The longest period a timer is armed for (about 24 days): any more in
+// milliseconds may overflow the clock's nanoseconds and fire at once.
+constexpr std::chrono::milliseconds kLongestPeriod{0x7fffffff};
+
 class CacheRefresh {
  public:
   CacheRefresh(asio::io_context& io, CacheStore& cache);
@@ -21,7 +25,8 @@ class CacheRefresh {
   CacheRefresh(const CacheRefresh&) = delete;
   CacheRefresh& operator=(const CacheRefresh&) = delete;
 
-  // (Re)starts the period; a zero period stops it. Any thread.
+  // (Re)starts the period, at most kLongestPeriod; a zero period stops it.
+  // Any thread.
   void start(std::chrono::milliseconds period);
   void stop() { start(std::chrono::milliseconds(0)); }
 

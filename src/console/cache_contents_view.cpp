@@ -17,7 +17,7 @@
 #include <memory>
 
 #include "server/server.h"
-#include "transfer/listing_format.h"
+#include "protocol/listing_format.h"
 
 namespace talvek::console {
 

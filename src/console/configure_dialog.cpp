@@ -2,8 +2,6 @@
 
 #include <cstring>
 
-#include <asio/post.hpp>
-
 #include <QDialogButtonBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -106,7 +104,7 @@ void ConfigureFlow::applyAccepted(const ConfigureDialog& dialog) {
   // The idle timer lives on the control thread's event loop. Handed over
   // without waiting (a busy control thread must not hold up the window), so
   // the work holds only the server, which outlives every flow.
-  asio::post(server_.context(), [&server = server_] { server.armIdleTimer(); });
+  server_.post([&server = server_] { server.armIdleTimer(); });
   applyLogFile(current, parent);
 
   std::string address = current.net.addressText();
@@ -114,7 +112,7 @@ void ConfigureFlow::applyAccepted(const ConfigureDialog& dialog) {
   if (address != server_.serverAddress())
     prompts_.inform(parent, kRestartText, kRestartCaption, QMessageBox::Information);
   if (!current.anonymous.allow)
-    asio::post(server_.context(), [&server = server_] { server.disconnectAnonymousUsers(); });
+    server_.post([&server = server_] { server.disconnectAnonymousUsers(); });
   saveStore(current, parent);
 }
 

@@ -69,7 +69,7 @@ class ConfigureFlow {
 };
 
 // The console's "Configure..." command: true when OK changed the settings
-// (the main window then re-arms its own timers).
+// (the main window then reloads the graph colours).
 bool RunConfigureFlow(server::Server& server, settings::RegistryStore& store, QWidget* parent);
 
 }  // namespace talvek::console

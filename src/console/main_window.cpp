@@ -9,7 +9,6 @@
 #include <QStatusBar>
 #include <QSystemTrayIcon>
 
-#include "console/console_timers.h"
 #include "console/first_start.h"
 #include "console/help_topics.h"
 #include "console/monitor_pane.h"
@@ -27,8 +26,7 @@ MainWindow::MainWindow(server::Server& server, QtOperatorView& view, settings::R
       server_(server),
       view_(view),
       store_(store),
-      program_directory_(std::move(program_directory)),
-      timers_(std::make_unique<ConsoleTimers>(server)) {
+      program_directory_(std::move(program_directory)) {
   setObjectName("mainWindow");
   setWindowTitle(QString::fromLatin1(kAppTitle));
   setWindowIcon(ServerStateIcon(false));
@@ -84,7 +82,6 @@ void MainWindow::connectView() {
 }
 
 void MainWindow::serverInitialised(bool to_background) {
-  timers_->arm();
   statistics_->loadColors();
   if (QSystemTrayIcon::isSystemTrayAvailable()) {
     tray_ = std::make_unique<TrayIcon>([this] {

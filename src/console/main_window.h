@@ -1,6 +1,6 @@
 // The operator's main window: menus and toolbar for the operator commands,
 // the monitor pane in the middle, docks for the user list and statistics,
-// the status text, the settings-driven timers and the tray icon. It mirrors
+// the status text and the tray icon. It mirrors
 // the server's state and calls into it; it owns none of server, view or store.
 #pragma once
 
@@ -19,7 +19,6 @@ class QLabel;
 
 namespace talvek::console {
 
-class ConsoleTimers;
 class MonitorPane;
 class QtOperatorView;
 class StatisticsBar;
@@ -38,7 +37,7 @@ class MainWindow : public QMainWindow {
              std::filesystem::path program_directory, QWidget* parent = nullptr);
   ~MainWindow() override;
 
-  // After the server's initialisation: arms the timers, adds the tray icon
+  // After the server's initialisation: loads the graph colours, adds the tray icon
   // and mirrors the state; `to_background` ("/b") then sends the window away.
   void serverInitialised(bool to_background);
 
@@ -52,7 +51,6 @@ class MainWindow : public QMainWindow {
   QDockWidget& userListDock() { return *user_dock_; }
   UserListWidget& userList() { return *user_list_; }
   QDockWidget& statisticsDock() { return *statistics_dock_; }
-  const ConsoleTimers& timers() const { return *timers_; }
   MonitorLook monitorLook() const { return look_; }
 
  signals:
@@ -101,7 +99,6 @@ class MainWindow : public QMainWindow {
   QDockWidget* statistics_dock_ = nullptr;
   UserListWidget* user_list_ = nullptr;
   QLabel* status_label_ = nullptr;
-  std::unique_ptr<ConsoleTimers> timers_;
   std::unique_ptr<TrayIcon> tray_;
   MonitorLook look_;
   bool exiting_ = false;

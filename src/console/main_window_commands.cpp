@@ -8,7 +8,6 @@
 #include "console/accounts_dialog.h"
 #include "console/cache_contents_view.h"
 #include "console/configure_dialog.h"
-#include "console/console_timers.h"
 #include "console/filter_editor.h"
 #include "console/help_topics.h"
 #include "console/main_window.h"
@@ -44,8 +43,7 @@ void MainWindow::connectCommands() {
 
 void MainWindow::configure() {
   if (focusModalDialog() || !RunConfigureFlow(server_, store_, this)) return;
-  // The new settings decide the timers and the graph colours.
-  timers_->arm();
+  // The new settings decide the graph colours.
   statistics_->loadColors();
 }
 

@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "ftp/socket_error_text.h"
+#include "protocol/socket_error_text.h"
 #include "platform/socket_error_code.h"
 
 namespace talvek::console {

@@ -4,11 +4,7 @@
 #include <QMenu>
 #include <QMessageBox>
 
-#include <cstring>
-
 #include "console/user_info_window.h"
-#include "console/user_snapshot.h"
-#include "filter/filter_file.h"
 
 namespace talvek::console {
 
@@ -25,27 +21,22 @@ QString Text(const std::string& text) { return QString::fromLocal8Bit(text.data(
 }  // namespace
 
 UserListWidget::UserListWidget(server::Server& server, QWidget* parent)
-    : QListWidget(parent), server_(server), confirm_(AskWithMessageBox) {
+    : QListWidget(parent), server_(server), desk_(server), confirm_(AskWithMessageBox) {
   setSelectionMode(QAbstractItemView::SingleSelection);
   connect(this, &QListWidget::itemDoubleClicked, this, [this] {
-    remembered_ = selectedRecord();
+    remembered_ = selectedId();
     showUserInfo();
   });
 }
 
 void UserListWidget::refresh() {
-  auto selected = selectedRecord();
+  auto selected = selectedId();
   clear();
-  records_.clear();
-  for (const auto& record : server_.registrySnapshot()) {
-    std::string name;
-    {
-      server::GateHold hold(record->gate);
-      name = record->displayName();
-    }
+  ids_.clear();
+  for (const auto& [id, name] : desk_.connections()) {
     addItem(Text(name));
-    records_.push_back(record);
-    if (record == selected) setCurrentRow(count() - 1);
+    ids_.push_back(id);
+    if (id == selected) setCurrentRow(count() - 1);
   }
 }
 
@@ -55,11 +46,11 @@ void UserListWidget::setMonitorFont(const QFont& font, const QColor& colour) {
   for (auto* window : findChildren<UserInfoWindow*>()) window->setMonitorFont(font, colour);
 }
 
-std::shared_ptr<server::ConnectionRecord> UserListWidget::selectedRecord() const {
+server::ConnectionId UserListWidget::selectedId() const {
   auto selection = selectedItems();
-  if (selection.isEmpty()) return nullptr;
+  if (selection.isEmpty()) return 0;
   int row = this->row(selection.front());
-  return row >= 0 && row < static_cast<int>(records_.size()) ? records_[row].lock() : nullptr;
+  return row >= 0 && row < static_cast<int>(ids_.size()) ? ids_[row] : 0;
 }
 
 bool UserListWidget::banAvailable() const {
@@ -68,10 +59,11 @@ bool UserListWidget::banAvailable() const {
 }
 
 std::unique_ptr<QMenu> UserListWidget::buildMenu() {
-  auto record = selectedRecord();
-  if (!record) return nullptr;
-  remembered_ = record;
-  UserSnapshot user = TakeSnapshot(server_, record);
+  auto id = selectedId();
+  if (id == 0) return nullptr;
+  remembered_ = id;
+  // A connection gone since the last refresh shows its switches off.
+  UserSnapshot user = desk_.snapshot(id).value_or(UserSnapshot{});
 
   auto menu = std::make_unique<QMenu>();
   QAction* monitor = menu->addAction(QStringLiteral("Monitor"), this, &UserListWidget::toggleMonitor);
@@ -92,62 +84,47 @@ void UserListWidget::contextMenuEvent(QContextMenuEvent* event) {
   if (auto menu = buildMenu()) menu->exec(event->globalPos());
 }
 
-void UserListWidget::toggleMonitor() {
-  if (LiveRecord(server_, remembered_)) ToggleMonitor(server_, remembered_);
-}
+void UserListWidget::toggleMonitor() { desk_.toggleMonitor(remembered_); }
 
-void UserListWidget::toggleFileLists() {
-  if (LiveRecord(server_, remembered_)) ToggleFileLists(server_, remembered_);
-}
+void UserListWidget::toggleFileLists() { desk_.toggleFileLists(remembered_); }
 
-UserInfoWindow* UserListWidget::openWindow(const std::shared_ptr<server::ConnectionRecord>& record) {
-  auto* window = new UserInfoWindow(TakeSnapshot(server_, record), this);
+UserInfoWindow* UserListWidget::openWindow(UserSnapshot user) {
+  auto* window = new UserInfoWindow(std::move(user), this);
   window->setWindowFlag(Qt::Window);
   window->setMonitorFont(monitor_font_, monitor_colour_);
   return window;
 }
 
 void UserListWidget::showFileList() {
-  auto record = LiveRecord(server_, remembered_);
-  if (!record) return;
-  UserInfoWindow* window = openWindow(record);
+  auto user = desk_.snapshot(remembered_);
+  if (!user) return;
+  UserInfoWindow* window = openWindow(std::move(*user));
   window->appendFileLists();
   window->show();
 }
 
 void UserListWidget::showUserInfo() {
-  auto record = LiveRecord(server_, remembered_);
-  if (!record) return;
-  UserInfoWindow* window = openWindow(record);
+  auto user = desk_.snapshot(remembered_);
+  if (!user) return;
+  UserInfoWindow* window = openWindow(std::move(*user));
   window->showUserInformation();
   window->show();
 }
 
-// Neither question holds the record while it waits for the operator: the
+// Both questions work on a copy while they wait for the operator: the
 // connection may end meanwhile, and the close then finds nothing to do.
 void UserListWidget::disconnectUser() {
-  auto record = LiveRecord(server_, remembered_);
-  if (!record) return;
-  QString question = QStringLiteral("Disconnect user ") + Text(record->displayName()) + QStringLiteral("?");
-  record.reset();
-  if (!confirm_(this, question)) return;
-  server_.post(ftp::ControlMessage::Close(remembered_));
+  auto user = desk_.snapshot(remembered_);
+  if (!user) return;
+  if (!confirm_(this, QStringLiteral("Disconnect user ") + Text(user->display_name) + QStringLiteral("?"))) return;
+  desk_.disconnect(user->id);
 }
 
 void UserListWidget::banHost() {
-  auto record = LiveRecord(server_, remembered_);
-  if (!record) return;
-  // The address the connection came from, never the name: admission
-  // matches the entries against dotted addresses.
-  std::string address = ConnectionAddress(*record);
-  QString question = QStringLiteral("Ban host ") + Text(record->displayName()) + QStringLiteral("?");
-  record.reset();
-  if (!confirm_(this, question)) return;
-  auto file = server_.filtersFile();
-  if (int error = filter::AppendAndSave(file, server_.filterList(), address))
-    server_.view().showMessage("Cannot write " + file.string() + ": " + std::strerror(error), "Talvek FTP",
-                               server::MessageIcon::Warning);
-  server_.post(ftp::ControlMessage::Close(remembered_));
+  auto user = desk_.snapshot(remembered_);
+  if (!user) return;
+  if (!confirm_(this, QStringLiteral("Ban host ") + Text(user->display_name) + QStringLiteral("?"))) return;
+  desk_.ban(*user);
 }
 
 }  // namespace talvek::console

@@ -1,7 +1,7 @@
 // The connected clients, one line per connection showing its display name,
 // with the operator's popup menu per connection (monitor, file lists, user
-// info, ban, disconnect). Lines hold weak references: the server owns the
-// records. User information windows it opens are its children.
+// info, ban, disconnect). Lines hold connection ids from the server's
+// operator desk. User information windows it opens are its children.
 #pragma once
 
 #include <QColor>
@@ -12,6 +12,8 @@
 #include <memory>
 #include <vector>
 
+#include "console/user_snapshot.h"
+#include "server/operator_desk.h"
 #include "server/server.h"
 
 class QMenu;
@@ -30,7 +32,7 @@ class UserListWidget : public QListWidget {
   UserListWidget(server::Server& server, QWidget* parent);
 
   void setConfirm(Confirm confirm) { confirm_ = std::move(confirm); }
-  // The popup menu for the selected line, acting on its record from now on;
+  // The popup menu for the selected line, acting on its connection from now on;
   // null when no line is selected.
   std::unique_ptr<QMenu> buildMenu();
 
@@ -39,7 +41,7 @@ class UserListWidget : public QListWidget {
   void refresh();
   void setMonitorFont(const QFont& font, const QColor& colour);
 
-  // The menu commands, on the record remembered when the menu was built.
+  // The menu commands, on the connection remembered when the menu was built.
   void toggleMonitor();
   void toggleFileLists();
   void showFileList();
@@ -51,14 +53,15 @@ class UserListWidget : public QListWidget {
   void contextMenuEvent(QContextMenuEvent* event) override;
 
  private:
-  std::shared_ptr<server::ConnectionRecord> selectedRecord() const;
-  UserInfoWindow* openWindow(const std::shared_ptr<server::ConnectionRecord>& record);
+  server::ConnectionId selectedId() const;
+  UserInfoWindow* openWindow(UserSnapshot user);
   bool banAvailable() const;
 
   server::Server& server_;
+  server::OperatorDesk desk_;
   Confirm confirm_;
-  std::vector<std::weak_ptr<server::ConnectionRecord>> records_;  // by row
-  std::weak_ptr<server::ConnectionRecord> remembered_;
+  std::vector<server::ConnectionId> ids_;  // by row
+  server::ConnectionId remembered_ = 0;
   QFont monitor_font_;
   QColor monitor_colour_ = Qt::black;
 };

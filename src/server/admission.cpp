@@ -4,7 +4,7 @@
 #include <asio/ip/tcp.hpp>
 #include <asio/steady_timer.hpp>
 
-#include "ftp/control_connection.h"
+#include "session/control_connection.h"
 #include "log/log_thread.h"
 #include "server/server.h"
 
@@ -100,7 +100,7 @@ void Server::continueAdmission(const std::shared_ptr<ConnectionRecord>& record, 
   auto refuse = [&](const std::string& reply, bool closing) {
     connection->sendReply(std::string(reply));
     record->closing = closing;
-    post(ftp::ControlMessage::Drop(record));
+    post([this, record] { closeConnection(record, false); });
   };
 
   if (refusedByFilter(current, peer_address)) {

@@ -26,9 +26,13 @@ void Server::idleSweep(std::time_t now) {
 void Server::armIdleTimer() {
   auto current = settings();
   idle_timer_.cancel();
-  if (!current.general.timeoutIdle || environment_.front_end_timers) return;
-  // Twice per time-out period, so nobody stays more than half a period over.
-  auto period = std::chrono::seconds(std::max<uint32_t>(current.general.timeoutMinutes, 1) * 30);
+  if (!current.general.timeoutIdle) return;
+  // Twice per time-out period, so nobody stays more than half a period over;
+  // a stored time-out of 0 sweeps as for one minute, a huge one as for
+  // cache::kLongestPeriod (longer would overflow the clock and fire at once).
+  auto period = std::min<std::chrono::milliseconds>(
+      std::chrono::seconds(uint64_t{std::max<uint32_t>(current.general.timeoutMinutes, 1)} * 30),
+      cache::kLongestPeriod);
   idle_timer_.expires_after(period);
   idle_timer_.async_wait([this](const std::error_code& error) {
     if (error) return;

@@ -9,12 +9,15 @@
 
 #include "filter/filter_file.h"
 #include "filter/ip_filter.h"
-#include "ftp/control_connection.h"
-#include "ftp/listen_socket.h"
-#include "ftp/login_commands.h"
-#include "ftp/reply_table.h"
-#include "ftp/socket_error_text.h"
+#include "commands/command_dispatch.h"
+#include "session/command_context.h"
+#include "session/control_connection.h"
+#include "session/listen_socket.h"
+#include "commands/login_commands.h"
+#include "protocol/reply_table.h"
+#include "protocol/socket_error_text.h"
 #include "platform/system_info.h"
+#include "transfer/data_commands.h"
 #include "transfer/data_socket.h"
 
 namespace talvek::server {
@@ -25,15 +28,12 @@ constexpr auto kGateWait = std::chrono::milliseconds(3000);
 }  // namespace
 
 Server::Server(OperatorView& view)
-    : view_(view), control_thread_([this](const ftp::ControlMessage& message) { handleMessage(message); }) {
+    : view_(view) {
   counter_.changed = [this] { refreshTitle(); };
 }
 
 Server::~Server() {
-  if (control_thread_.running()) {
-    post(ftp::ControlMessage::Of(ftp::ControlMessageId::EndThread));
-    control_thread_.join();
-  }
+  if (control_thread_.running()) endControlThread();
   endTransfers();
   // Sockets must go while the event loop they belong to still exists.
   std::lock_guard lock(registry_mutex_);
@@ -101,8 +101,7 @@ void Server::shutdown() {
     std::unique_lock lock(registry_mutex_);
     registry_shrunk_.wait_for(lock, std::chrono::seconds(2), [this] { return registry_.empty(); });
   }
-  post(ftp::ControlMessage::Of(ftp::ControlMessageId::EndThread));
-  control_thread_.join();
+  endControlThread();
   endTransfers();
   log_thread_.flush();
 }
@@ -125,7 +124,7 @@ void Server::toggleActive() {
     std::lock_guard lock(start_mutex_);
     ++start_requests_;
   }
-  post(ftp::ControlMessage::Of(now_active ? ftp::ControlMessageId::StartServer : ftp::ControlMessageId::StopServer));
+  post([this, now_active] { now_active ? start() : stop(); });
 }
 
 std::optional<StartResult> Server::waitForStart(std::chrono::milliseconds limit) {
@@ -149,18 +148,20 @@ bool Server::runOnControlThread(std::function<void()> work, std::chrono::millise
   return finished.wait_for(limit) == std::future_status::ready;
 }
 
-void Server::handleMessage(const ftp::ControlMessage& message) {
-  switch (message.id) {
-    case ftp::ControlMessageId::StartServer: start(); break;
-    case ftp::ControlMessageId::StopServer: stop(); break;
-    case ftp::ControlMessageId::CloseConnection: closeConnection(message); break;
-    case ftp::ControlMessageId::IdleSweep: idleSweep(std::time(nullptr)); break;
-    case ftp::ControlMessageId::DisposeDataSocket: transfer::DisposeDataSocket(*this, message.data_socket); break;
-    case ftp::ControlMessageId::EndThread:
-      idle_timer_.cancel();
-      closeListeners();
-      break;
-  }
+std::string Server::runCommand(ftp::Command command, ftp::CommandContext& context, std::string& argument) {
+  return ftp::RunCommand(command, context, argument);
+}
+
+void Server::acceptDataConnection(const std::shared_ptr<ConnectionRecord>& record, ftp::ListenSocket& listener) {
+  transfer::AcceptDataConnection(*this, record, listener);
+}
+
+void Server::endControlThread() {
+  control_thread_.end([this] {
+    idle_timer_.cancel();
+    closeListeners();
+  });
+  control_thread_.join();
 }
 
 void Server::start() {
@@ -230,16 +231,19 @@ void Server::stop() {
   closeListeners();
   listening_port_ = 0;
   view_.setStatusText("Server inactive");
-  for (const auto& record : registrySnapshot())
-    post(ftp::ControlMessage::Close(record));
+  for (const auto& record : registrySnapshot()) disconnect(record);
 }
 
-void Server::closeConnection(const ftp::ControlMessage& message) {
+void Server::disconnect(std::weak_ptr<ConnectionRecord> record) {
+  post([this, record = std::move(record)] {
+    if (auto live = record.lock()) closeConnection(live, true);
+  });
+}
+
+void Server::closeConnection(const std::shared_ptr<ConnectionRecord>& record, bool registered) {
   std::lock_guard lock(control_thread_.lock());
-  auto record = message.owned_record ? message.owned_record : message.record.lock();
-  if (!record) return;
   if (record->control_connection) record->control_connection->destroy();
-  if (message.remove) {
+  if (registered) {
     remove(record);
   } else {
     // Never registered: dropping the last owner destroys the record.
@@ -288,7 +292,7 @@ void Server::remove(const std::shared_ptr<ConnectionRecord>& record) {
     // A transfer runs: it is aborted, and its end removes the connection.
     record->data_socket->removeOwnerWhenClosed();
     lock.unlock();
-    post(ftp::ControlMessage::Dispose(record->data_socket));
+    transfer::PostDisposal(*this, record->data_socket);
     return;
   }
   uint32_t slot = record->slot_number.load();
@@ -397,9 +401,8 @@ void Server::applyCacheSettings() {
   directory_cache_.setLimit(uint64_t{cache.dirCacheKB} * 1024);
   file_cache_.setLimit(uint64_t{cache.fileCacheKB} * 1024);
   using std::chrono::minutes;
-  bool own_timers = !environment_.front_end_timers;
-  directory_refresh_.start(own_timers && cache.autoRefreshDirs ? minutes(cache.dirRefreshMinutes) : minutes(0));
-  file_refresh_.start(own_timers && cache.autoRefreshFiles ? minutes(cache.fileRefreshMinutes) : minutes(0));
+  directory_refresh_.start(cache.autoRefreshDirs ? minutes(cache.dirRefreshMinutes) : minutes(0));
+  file_refresh_.start(cache.autoRefreshFiles ? minutes(cache.fileRefreshMinutes) : minutes(0));
 }
 
 std::filesystem::path Server::filtersFile() const { return filters_directory_ / filter::kFilterFileName; }
@@ -414,7 +417,7 @@ void Server::recheckFilter() {
   auto current = settings();
   for (const auto& record : registrySnapshot()) {
     GateHold hold(record->gate);
-    if (refusedByFilter(current, record->peerAddress())) post(ftp::ControlMessage::Close(record));
+    if (refusedByFilter(current, record->peerAddress())) disconnect(record);
   }
 }
 
@@ -435,7 +438,7 @@ void Server::disconnectAnonymousUsers() {
     }
     bool anonymous = user.size() == 9 && std::equal(user.begin(), user.end(), "anonymous",
                                                     [](char a, char b) { return std::tolower(a) == b; });
-    if (anonymous) post(ftp::ControlMessage::Close(record));
+    if (anonymous) disconnect(record);
   }
 }
 

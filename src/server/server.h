@@ -21,12 +21,13 @@
 #include "accounts/account_store.h"
 #include "cache/cache_store.h"
 #include "filter/filter_list.h"
-#include "ftp/control_thread.h"
-#include "ftp/help_table.h"
+#include "session/control_thread.h"
+#include "protocol/help_table.h"
 #include "log/log_thread.h"
-#include "server/connection_record.h"
+#include "session/connection_record.h"
 #include "server/login_throttle.h"
 #include "server/operator_view.h"
+#include "session/session_host.h"
 #include "settings/settings.h"
 
 namespace talvek::ftp {
@@ -40,15 +41,7 @@ namespace talvek::server {
 using ReverseLookup =
     std::function<void(asio::io_context&, const std::string& address, std::function<void(std::string)> done)>;
 
-// What a named user's login loads into the connection record.
-struct AccountLogin {
-  uint8_t permissions = 0;
-  std::string home_directory;  // the FTP root when the account has none
-  std::string uploads_directory;
-  bool redirect_uploads = true;
-  bool custom_logon_message = false;
-  std::string logon_message_file;
-};
+using session::AccountLogin;
 
 // The outcome of the latest start of the listener.
 struct StartResult {
@@ -73,12 +66,9 @@ struct ServerEnvironment {
   // Asked on a host with several addresses when default_ip is empty;
   // unset (the daemon): every address is used.
   AddressChooser choose_address;
-  // The front end runs the idle sweep and cache refresh timers itself (the
-  // console's window timers); the server's own stay off so none runs twice.
-  bool front_end_timers = false;
 };
 
-class Server {
+class Server : public session::SessionHost {
  public:
   explicit Server(OperatorView& view);
   ~Server();  // stops the control thread; all records are gone afterwards
@@ -113,7 +103,9 @@ class Server {
     return *result;
   }
 
-  void post(ftp::ControlMessage message) { control_thread_.post(std::move(message)); }
+  void post(std::function<void()> work) override { control_thread_.post(std::move(work)); }
+  // Closes the connection and removes it; any thread.
+  void disconnect(std::weak_ptr<ConnectionRecord> record);
 
   // --- control thread operations ---
   void start();
@@ -121,7 +113,7 @@ class Server {
   void registerRecord(const std::shared_ptr<ConnectionRecord>& record);
   bool perAddressLimitReached(const std::string& peer_address);
   void closeOldestFromAddress(const std::string& peer_address);
-  void remove(const std::shared_ptr<ConnectionRecord>& record);
+  void remove(const std::shared_ptr<ConnectionRecord>& record) override;
   void disconnectAnonymousUsers();
   // Closes every registered connection the IP filter now refuses.
   void recheckFilter();
@@ -136,19 +128,19 @@ class Server {
   // (Re)arms the periodic idle sweep from the settings; off when disabled.
   void armIdleTimer();
   // A new connection was accepted into `record`: admit or refuse it.
-  void admit(const std::shared_ptr<ConnectionRecord>& record);
+  void admit(const std::shared_ptr<ConnectionRecord>& record) override;
   // A password from `address` was refused: counts it for the login throttle
   // (a ban it starts is logged and closes that address's connections) and
   // returns how long the reply waits.
-  std::chrono::milliseconds noteFailedLogin(const std::string& address);
+  std::chrono::milliseconds noteFailedLogin(const std::string& address) override;
   // How long a client may leave its replies unread once its queue is full:
   // the idle time-out when on, else a fixed bound.
-  std::chrono::milliseconds sendStallLimit() const;
+  std::chrono::milliseconds sendStallLimit() const override;
 
   // --- named accounts (any thread) ---
-  bool accountExists(const std::string& name) const;
+  bool accountExists(const std::string& name) const override;
   // The account's login data when `password` is right; nothing otherwise.
-  std::optional<AccountLogin> checkAccount(const std::string& name, const std::string& password) const;
+  std::optional<AccountLogin> checkAccount(const std::string& name, const std::string& password) const override;
   accounts::AccountStore& accounts() { return accounts_; }
   // Reads the accounts file again (the operator changed it) and swaps the
   // accounts in at once; a file that cannot be read keeps the old accounts
@@ -161,57 +153,56 @@ class Server {
   // address count from the next PASV or EPSV.
   void applySettings(const settings::Settings& fresh, const std::string& default_ip);
   // The "230- " lines of the general logon message ("" when none).
-  const std::string& logonMessage() const { return logon_message_; }
+  const std::string& logonMessage() const override { return logon_message_; }
 
   // --- any thread ---
-  void refreshTitle();
+  void refreshTitle() override;
   // An event line: to the log (when enabled) and, with "\r\n\r\n", the monitor.
-  void logEvent(std::string text);
+  void logEvent(std::string text) override;
   // A text for the log file only, when "EnableLog" is set.
-  void handToLog(std::string text);
-  void appendMonitor(const std::string& text) { view_.appendMonitorText(text); }
+  void handToLog(std::string text) override;
+  void appendMonitor(const std::string& text) override { view_.appendMonitorText(text); }
   // The socket error text; known codes are also logged unless `quiet`.
-  std::string socketErrorText(int code, bool quiet);
+  std::string socketErrorText(int code, bool quiet) override;
 
-  settings::Settings settings() const;
+  settings::Settings settings() const override;
   void updateSettings(const std::function<void(settings::Settings&)>& change);
-  RecordDefaults recordDefaults() const;
+  RecordDefaults recordDefaults() const override;
 
-  int connectionCount() const { return counter_.count.load(); }
-  ConnectionCounter& counter() { return counter_; }
+  int connectionCount() const override { return counter_.count.load(); }
+  ConnectionCounter& counter() override { return counter_; }
   // Lookups of the file cache (hits and misses), reported by XSTS.
-  uint64_t fileCacheLookups() const { return uint64_t{file_cache_.hits()} + file_cache_.misses(); }
+  uint64_t fileCacheLookups() const override { return uint64_t{file_cache_.hits()} + file_cache_.misses(); }
   // The directory-listing cache and the file cache.
-  cache::CacheStore& directoryCache() { return directory_cache_; }
-  cache::CacheStore& fileCache() { return file_cache_; }
+  cache::CacheStore& directoryCache() override { return directory_cache_; }
+  cache::CacheStore& fileCache() override { return file_cache_; }
   // Sets both caches' limits, overflow margin and auto refresh from the settings.
   void applyCacheSettings();
-  // How long a data connection may take to arrive (tests shorten it).
-  std::atomic<int> data_connection_timeout_ms{30000};
   // Overrides sendStallLimit() when not 0 (tests shorten it).
   std::atomic<int> send_stall_limit_ms{0};
-  std::atomic<uint64_t> file_cache_lookups{0};
-  std::vector<std::shared_ptr<ConnectionRecord>> registrySnapshot() const;
-  const std::string& greeting() const { return greeting_; }
-  const ftp::HelpTable& helpTable() const { return help_table_; }
+  std::vector<std::shared_ptr<ConnectionRecord>> registrySnapshot() const override;
+  const std::string& greeting() const override { return greeting_; }
+  const ftp::HelpTable& helpTable() const override { return help_table_; }
   const std::string& hostName() const { return host_name_; }
-  const std::string& serverAddress() const { return server_address_; }
+  const std::string& serverAddress() const override { return server_address_; }
   const std::vector<std::string>& localAddresses() const { return local_addresses_; }
   const std::filesystem::path& programDirectory() const { return program_directory_; }
   const std::string& keyText() const { return key_text_; }
   std::string title() const;
   uint16_t listeningPort() const { return listening_port_.load(); }
-  asio::io_context& context() { return control_thread_.context(); }
-  ftp::ControlThread& controlThread() { return control_thread_; }
+  asio::io_context& context() override { return control_thread_.context(); }
   log::LogThread& logThread() { return log_thread_; }
   OperatorView& view() { return view_; }
 
-  std::atomic<uint64_t> bytes_sent{0};
-  std::atomic<uint64_t> bytes_received{0};
-
  private:
-  void handleMessage(const ftp::ControlMessage& message);
-  void closeConnection(const ftp::ControlMessage& message);
+  // The dispatcher and the passive accept, for the layers below.
+  std::string runCommand(ftp::Command command, ftp::CommandContext& context, std::string& argument) override;
+  void acceptDataConnection(const std::shared_ptr<ConnectionRecord>& record, ftp::ListenSocket& listener) override;
+  // Closes the connection's control socket; then removes the connection
+  // (`registered`) or only lets go of its never-registered record.
+  void closeConnection(const std::shared_ptr<ConnectionRecord>& record, bool registered);
+  // Closes the listeners on the control thread, ends it and joins it.
+  void endControlThread();
   void chooseAddress(const settings::Settings& settings);
   void finishStart(StartResult result);
   void restartListener();

@@ -1,15 +1,15 @@
 #include "transfer/data_commands.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cstdlib>
 
-#include "ftp/control_connection.h"
-#include "ftp/listen_socket.h"
-#include "ftp/reply_table.h"
-#include "ftp/path_rules.h"
-#include "server/connection_record.h"
-#include "server/server.h"
+#include "session/control_connection.h"
+#include "session/listen_socket.h"
+#include "protocol/reply_table.h"
+#include "protocol/path_rules.h"
+#include "protocol/port_argument.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 #include "transfer/data_socket.h"
 
 namespace talvek::transfer {
@@ -47,7 +47,7 @@ constexpr uint32_t kMaxPassiveTries = 1000;
 // A listening passive socket on `local_address` (where the client already
 // reaches us, not every interface), its port from the configured range;
 // null when none could be had.
-std::shared_ptr<ftp::ListenSocket> OpenPassiveListener(server::Server& server,
+std::shared_ptr<ftp::ListenSocket> OpenPassiveListener(session::SessionHost& server,
                                                        const std::shared_ptr<server::ConnectionRecord>& record,
                                                        const std::string& local_address) {
   auto network = server.settings().network;
@@ -113,7 +113,7 @@ uint16_t StartPassive(ftp::CommandContext& context, std::string& local_address, 
 }
 
 // A passive transfer whose client never connects is answered after the time-out.
-void ArmPendingTimeout(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record) {
+void ArmPendingTimeout(session::SessionHost& server, const std::shared_ptr<server::ConnectionRecord>& record) {
   auto timer = std::make_shared<asio::steady_timer>(server.context());
   timer->expires_after(std::chrono::milliseconds(server.data_connection_timeout_ms.load()));
   uint32_t serial = record->transfer_serial;
@@ -142,62 +142,6 @@ void DropListOptions(std::string& argument) {
 
 }  // namespace
 
-PortTarget ParsePortArgument(std::string argument) {
-  PortTarget target;
-  for (int part = 0; part < 4; ++part) {
-    size_t comma = argument.find(',');
-    if (comma == std::string::npos) {
-      if (part < 3) target.host += ".";
-      continue;
-    }
-    target.host += argument.substr(0, comma);
-    if (part < 3) target.host += ".";
-    argument.erase(0, comma + 1);
-  }
-  size_t comma = argument.find(',');
-  std::string high = argument.substr(0, comma);
-  std::string low = comma == std::string::npos ? std::string() : argument.substr(comma + 1);
-  auto byte = [](const std::string& text) { return static_cast<uint16_t>(LeadingNumber(text) & 0xff); };
-  target.port = static_cast<uint16_t>(byte(high) * 256 + byte(low));
-  return target;
-}
-
-ExtendedPortTarget ParseEprtArgument(std::string_view argument) {
-  ExtendedPortTarget target;
-  target.refusal = 501;
-  if (argument.size() < 7 || argument.size() > kMaxEprtArgument) return target;
-  char delimiter = argument.front();
-  if (delimiter < 33 || delimiter > 126 || argument.back() != delimiter) return target;
-  std::string_view fields[3];
-  std::string_view rest = argument.substr(1, argument.size() - 2);
-  for (int i = 0; i < 3; ++i) {
-    size_t end = rest.find(delimiter);
-    if ((i < 2) != (end != std::string_view::npos)) return target;
-    fields[i] = rest.substr(0, end);
-    rest.remove_prefix(i < 2 ? end + 1 : rest.size());
-  }
-  auto digits = [](std::string_view text, size_t most) {
-    return !text.empty() && text.size() <= most && text.find_first_not_of("0123456789") == std::string_view::npos;
-  };
-  if (!digits(fields[0], 3)) return target;
-  if (fields[0] != "1" && fields[0] != "2") {
-    target.refusal = 522;
-    return target;
-  }
-  if (!digits(fields[2], 5) || fields[1].find('%') != std::string_view::npos) return target;
-  unsigned port = 0;
-  std::from_chars(fields[2].data(), fields[2].data() + fields[2].size(), port);
-  std::error_code error;
-  std::string address(fields[1]);
-  std::string host = fields[0] == "1" ? asio::ip::make_address_v4(address, error).to_string()
-                                      : asio::ip::make_address_v6(address, error).to_string();
-  if (error || port == 0 || port > 65535) return target;
-  target.host = std::move(host);
-  target.port = static_cast<uint16_t>(port);
-  target.refusal = 0;
-  return target;
-}
-
 std::string UniqueNameFor(std::time_t when) {
   std::tm local{};
   localtime_r(&when, &local);
@@ -210,7 +154,7 @@ std::string HandlePort(ftp::CommandContext& context, std::string& argument) {
   if (context.record.epsv_all) return kAfterEpsvAll;
   // PORT can only name an IPv4 address.
   if (context.record.peer_ip.is_v6()) return kPortOnIpv6;
-  PortTarget target = ParsePortArgument(argument);
+  ftp::PortTarget target = ftp::ParsePortArgument(argument);
   auto& record = context.record;
   {
     std::lock_guard lock(record.text_mutex);
@@ -260,7 +204,7 @@ std::string HandleEpsv(ftp::CommandContext& context, std::string& argument) {
 std::string HandleEprt(ftp::CommandContext& context, std::string& argument) {
   auto& record = context.record;
   if (record.epsv_all) return kAfterEpsvAll;
-  ExtendedPortTarget target = ParseEprtArgument(argument);
+  ftp::ExtendedPortTarget target = ftp::ParseEprtArgument(argument);
   if (target.refusal == 522) return kEprtFamilies;
   if (target.refusal != 0) return ftp::Reply(501);
   {
@@ -280,7 +224,7 @@ std::string HandleRest(ftp::CommandContext& context, std::string& argument) {
 std::string HandleAbor(ftp::CommandContext& context, std::string&) {
   if (auto& socket = context.record.data_socket) {
     socket->abort();
-    context.server.post(ftp::ControlMessage::Dispose(socket));
+    PostDisposal(context.server, socket);
   }
   return ftp::Reply(226);
 }
@@ -374,7 +318,7 @@ std::string StartTransfer(ftp::CommandContext& context, std::string& argument, T
   return ftp::Reply(425);
 }
 
-void AcceptDataConnection(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record,
+void AcceptDataConnection(session::SessionHost& server, const std::shared_ptr<server::ConnectionRecord>& record,
                           ftp::ListenSocket& listener) {
   auto socket = std::make_shared<DataSocket>(listener.context(), server, record);
   if (!listener.accept(*socket)) return;

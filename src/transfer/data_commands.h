@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "ftp/command_context.h"
+#include "session/command_context.h"
 #include "transfer/transfer_job.h"
 
 namespace talvek::ftp {
@@ -34,27 +34,8 @@ std::string HandleMlsd(ftp::CommandContext& context, std::string& argument);
 std::string StartTransfer(ftp::CommandContext& context, std::string& argument, TransferKind kind);
 
 // The passive listener of `record` has a connection pending.
-void AcceptDataConnection(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record,
+void AcceptDataConnection(session::SessionHost& server, const std::shared_ptr<server::ConnectionRecord>& record,
                           ftp::ListenSocket& listener);
-
-// PORT's argument as the host text and port it names (no validation, bytes
-// truncated to 8 bits).
-struct PortTarget {
-  std::string host;
-  uint16_t port = 0;
-};
-PortTarget ParsePortArgument(std::string argument);
-
-// EPRT's argument "<d>family<d>address<d>port<d>": the address as canonical
-// text and the port, or `refusal` 501 (malformed, or longer than
-// kMaxEprtArgument) or 522 (a family other than 1, IPv4, and 2, IPv6).
-constexpr size_t kMaxEprtArgument = 64;
-struct ExtendedPortTarget {
-  std::string host;
-  uint16_t port = 0;
-  int refusal = 0;
-};
-ExtendedPortTarget ParseEprtArgument(std::string_view argument);
 
 // The STOU name for a local time: "%Y_%m_%d_%H_%M_%S".
 std::string UniqueNameFor(std::time_t when);

@@ -5,10 +5,10 @@
 
 #include <new>
 
-#include "ftp/control_connection.h"
-#include "ftp/reply_table.h"
-#include "server/connection_record.h"
-#include "server/server.h"
+#include "session/control_connection.h"
+#include "protocol/reply_table.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 #include "transfer/data_channel.h"
 
 namespace talvek::transfer {
@@ -18,7 +18,7 @@ namespace {
 constexpr auto kFinishWait = std::chrono::milliseconds(5000);
 }  // namespace
 
-DataSocket::DataSocket(asio::io_context& io, server::Server& server, std::weak_ptr<server::ConnectionRecord> owner)
+DataSocket::DataSocket(asio::io_context& io, session::SessionHost& server, std::weak_ptr<server::ConnectionRecord> owner)
     : AsyncSocket(io), server_(server), owner_(std::move(owner)), connect_timer_(io) {
   if (auto record = owner_.lock()) {
     record->gate.acquire();
@@ -92,7 +92,7 @@ void DataSocket::failToConnect() {
   // The client has had 150; it learns that no data will come.
   auto record = owner_.lock();
   if (record && record->control_connection && !disposed_) record->control_connection->sendReply(ftp::Reply(425));
-  server_.post(ftp::ControlMessage::Dispose(std::static_pointer_cast<DataSocket>(shared_from_this())));
+  PostDisposal(server_, std::static_pointer_cast<DataSocket>(shared_from_this()));
 }
 
 void DataSocket::startNow() {
@@ -139,7 +139,7 @@ void DataSocket::run(int fd, TransferJob job, const std::weak_ptr<DataSocket>& s
   finished_.set();
   // Disposal is queued ahead of the reply, so a client that answers the
   // reply at once finds the data side idle.
-  server_.post(ftp::ControlMessage::Dispose(self));
+  PostDisposal(server_, self);
   if (auto control = connection.lock(); control && reply) control->sendReply(*reply);
 }
 
@@ -156,7 +156,7 @@ bool DataSocket::finish(std::chrono::milliseconds limit) {
   return true;
 }
 
-void DisposeDataSocket(server::Server& server, const std::weak_ptr<DataSocket>& weak) {
+void DisposeDataSocket(session::SessionHost& server, const std::weak_ptr<DataSocket>& weak) {
   auto socket = weak.lock();
   if (!socket) return;
   bool remove_owner = socket->removesOwner();
@@ -173,6 +173,10 @@ void DisposeDataSocket(server::Server& server, const std::weak_ptr<DataSocket>& 
   }
   socket.reset();
   if (remove_owner && record) server.remove(record);
+}
+
+void PostDisposal(session::SessionHost& server, std::weak_ptr<DataSocket> socket) {
+  server.post([&server, socket = std::move(socket)] { DisposeDataSocket(server, socket); });
 }
 
 }  // namespace talvek::transfer

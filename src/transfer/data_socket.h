@@ -28,7 +28,7 @@ namespace talvek::transfer {
 
 class DataSocket : public platform::AsyncSocket {
  public:
-  DataSocket(asio::io_context& io, server::Server& server, std::weak_ptr<server::ConnectionRecord> owner);
+  DataSocket(asio::io_context& io, session::SessionHost& server, std::weak_ptr<server::ConnectionRecord> owner);
   ~DataSocket() override;  // aborts and joins a running transfer thread
 
   // --- control thread ---
@@ -72,7 +72,7 @@ class DataSocket : public platform::AsyncSocket {
   void failToConnect();
   int takeDescriptor();
 
-  server::Server& server_;
+  session::SessionHost& server_;
   std::weak_ptr<server::ConnectionRecord> owner_;
   std::atomic<bool> aborted_{false};
   std::atomic<bool> remove_owner_{false};
@@ -86,8 +86,10 @@ class DataSocket : public platform::AsyncSocket {
   asio::steady_timer connect_timer_;
 };
 
-// Message 101: ends the transfer of `socket` (bounded wait), detaches it
-// from its record and, when so marked, removes the connection. Control thread.
-void DisposeDataSocket(server::Server& server, const std::weak_ptr<DataSocket>& socket);
+// Ends the transfer of `socket` (bounded wait), detaches it from its record
+// and, when so marked, removes the connection. Control thread.
+void DisposeDataSocket(session::SessionHost& server, const std::weak_ptr<DataSocket>& socket);
+// Queues DisposeDataSocket on the control thread; any thread.
+void PostDisposal(session::SessionHost& server, std::weak_ptr<DataSocket> socket);
 
 }  // namespace talvek::transfer

@@ -7,10 +7,10 @@
 #include <cerrno>
 
 #include "cache/cache_store.h"
-#include "ftp/path_rules.h"
-#include "ftp/reply_table.h"
+#include "protocol/path_rules.h"
+#include "protocol/reply_table.h"
 #include "log/log_thread.h"
-#include "server/server.h"
+#include "session/session_host.h"
 #include "transfer/data_channel.h"
 #include "transfer/transfer_job.h"
 #include "transfer/transfer_log.h"

@@ -7,12 +7,12 @@
 #include <memory>
 
 #include "cache/cache_store.h"
-#include "ftp/path_rules.h"
-#include "ftp/reply_table.h"
-#include "server/connection_record.h"
-#include "server/server.h"
+#include "protocol/path_rules.h"
+#include "protocol/reply_table.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 #include "transfer/data_channel.h"
-#include "transfer/listing_format.h"
+#include "protocol/listing_format.h"
 #include "transfer/transfer_job.h"
 #include "transfer/transfer_log.h"
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "server/server.h"
+#include "session/session_host.h"
 
 namespace talvek::transfer {
 
@@ -35,7 +35,7 @@ std::string StatisticsText(const StatisticsFigures& f) {
   return text;
 }
 
-StatisticsFigures CurrentFigures(server::Server& server, uint32_t max_rate) {
+StatisticsFigures CurrentFigures(session::SessionHost& server, uint32_t max_rate) {
   StatisticsFigures figures;
   figures.bytes_sent = server.bytes_sent.load();
   figures.bytes_received = server.bytes_received.load();

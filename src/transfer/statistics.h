@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-namespace talvek::server {
-class Server;
+namespace talvek::session {
+class SessionHost;
 }
 
 namespace talvek::transfer {
@@ -28,7 +28,7 @@ struct StatisticsFigures {
 std::string StatisticsText(const StatisticsFigures& figures);
 
 // The server's figures now, with `max_rate` from the sampler.
-StatisticsFigures CurrentFigures(server::Server& server, uint32_t max_rate);
+StatisticsFigures CurrentFigures(session::SessionHost& server, uint32_t max_rate);
 
 // Keeps the last 181 per-second samples of bytes sent, newest first.
 class RateSampler {

@@ -1,12 +1,13 @@
 #include "transfer/transfer_job.h"
 
-#include "ftp/session_root.h"
-#include "server/connection_record.h"
-#include "server/server.h"
+#include "log/log_thread.h"
+#include "session/session_root.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
 
 namespace talvek::transfer {
 
-TransferJob MakeJob(server::Server& server, server::ConnectionRecord& record, TransferKind kind,
+TransferJob MakeJob(session::SessionHost& server, server::ConnectionRecord& record, TransferKind kind,
                     const std::string& argument) {
   auto settings = server.settings();
   TransferJob job;

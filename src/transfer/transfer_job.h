@@ -13,9 +13,12 @@
 #include "settings/settings_blocks.h"
 
 namespace talvek::server {
-class Server;
 struct ConnectionRecord;
 }  // namespace talvek::server
+
+namespace talvek::session {
+class SessionHost;
+}  // namespace talvek::session
 
 namespace talvek::transfer {
 
@@ -40,12 +43,12 @@ struct TransferJob {
 };
 
 // Takes the copy; control thread.
-TransferJob MakeJob(server::Server& server, server::ConnectionRecord& record, TransferKind kind,
+TransferJob MakeJob(session::SessionHost& server, server::ConnectionRecord& record, TransferKind kind,
                     const std::string& argument);
 
 // What a body needs while it runs on the transfer thread.
 struct TransferRun {
-  server::Server& server;
+  session::SessionHost& server;
   std::weak_ptr<server::ConnectionRecord> record;
   DataChannel& channel;
   const TransferJob& job;

@@ -4,19 +4,19 @@
 
 #include "log/log_thread.h"
 #include "platform/socket_error_code.h"
-#include "server/server.h"
+#include "session/session_host.h"
 
 namespace talvek::transfer {
 
-void LogCompletion(server::Server& server, const std::string& text) {
+void LogCompletion(session::SessionHost& server, const std::string& text) {
   server.appendMonitor(text);
   server.handToLog(text);
 }
 
-std::string SocketFailureText(server::Server& server, int error) {
+std::string SocketFailureText(session::SessionHost& server, int error) {
   return server.socketErrorText(platform::SocketErrorCodeFromErrno(error), false);
 }
 
-void LogFileError(server::Server& server, int error) { server.logEvent(std::strerror(error)); }
+void LogFileError(session::SessionHost& server, int error) { server.logEvent(std::strerror(error)); }
 
 }  // namespace talvek::transfer

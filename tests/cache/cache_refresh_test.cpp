@@ -19,10 +19,15 @@ TEST(CacheRefreshTest, EachPeriodClearsTheCacheUntilRestartedOrStopped) {
     while (cache.count() != 0 && std::chrono::steady_clock::now() < until) io.run_one_for(std::chrono::milliseconds(20));
     EXPECT_EQ(cache.count(), 0u);
   }
+  // A period too long for the clock waits rather than firing at once.
+  refresh.start(std::chrono::minutes(0xffffffffu));
+  add();
+  io.restart();
+  io.run_for(std::chrono::milliseconds(50));
+  EXPECT_EQ(cache.count(), 1u);
   // A tick of the old period that is already due must not count either.
   refresh.start(std::chrono::hours(1));
   refresh.stop();
-  add();
   // With nothing armed the loop runs out of work at once.
   io.restart();
   io.run_for(std::chrono::milliseconds(50));

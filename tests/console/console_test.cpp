@@ -34,7 +34,6 @@
 #include "console/cache_contents_view.h"
 #include "console/configure_dialog.h"
 #include "console/console_settings.h"
-#include "console/console_timers.h"
 #include "console/filter_editor.h"
 #include "console/main_window.h"
 #include "console/monitor_pane.h"
@@ -453,7 +452,7 @@ class ConsoleTest : public QObject {
     QCOMPARE(fixture.server().settings().graphForeColor, 0x00fcfbfau);
   }
 
-  void storedLooksRefuseDamageAndTimersNeverSpin() {
+  void storedLooksRefuseDamage() {
     std::vector<uint8_t> inverted = PackRect(QRect(10, 10, 300, 300));
     std::swap_ranges(inverted.begin(), inverted.begin() + 8, inverted.begin() + 8);
     for (const auto& damaged : {std::vector<uint8_t>(15, 1), std::vector<uint8_t>(16, 0), inverted})
@@ -462,14 +461,6 @@ class ConsoleTest : public QObject {
     std::vector<uint8_t> unterminated(60, 'A');  // a face name without its NUL stops at the end
     std::fill(unterminated.begin(), unterminated.begin() + 28, 0);
     QCOMPARE(UnpackFont(unterminated).value_or(QFont()).family(), QString(32, 'A'));
-    settings::Settings s;
-    s.general.timeoutIdle = s.cache.autoRefreshDirs = s.cache.autoRefreshFiles = 1;
-    s.general.timeoutMinutes = s.cache.dirRefreshMinutes = 0;  // must not fire without pause, nor overflow
-    s.cache.fileRefreshMinutes = 0xffffffffu;
-    TimerPeriods periods = PeriodsFor(s);
-    QCOMPARE(periods.idle_sweep.value_or(std::chrono::milliseconds(0)), std::chrono::milliseconds(30000));
-    QVERIFY(!periods.directory_clear);
-    QCOMPARE(periods.file_clear.value_or(std::chrono::milliseconds(0)), std::chrono::milliseconds(INT_MAX));
   }
 
   void addressChoiceIsRememberedOnlyWhenAsked() {

@@ -2,6 +2,7 @@
 // sessions, the passive port range and the advertised address.
 #include <algorithm>
 
+#include "protocol/port_argument.h"
 #include "transfer/data_commands.h"
 #include "transfer_fixture.h"
 
@@ -35,7 +36,7 @@ TEST(EprtArgumentTest, BothFamiliesParseAndBadOnesAreRefused) {
       {"|1|" + std::string(100, '1') + "|1025|", "", 0, 501},
   };
   for (const auto& row : table) {
-    auto target = transfer::ParseEprtArgument(row.argument);
+    auto target = ftp::ParseEprtArgument(row.argument);
     EXPECT_EQ(target.refusal, row.refusal) << row.argument;
     EXPECT_EQ(target.host, row.host) << row.argument;
     EXPECT_EQ(target.port, row.port) << row.argument;

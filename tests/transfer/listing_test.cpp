@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "transfer/listing_format.h"
+#include "protocol/listing_format.h"
 #include "transfer_fixture.h"
 
 namespace talvek::test {

@@ -1,0 +1,55 @@
+#include "commands/status_commands.h"
+
+#include <cstdio>
+
+#include "protocol/reply_table.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
+
+namespace talvek::ftp {
+
+std::string HandleNoop(CommandContext&, std::string&) { return Reply(200); }
+
+std::string HandleSyst(CommandContext&, std::string&) { return Reply(215); }
+
+std::string HandleSuperfluous(CommandContext&, std::string&) { return Reply(202); }
+
+// Every transfer copies bytes unchanged, so the accepted values store nothing.
+std::string HandleType(CommandContext&, std::string& argument) {
+  bool accepted = (!argument.empty() && argument[0] == 'A') || argument == "I" || argument == "L8";
+  return Reply(accepted ? 200 : 504);
+}
+
+std::string HandleMode(CommandContext&, std::string& argument) {
+  return Reply(argument == "S" ? 200 : 504);
+}
+
+std::string HandleStru(CommandContext&, std::string& argument) {
+  return Reply(argument == "F" ? 200 : 504);
+}
+
+std::string HandleStat(CommandContext& context, std::string&) {
+  auto& record = context.record;
+  if (!record.data_connected.load()) return Reply(202);
+  std::string argument;
+  {
+    std::lock_guard lock(record.text_mutex);
+    argument = record.transfer_argument;
+  }
+  return "213 File " + argument + " : " + std::to_string(record.transfer_done.load()) + " of " +
+         std::to_string(record.transfer_total.load()) + " bytes transfered";
+}
+
+std::string HandleXsts(CommandContext& context, std::string&) {
+  return "214- Server status:\r\n214- Users connected: " +
+         std::to_string(context.server.connectionCount()) +
+         "\r\n214 Files transferred: " + std::to_string(context.server.fileCacheLookups()) + "\r\n";
+}
+
+std::string HandleHelp(CommandContext& context, std::string& argument) {
+  return "214 " + context.server.helpTable().helpText(argument);
+}
+
+std::string HandleQuit(CommandContext&, std::string&) { return Reply(221); }
+
+}  // namespace talvek::ftp

@@ -1,0 +1,94 @@
+#include "server/operator_desk.h"
+
+#include <chrono>
+#include <cstring>
+
+#include "filter/filter_file.h"
+#include "server/server.h"
+
+namespace talvek::server {
+
+namespace {
+// A short wait: the control thread answers at once unless it is busy.
+constexpr std::chrono::milliseconds kFlagWait{500};
+
+struct Switches {
+  bool monitor = false;
+  bool file_lists = false;
+};
+
+template <typename Change>
+void ChangeOnControlThread(Server& server, std::weak_ptr<ConnectionRecord> record, Change change) {
+  server.post([record = std::move(record), change] {
+    if (auto live = record.lock()) change(*live);
+  });
+}
+}  // namespace
+
+std::shared_ptr<ConnectionRecord> OperatorDesk::find(ConnectionId id) const {
+  for (auto& record : server_.registrySnapshot())
+    if (record->id == id) return record;
+  return nullptr;
+}
+
+std::vector<std::pair<ConnectionId, std::string>> OperatorDesk::connections() const {
+  std::vector<std::pair<ConnectionId, std::string>> lines;
+  for (const auto& record : server_.registrySnapshot()) {
+    GateHold hold(record->gate);
+    lines.emplace_back(record->id, record->displayName());
+  }
+  return lines;
+}
+
+std::optional<ConnectionSnapshot> OperatorDesk::snapshot(ConnectionId id) const {
+  auto record = find(id);
+  if (!record) return std::nullopt;
+  // The switches are read on the control thread, where they change, before
+  // the gate is taken: a removal waiting for the gate holds up that thread.
+  auto read = [record] { return Switches{record->monitor, record->record_file_lists}; };
+  // A control thread that does not answer in time: the values as seen here.
+  Switches switches = server_.callOnControlThread<Switches>(read, kFlagWait).value_or(read());
+  ConnectionSnapshot user;
+  GateHold hold(record->gate);
+  user.id = id;
+  user.monitor = switches.monitor;
+  user.file_lists = switches.file_lists;
+  user.connected_since = record->connected_since;
+  user.last_activity = record->last_activity.load();
+  user.peer_address = record->peer_ip.to_string();
+  std::lock_guard lock(record->text_mutex);
+  user.display_name = record->display_name;
+  user.current_directory = record->current_directory;
+  user.uploads_list = record->uploads_list;
+  user.downloads_list = record->downloads_list;
+  user.last_command_line = record->last_command_line;
+  user.user_name = record->user_name;
+  user.password = record->password;
+  return user;
+}
+
+void OperatorDesk::toggleMonitor(ConnectionId id) {
+  if (auto record = find(id))
+    ChangeOnControlThread(server_, record, [](ConnectionRecord& live) { live.monitor = !live.monitor; });
+}
+
+void OperatorDesk::toggleFileLists(ConnectionId id) {
+  if (auto record = find(id))
+    ChangeOnControlThread(server_, record,
+                          [](ConnectionRecord& live) { live.record_file_lists = !live.record_file_lists; });
+}
+
+void OperatorDesk::disconnect(ConnectionId id) {
+  if (auto record = find(id)) server_.disconnect(record);
+}
+
+void OperatorDesk::ban(const ConnectionSnapshot& connection) {
+  // The address, never the name: admission matches entries against addresses.
+  auto file = server_.filtersFile();
+  if (int error = filter::AppendAndSave(file, server_.filterList(), connection.peer_address))
+    server_.view().showMessage("Cannot write " + file.string() + ": " + std::strerror(error), "Talvek FTP",
+                               MessageIcon::Warning);
+  disconnect(connection.id);
+}
+
+}  // namespace talvek::server

@@ -1,0 +1,145 @@
+#include "session/control_connection.h"
+
+#include <utility>
+
+#include "session/command_context.h"
+#include "protocol/command_table.h"
+#include "protocol/reply_table.h"
+#include "log/log_thread.h"
+#include "session/connection_record.h"
+#include "session/session_host.h"
+
+namespace talvek::ftp {
+
+ControlConnection::ControlConnection(asio::io_context& io, session::SessionHost& server)
+    : AsyncSocket(io), server_(server), reply_timer_(io) {}
+
+void ControlConnection::start() {
+  setSendStallLimit(server_.sendStallLimit());
+  sendReply(std::string(server_.greeting()));
+}
+
+void ControlConnection::sendReply(std::string& text) {
+  text += "\r\n";
+  send(text);
+}
+
+void ControlConnection::destroy() { closeAfterSending(); }
+
+void ControlConnection::OnReceive(int) {
+  // Lines left over when receiving was last held go first.
+  processLines();
+  if (receiveHeld()) return;
+  char buffer[kReceiveBuffer];
+  int received = receive(buffer, sizeof buffer);
+  auto record = record_.lock();
+  if (!record) return;
+  if (!record->admitted) {
+    // Admission has not finished: nothing is dispatched yet.
+    if (received > 0) sendReply(Reply(451));
+    return;
+  }
+  if (received <= 0) return;
+  reader_.append(std::string_view(buffer, static_cast<size_t>(received)));
+  processLines();
+}
+
+void ControlConnection::processLines() {
+  while (isOpen() && !removed_ && !receiveHeld()) {
+    auto line = reader_.next();
+    if (!line) return;
+    if (line->too_long) {
+      sendReply(Reply(500));
+      continue;
+    }
+    processCommand(line->text);
+  }
+}
+
+void ControlConnection::processCommand(const std::string& raw_line) {
+  auto record = record_.lock();
+  if (!record || removed_) return;
+  auto parsed = ParseCommandLine(raw_line);
+  if (!parsed) return;
+  record->touch();
+
+  std::string received_line;
+  if (record->monitor) {
+    std::string display_name;
+    {
+      std::lock_guard lock(record->text_mutex);
+      record->last_command_line = parsed->line;
+      display_name = record->display_name;
+    }
+    received_line =
+        log::NowText() + " : Received " + log::EscapeControlBytes(parsed->line) + " from " + display_name;
+    server_.handToLog(received_line);
+  }
+
+  std::string reply = Reply(500);
+  if (auto command = CommandTable::instance().find(parsed->keyword)) {
+    CommandContext context{server_, *record, *this};
+    reply = server_.runCommand(*command, context, parsed->argument);
+  }
+
+  if (parsed->keyword == "QUIT" || reply.empty()) {
+    if (!reply.empty()) sendReply(reply);  // QUIT's 221 goes out before the close
+    removed_ = true;
+    server_.remove(record);
+    return;
+  }
+  if (reply_delay_.count() > 0) {
+    // A refused password: the reply waits, and so does everything after it.
+    holdReceive();
+    reply_timer_.expires_after(std::exchange(reply_delay_, {}));
+    auto self = std::static_pointer_cast<ControlConnection>(shared_from_this());
+    reply_timer_.async_wait([self, record, reply, received_line](const std::error_code& error) mutable {
+      if (error || !self->isOpen()) return;
+      self->answer(*record, reply, received_line);
+      self->resumeReceive();
+    });
+    return;
+  }
+  answer(*record, reply, received_line);
+}
+
+void ControlConnection::answer(server::ConnectionRecord& record, std::string& reply,
+                               const std::string& received_line) {
+  sendReply(reply);
+  if (record.monitor) {
+    record.touch();
+    std::string responded =
+        "\r\n" + log::NowText() + " : Responded " + log::EscapeControlBytes(reply, true) + "\r\n";
+    server_.handToLog(responded);
+    server_.appendMonitor(received_line + responded);
+  }
+}
+
+void ControlConnection::loginFailed() {
+  std::string address;
+  uint16_t port = 0;
+  if (peerName(address, port)) reply_delay_ = server_.noteFailedLogin(address);
+}
+
+void ControlConnection::OnSendStalled() {
+  // The client does not read its replies: it goes, and its queue with it.
+  closeNow();
+  auto record = record_.lock();
+  if (!record || removed_ || !record->admitted) return;
+  removed_ = true;
+  server_.remove(record);
+}
+
+void ControlConnection::OnOutOfBandData(int) { server_.logEvent("Received out of band data"); }
+
+void ControlConnection::OnClose(int) {
+  // The peer has gone: remove the connection at once rather than leave it
+  // registered until a sweep finds it.
+  peer_closed_ = true;
+  auto record = record_.lock();
+  if (!record || removed_ || !record->admitted || record->closing) return;
+  removed_ = true;
+  server_.remove(record);
+}
+
+}  // namespace talvek::ftp

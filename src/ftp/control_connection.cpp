@@ -1,5 +1,7 @@
 #include "ftp/control_connection.h"
 
+#include <asio/dispatch.hpp>
+
 #include <utility>
 
 #include "ftp/command_context.h"
@@ -8,11 +10,14 @@
 #include "log/log_thread.h"
 #include "server/connection_record.h"
 #include "server/server.h"
+#include "tls/tls_filter.h"
 
 namespace talvek::ftp {
 
 ControlConnection::ControlConnection(asio::io_context& io, server::Server& server)
     : AsyncSocket(io), server_(server), reply_timer_(io) {}
+
+ControlConnection::~ControlConnection() = default;
 
 void ControlConnection::start() {
   setSendStallLimit(server_.sendStallLimit());
@@ -21,7 +26,11 @@ void ControlConnection::start() {
 
 void ControlConnection::sendReply(std::string& text) {
   text += "\r\n";
-  send(text);
+  // Sealed on the control thread, in the order the replies go out: transfer
+  // threads send theirs too.
+  asio::dispatch(context(), [self = std::static_pointer_cast<ControlConnection>(shared_from_this()), text] {
+    self->send(self->tls_ ? self->tls_->seal(text) : text);
+  });
 }
 
 void ControlConnection::destroy() { closeAfterSending(); }
@@ -40,8 +49,35 @@ void ControlConnection::OnReceive(int) {
     return;
   }
   if (received <= 0) return;
-  reader_.append(std::string_view(buffer, static_cast<size_t>(received)));
+  if (tls_)
+    receiveTls(*record, std::string_view(buffer, static_cast<size_t>(received)));
+  else
+    reader_.append(std::string_view(buffer, static_cast<size_t>(received)));
   processLines();
+}
+
+void ControlConnection::startTls() {
+  // RFC 4217: what the client sent after AUTH in clear text is not acted on.
+  reader_ = CommandLineReader();
+  tls_ = std::make_unique<tls::TlsFilter>(std::move(tls_pending_));
+}
+
+void ControlConnection::receiveTls(server::ConnectionRecord& record, std::string_view cipher) {
+  std::string plain, out;
+  auto state = tls_->feed(cipher, plain, out);
+  if (!out.empty()) send(std::move(out));
+  if (state == tls::TlsFilter::State::Open) {
+    reader_.append(plain);
+    if (!record.tls_control.exchange(true)) server_.view().userListChanged();
+    return;
+  }
+  if (state == tls::TlsFilter::State::Handshaking) return;
+  if (state == tls::TlsFilter::State::Failed)
+    server_.logEvent("TLS with " + record.displayName() + " failed: " + log::EscapeControlBytes(tls_->failure()));
+  auto shared = record_.lock();
+  if (!shared || removed_ || !record.admitted) return;
+  removed_ = true;
+  server_.remove(shared);
 }
 
 void ControlConnection::processLines() {
@@ -101,6 +137,7 @@ void ControlConnection::processCommand(const std::string& raw_line) {
     return;
   }
   answer(*record, reply, received_line);
+  if (tls_pending_) startTls();
 }
 
 void ControlConnection::answer(server::ConnectionRecord& record, std::string& reply,

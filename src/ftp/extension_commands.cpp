@@ -7,6 +7,7 @@
 
 #include "ftp/path_rules.h"
 #include "ftp/reply_table.h"
+#include "ftp/security_commands.h"
 #include "ftp/session_root.h"
 #include "server/connection_record.h"
 #include "settings/reg_text.h"
@@ -83,7 +84,7 @@ std::string HandleFeat(CommandContext& context, std::string&) {
     if (feature.facts) reply += " " + transfer::FactNames(SelectedFacts(context.record), true);
     reply += "\r\n";
   }
-  return reply + "211 End";
+  return reply + TlsFeatures(context) + "211 End";
 }
 
 std::string HandleOpts(CommandContext& context, std::string& argument) {

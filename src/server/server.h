@@ -32,6 +32,9 @@
 namespace talvek::ftp {
 class ListenSocket;
 }
+namespace talvek::tls {
+class TlsContext;
+}
 
 namespace talvek::server {
 
@@ -65,6 +68,7 @@ using AddressChooser = std::function<std::string(const std::vector<std::string>&
 struct ServerEnvironment {
   std::filesystem::path program_directory;  // read-only data: the HELP ini
   std::filesystem::path filters_directory;  // Filters.txt; empty: the program directory
+  std::filesystem::path settings_directory;  // a generated TLS certificate; empty: in memory
   std::string program_name = "talvek-ftpd";
   bool auto_start_switch = false;  // "/s" on the command line
   bool background_switch = false;  // "/b" on the command line
@@ -160,6 +164,8 @@ class Server {
   // address or ListenIPv6 restarts the listeners. The passive range and
   // address count from the next PASV or EPSV.
   void applySettings(const settings::Settings& fresh, const std::string& default_ip);
+  // The TLS context in force; null while TLS is off. Any thread.
+  std::shared_ptr<const tls::TlsContext> tlsContext() const;
   // The "230- " lines of the general logon message ("" when none).
   const std::string& logonMessage() const { return logon_message_; }
 
@@ -219,6 +225,8 @@ class Server {
   // The IPv6 listener beside the IPv4 one on `port`, when the settings ask for it.
   void startIpv6Listener(uint16_t port);
   void reportAccountsLoad(const accounts::LoadResult& result);
+  // Puts the TLS settings in force (see tls_setup.h) and logs what it did.
+  void setUpTls(const settings::TlsSettings& tls);
   bool refusedByFilter(const settings::Settings& settings, const std::string& peer_address) const;
   void continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name);
   // Once the control thread has ended: joins every transfer thread, so no
@@ -243,6 +251,9 @@ class Server {
   std::string logon_message_;
   accounts::AccountStore accounts_;
   std::string title_text_ = "Talvek FTP";
+  mutable std::mutex tls_mutex_;
+  std::shared_ptr<const tls::TlsContext> tls_context_;
+  std::atomic<bool> tls_unavailable_{false};  // required but not to be had: no listening
 
   std::atomic<bool> active_{false};
   std::atomic<uint16_t> listening_port_{0};

@@ -17,6 +17,10 @@ class Server;
 struct ConnectionRecord;
 }  // namespace talvek::server
 
+namespace talvek::tls {
+struct DataProtection;
+}  // namespace talvek::tls
+
 namespace talvek::transfer {
 
 class DataChannel;
@@ -37,6 +41,8 @@ struct TransferJob {
   std::string display_name;
   int64_t restart_offset = 0;
   settings::CacheSettings cache = settings::CacheSettings::Defaults();
+  std::shared_ptr<const tls::DataProtection> protection;  // PROT P: TLS on the data connection
+  int tls_handshake_ms = 30000;                           // how long its handshake may take
 };
 
 // Takes the copy; control thread.
@@ -64,5 +70,8 @@ std::optional<std::string> RunUpload(TransferRun& run);
 std::optional<std::string> RunList(TransferRun& run);
 std::optional<std::string> RunNameList(TransferRun& run);
 std::optional<std::string> RunMachineList(TransferRun& run);
+// Before the body under PROT P: the TLS handshake on the data connection;
+// the reply that refuses the transfer when it fails, else nothing.
+std::optional<std::string> StartDataTls(TransferRun& run);
 
 }  // namespace talvek::transfer

@@ -14,6 +14,10 @@ TlsStream::TlsStream(const DataProtection& protection, int fd) {
   if (!ssl_) return;
   SSL_set_fd(ssl_, fd);
   SSL_set_accept_state(ssl_);
+  // No session tickets here: a client that only uploads never reads them,
+  // and unread bytes make its close a reset that may cut off its last data.
+  // Later data connections resume the control connection's tickets.
+  SSL_set_num_tickets(ssl_, 0);
   const auto* context = reinterpret_cast<const unsigned char*>(protection.session_context.data());
   SSL_set_session_id_context(ssl_, context, static_cast<unsigned int>(protection.session_context.size()));
 }
@@ -26,14 +30,19 @@ TlsStream::Step TlsStream::result(int returned, const char* what) {
     case SSL_ERROR_WANT_READ: return {Status::WantRead, 0};
     case SSL_ERROR_WANT_WRITE: return {Status::WantWrite, 0};
     case SSL_ERROR_ZERO_RETURN: return {Status::Closed, 0};
+    case SSL_ERROR_SYSCALL: {
+      int error = errno != 0 ? errno : ECONNRESET;
+      failure_ = OpenSslError(what);
+      return {Status::Failed, 0, error};
+    }
     default:
       failure_ = OpenSslError(what);
-      return {Status::Failed, 0};
+      return {Status::Failed, 0, EPROTO};
   }
 }
 
 TlsStream::Step TlsStream::handshake() {
-  if (!ssl_) return {Status::Failed, 0};
+  if (!ssl_) return {Status::Failed, 0, ENOMEM};
   ERR_clear_error();
   int done = SSL_do_handshake(ssl_);
   if (done == 1) return {Status::Done, 0};
@@ -63,11 +72,12 @@ bool TlsStream::kernelSend() const { return ssl_ && BIO_get_ktls_send(SSL_get_wb
 TlsStream::Step TlsStream::sendFile(int file, int64_t offset, size_t count) {
   ERR_clear_error();
   ossl_ssize_t sent = SSL_sendfile(ssl_, file, static_cast<off_t>(offset), count, 0);
-  if (sent >= 0) return {Status::Done, sent};
+  if (sent >= 0) return {Status::Done, static_cast<int64_t>(sent)};
   // The socket is full: the kernel says so through errno.
   if (SSL_get_error(ssl_, -1) == SSL_ERROR_WANT_WRITE || errno == EAGAIN) return {Status::WantWrite, 0};
+  int error = errno;
   failure_ = OpenSslError("TLS sendfile failed");
-  return {Status::Failed, 0};
+  return {Status::Failed, 0, error};
 }
 
 TlsStream::Step TlsStream::shutdown() {

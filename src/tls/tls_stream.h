@@ -29,6 +29,7 @@ class TlsStream {
   struct Step {
     Status status = Status::Done;
     int64_t bytes = 0;
+    int error = 0;  // errno of a Failed step (EPROTO for a TLS protocol error)
   };
 
   TlsStream(const DataProtection& protection, int fd);

@@ -8,8 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 
-#include "tls/tls_stream.h"
-
 namespace talvek::transfer {
 
 namespace {
@@ -18,10 +16,6 @@ constexpr int64_t kSendFileStep = 16 << 20;
 
 bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 }  // namespace
-
-DataChannel::DataChannel(int fd, const std::atomic<bool>& aborted) : fd_(fd), aborted_(aborted) {}
-
-DataChannel::~DataChannel() { close(); }
 
 IoResult DataChannel::wait(short events, std::chrono::steady_clock::time_point deadline) {
   while (!aborted_.load()) {

@@ -13,10 +13,7 @@
 #include <memory>
 #include <string>
 
-namespace talvek::tls {
-class TlsStream;
-struct DataProtection;
-}  // namespace talvek::tls
+#include "tls/tls_stream.h"
 
 namespace talvek::transfer {
 
@@ -33,8 +30,8 @@ class DataChannel {
   // How long one wait for readiness lasts before the abort flag is read again.
   static constexpr int kPollMilliseconds = 100;
 
-  DataChannel(int fd, const std::atomic<bool>& aborted);
-  ~DataChannel();
+  DataChannel(int fd, const std::atomic<bool>& aborted) : fd_(fd), aborted_(aborted) {}
+  ~DataChannel() { close(); }
   DataChannel(const DataChannel&) = delete;
   DataChannel& operator=(const DataChannel&) = delete;
 
@@ -66,6 +63,7 @@ class DataChannel {
   IoResult tlsSendFile(int file, int64_t offset, int64_t count);
   IoResult tlsReceive(char* buffer, size_t size);
   void tlsClose();
+  IoResult tlsFailure(const tls::TlsStream::Step& step, int64_t bytes) const;
 
   void moved(int64_t bytes) {
     if (progress_) progress_(bytes);

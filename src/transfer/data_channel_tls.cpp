@@ -21,6 +21,11 @@ constexpr size_t kFileBlock = 256 * 1024;
 constexpr auto kCloseNotifyWait = std::chrono::seconds(2);
 }  // namespace
 
+IoResult DataChannel::tlsFailure(const tls::TlsStream::Step& step, int64_t bytes) const {
+  // A client that has sent ABOR may close before the abort is seen here.
+  return {aborted_.load() ? IoStatus::Aborted : IoStatus::Failed, step.error, bytes};
+}
+
 DataChannel::TlsStart DataChannel::startTls(const tls::DataProtection& protection, std::chrono::milliseconds limit,
                                             std::string& failure) {
   tls_ = std::make_unique<tls::TlsStream>(protection, fd_);
@@ -56,7 +61,7 @@ IoResult DataChannel::tlsSend(const char* data, size_t size) {
       moved(step.bytes);
       continue;
     }
-    if (step.status != Status::WantRead && step.status != Status::WantWrite) return {IoStatus::Failed, EPROTO, result.bytes};
+    if (step.status != Status::WantRead && step.status != Status::WantWrite) return tlsFailure(step, result.bytes);
     if (auto waited = wait(step.status == Status::WantRead ? POLLIN : POLLOUT); waited.status != IoStatus::Ok)
       return {waited.status, waited.error, result.bytes};
   }
@@ -77,7 +82,7 @@ IoResult DataChannel::tlsSendFile(int file, int64_t offset, int64_t count) {
         moved(step.bytes);
         continue;
       }
-      if (step.status != Status::WantWrite) return {IoStatus::Failed, EPROTO, result.bytes};
+      if (step.status != Status::WantWrite) return tlsFailure(step, result.bytes);
       if (auto waited = wait(POLLOUT); waited.status != IoStatus::Ok) return {waited.status, waited.error, result.bytes};
     }
     return result;
@@ -105,7 +110,7 @@ IoResult DataChannel::tlsReceive(char* buffer, size_t size) {
       return {IoStatus::Ok, 0, step.bytes};
     }
     if (step.status == Status::Closed) return {IoStatus::Ok, 0, 0};  // close_notify or the end
-    if (step.status == Status::Failed) return {IoStatus::Failed, EPROTO, 0};
+    if (step.status == Status::Failed) return tlsFailure(step, 0);
     if (auto waited = wait(step.status == Status::WantRead ? POLLIN : POLLOUT); waited.status != IoStatus::Ok)
       return waited;
   }

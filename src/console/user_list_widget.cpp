@@ -43,6 +43,7 @@ void UserListWidget::refresh() {
       server::GateHold hold(record->gate);
       name = record->displayName();
     }
+    if (record->tls_control) name += " (TLS)";
     addItem(Text(name));
     records_.push_back(record);
     if (record == selected) setCurrentRow(count() - 1);

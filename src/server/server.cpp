@@ -356,9 +356,7 @@ void Server::applySettings(const settings::Settings& fresh, const std::string& d
   settings::Settings old = settings();
   updateSettings([&](settings::Settings& current) { current = fresh; });
   applyCacheSettings();
-  if (fresh.tls.mode != old.tls.mode || fresh.tls.certificateFile != old.tls.certificateFile ||
-      fresh.tls.keyFile != old.tls.keyFile)
-    setUpTls(fresh.tls);
+  if (TlsCertificateChanged(old.tls, fresh.tls)) setUpTls(fresh.tls);
   if (fresh.enableLog != old.enableLog || fresh.logPath != old.logPath) {
     log_thread_.close();
     if (fresh.enableLog && !fresh.logPath.empty())

@@ -164,6 +164,9 @@ class Server {
   // address or ListenIPv6 restarts the listeners. The passive range and
   // address count from the next PASV or EPSV.
   void applySettings(const settings::Settings& fresh, const std::string& default_ip);
+  // Puts the TLS settings in force (see tls_setup.h) and logs what it did;
+  // sessions keep the context they began with. Any thread.
+  void setUpTls(const settings::TlsSettings& tls);
   // The TLS context in force; null while TLS is off. Any thread.
   std::shared_ptr<const tls::TlsContext> tlsContext() const;
   // The "230- " lines of the general logon message ("" when none).
@@ -225,8 +228,6 @@ class Server {
   // The IPv6 listener beside the IPv4 one on `port`, when the settings ask for it.
   void startIpv6Listener(uint16_t port);
   void reportAccountsLoad(const accounts::LoadResult& result);
-  // Puts the TLS settings in force (see tls_setup.h) and logs what it did.
-  void setUpTls(const settings::TlsSettings& tls);
   bool refusedByFilter(const settings::Settings& settings, const std::string& peer_address) const;
   void continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name);
   // Once the control thread has ended: joins every transfer thread, so no

@@ -6,6 +6,11 @@
 
 namespace talvek::server {
 
+bool TlsCertificateChanged(const settings::TlsSettings& before, const settings::TlsSettings& after) {
+  return before.mode != after.mode || before.certificateFile != after.certificateFile ||
+         before.keyFile != after.keyFile;
+}
+
 TlsSetup PrepareTls(const settings::TlsSettings& settings, const std::filesystem::path& settings_directory) {
   TlsSetup setup;
   if (settings.mode == 0) return setup;

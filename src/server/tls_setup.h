@@ -27,6 +27,9 @@ struct TlsSetup {
   bool refuse_start = false;  // TLS is required and cannot be had
 };
 
+// Whether going from `before` to `after` needs PrepareTls again.
+bool TlsCertificateChanged(const settings::TlsSettings& before, const settings::TlsSettings& after);
+
 TlsSetup PrepareTls(const settings::TlsSettings& settings, const std::filesystem::path& settings_directory);
 
 }  // namespace talvek::server

@@ -33,7 +33,13 @@ void ControlConnection::sendReply(std::string& text) {
   });
 }
 
-void ControlConnection::destroy() { closeAfterSending(); }
+void ControlConnection::destroy() {
+  // Under TLS the last bytes are close_notify: the client sees a clean end.
+  asio::dispatch(context(), [self = std::static_pointer_cast<ControlConnection>(shared_from_this())] {
+    if (self->tls_) self->send(self->tls_->closeNotify());
+    self->closeAfterSending();
+  });
+}
 
 void ControlConnection::OnReceive(int) {
   // Lines left over when receiving was last held go first.

@@ -97,4 +97,13 @@ std::string TlsFilter::seal(std::string_view plain) {
   return out;
 }
 
+std::string TlsFilter::closeNotify() {
+  std::string out;
+  if (state_ != State::Open) return out;
+  SSL_shutdown(ssl_);
+  state_ = State::Closed;
+  drain(out);
+  return out;
+}
+
 }  // namespace talvek::tls

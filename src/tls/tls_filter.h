@@ -29,6 +29,8 @@ class TlsFilter {
   // The bytes that carry `plain` to the peer; held back until the
   // handshake is done (feed then hands them out).
   std::string seal(std::string_view plain);
+  // The close_notify alert that ends the session, for the peer ("" unless open).
+  std::string closeNotify();
   bool open() const { return state_ == State::Open; }
   // Data connections resume sessions of this context only (random per
   // control connection), so no other client's session passes for ours.

@@ -129,7 +129,7 @@ SSL_CTX* NewServerContext() {
 ContextResult TlsContext::FromFiles(const std::filesystem::path& certificate, const std::filesystem::path& key) {
   ContextResult result;
   ERR_clear_error();
-  std::shared_ptr<TlsContext> made(new TlsContext());
+  auto made = std::make_shared<TlsContext>(Made{});
   made->context_ = NewServerContext();
   if (!made->context_) {
     result.error = OpenSslError("cannot set up TLS");
@@ -157,7 +157,7 @@ ContextResult TlsContext::SelfSigned() {
   ERR_clear_error();
   auto pair = MakeSelfSigned(result.error);
   if (!pair) return result;
-  std::shared_ptr<TlsContext> made(new TlsContext());
+  auto made = std::make_shared<TlsContext>(Made{});
   made->context_ = NewServerContext();
   if (!made->context_ || SSL_CTX_use_certificate(made->context_, pair->certificate.get()) != 1 ||
       SSL_CTX_use_PrivateKey(made->context_, pair->key.get()) != 1) {

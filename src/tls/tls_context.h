@@ -22,7 +22,10 @@ struct ContextResult {
 };
 
 class TlsContext {
+  struct Made {};  // only the factories below make contexts
+
  public:
+  explicit TlsContext(Made) {}
   ~TlsContext();
   TlsContext(const TlsContext&) = delete;
   TlsContext& operator=(const TlsContext&) = delete;
@@ -37,7 +40,6 @@ class TlsContext {
   const std::string& fingerprint() const { return fingerprint_; }
 
  private:
-  TlsContext() = default;
   SSL_CTX* context_ = nullptr;
   std::string fingerprint_;
 };

@@ -1,10 +1,10 @@
 #include "tls/tls_filter.h"
 
-#include <utility>
-
 #include <openssl/err.h>
 #include <openssl/rand.h>
 #include <openssl/ssl.h>
+
+#include <utility>
 
 #include "tls/openssl_error.h"
 #include "tls/tls_context.h"

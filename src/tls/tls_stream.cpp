@@ -1,8 +1,9 @@
 #include "tls/tls_stream.h"
 
 #include <openssl/err.h>
-#include <cerrno>
 #include <openssl/ssl.h>
+
+#include <cerrno>
 
 #include "tls/openssl_error.h"
 #include "tls/tls_context.h"
@@ -81,6 +82,7 @@ TlsStream::Step TlsStream::sendFile(int file, int64_t offset, size_t count) {
 }
 
 TlsStream::Step TlsStream::shutdown() {
+  if (!ssl_) return {Status::Done, 0};
   ERR_clear_error();
   int done = SSL_shutdown(ssl_);
   if (done >= 0) return {Status::Done, 0};

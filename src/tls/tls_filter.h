@@ -31,7 +31,6 @@ class TlsFilter {
   std::string seal(std::string_view plain);
   // The close_notify alert that ends the session, for the peer ("" unless open).
   std::string closeNotify();
-  bool open() const { return state_ == State::Open; }
   // Data connections resume sessions of this context only (random per
   // control connection), so no other client's session passes for ours.
   const std::string& sessionContext() const { return session_context_; }

@@ -29,6 +29,7 @@ import selectors
 import shutil
 import signal
 import socket
+import ssl
 import statistics
 import subprocess
 import sys
@@ -275,12 +276,27 @@ class Process:
         self.process = None
 
 
+def make_certificate(work):
+    """One self-signed ECDSA P-256 certificate every server offers over TLS: (certificate, key, both in one)."""
+    certificate, key, both = (os.path.join(work, name) for name in ("tls-cert.pem", "tls-key.pem", "tls-both.pem"))
+    if not os.path.exists(both):
+        subprocess.run(["openssl", "req", "-x509", "-newkey", "ec", "-pkeyopt", "ec_paramgen_curve:P-256", "-nodes",
+                        "-keyout", key, "-out", certificate, "-days", "30", "-subj", "/CN=bench"],
+                       check=True, capture_output=True, timeout=30)
+        with open(both, "w") as f:
+            f.write(open(certificate).read() + open(key).read())
+        os.chmod(both, 0o600)
+    return certificate, key, both
+
+
 class FtpServer(Process):
     user, password = "anonymous", "bench@example.com"
     upload_dir = "up"  # where STOR targets go, relative to the login directory
+    tls = True  # offers explicit FTPS with the shared certificate (clear text stays allowed)
 
     def __init__(self, work, data, peers, sessions):
         self.data, self.sessions = data, sessions
+        self.certificate, self.key, self.certificate_and_key = make_certificate(work)
         super().__init__(work, peers)
 
     def ready(self):
@@ -315,6 +331,7 @@ class Talvek(FtpServer):
             "CacheSettings.CacheDirs": "1", "CacheSettings.CacheFiles": "1",
             "CacheSettings.DirCacheKB": "4000", "CacheSettings.FileCacheKB": "16000",
             "Anonymous.Allow": "1", "Anonymous.Rights": "7",
+            "TlsCertificateFile": self.certificate, "TlsKeyFile": self.key,
         }
         for key, value in values.items():
             subprocess.run([program, "--settings", self.settings, "--program-dir", self.home, "config", "set",
@@ -360,7 +377,12 @@ class Vsftpd(FtpServer):
                 "anon_other_write_enable=YES", "ftp_username=ftpbench", "seccomp_sandbox=NO",
                 f"secure_chroot_dir={empty}", f"max_clients={self.sessions}", f"max_per_ip={self.sessions}",
                 "use_localtime=YES", "xferlog_enable=NO", "pasv_enable=YES", "port_enable=YES",
-                "connect_from_port_20=NO", ""]))
+                "connect_from_port_20=NO",
+                # TLS allowed, not forced, with sessions not tied to the control connection's.
+                "ssl_enable=YES", "allow_anon_ssl=YES", f"rsa_cert_file={self.certificate}",
+                f"rsa_private_key_file={self.key}", "force_local_data_ssl=NO", "force_local_logins_ssl=NO",
+                "force_anon_data_ssl=NO", "force_anon_logins_ssl=NO", "require_ssl_reuse=NO", "ssl_ciphers=HIGH",
+                ""]))
         return [self.binary(), config]
 
 
@@ -382,12 +404,14 @@ class PureFtpd(FtpServer):
             subprocess.run([os.path.join(self.peers, "usr/bin/pure-pw"), "mkdb", database, "-f", passwd],
                            env=self.environment(), check=True, stdout=subprocess.DEVNULL, timeout=30)
         return [self.binary(), "-S", f"{HOST},{self.port}", "-l", f"puredb:{database}", "-E", "-A",
-                "-c", str(self.sessions), "-C", str(self.sessions), "-u", "1", "-H"]
+                "-c", str(self.sessions), "-C", str(self.sessions), "-u", "1", "-H",
+                "-Y", "1", "-2", self.certificate_and_key]
 
 
 class Pyftpdlib(FtpServer):
     name = "pyftpdlib"
     executable = "usr/lib/python3/dist-packages/pyftpdlib"
+    tls = False  # its command line has no TLS
 
     def library(self):
         return os.path.join(self.peers, "usr/lib/python3/dist-packages")
@@ -503,6 +527,27 @@ class PlainClient:
                 f"{self.server.user}:{self.server.password}", "-w", "%{size_download} %{size_upload} %{time_total}",
                 *self.curl_options, *extra,
                 f"ftp://{HOST}:{self.server.port}/{path}"]
+
+
+class TlsFtp(ftplib.FTP_TLS):
+    """FTP_TLS that accepts the benchmark's self-signed certificate."""
+
+    def __init__(self):
+        context = ssl.create_default_context()
+        context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
+        super().__init__(context=context)
+
+
+class TlsClient(PlainClient):
+    """Explicit FTPS: AUTH TLS, login, PROT P; curl with --ssl-reqd."""
+
+    session_class = TlsFtp
+    curl_options = ("--ssl-reqd", "-k")
+
+    def login(self):
+        ftp = super().login()
+        ftp.prot_p()
+        return ftp
 
 
 class Crowd:
@@ -857,7 +902,7 @@ class Workload:
     note: object = None  # note(ctx, result) -> text shown after the median
     warm: object = None  # untimed preparation before the first round: True (one sample) or a run function
     once: bool = False  # one sample instead of one per round (too costly to repeat)
-    participants: str = "ftp"  # "ftp": every FTP server; "iperf": the iperf3 server
+    participants: str = "ftp"  # "ftp": every FTP server; "tls": those offering TLS; "iperf": the iperf3 server
     client: type = PlainClient
     settle_seconds: float = 10.0
 
@@ -877,6 +922,14 @@ WORKLOADS = [
              goal=("all greeted", all_greeted), note=burst_note),
     Workload("hold", "{idle} idle sessions held: Pss (MiB)", hold_idle, higher_is_better=False,
              goal=("all held", all_held), note=hold_note, once=True, settle_seconds=120.0),
+    Workload("tls_small", "TLS: {small_files} x 4 KiB RETR, one session (files/s)", small_retrs, target=1.0,
+             warm=True, client=TlsClient, participants="tls"),
+    Workload("tls_login", "TLS: connect + AUTH TLS + login + PROT P + QUIT (logins/s)", logins, target=1.0,
+             client=TlsClient, participants="tls"),
+    Workload("tls_retr", "TLS: big RETR, {big_mib} MiB (MB/s)", big_retr, target=1.0, warm=True, client=TlsClient,
+             participants="tls"),
+    Workload("tls_stor", "TLS: big STOR, {big_mib} MiB (MB/s)", big_stor, target=1.0, client=TlsClient,
+             participants="tls"),
     Workload("ceiling", "loopback TCP ceiling, iperf3 one stream (MB/s)", ceiling, participants="iperf"),
 ]
 
@@ -988,9 +1041,10 @@ def table(workloads, results, servers, ctx):
     header += ["ratio to best peer", "target", "met", "CPU to cheapest peer"]
     lines = ["| " + " | ".join(header) + " |", "|" + "---|" * len(header)]
     for workload in workloads:
-        row = results[workload.key]
+        # A server that takes no part in a row (pyftpdlib in the TLS rows) shows "-".
+        row = collections.defaultdict(Result, results[workload.key])
         cells = [workload.label.format(**vars(ctx.args))]
-        if workload.participants != "ftp":
+        if workload.participants == "iperf":
             (result,) = row.values()
             cells += [fmt(result.median()), spread(result, False), "-"] + [""] * (3 * len(peers)) + ["-"] * 4
             lines.append("| " + " | ".join(cells) + " |")
@@ -1157,10 +1211,11 @@ def main():
                 f"{process.resting} process(es) at rest")
         servers = [p for p in started if isinstance(p, FtpServer)]
         iperf = [p for p in started if isinstance(p, Iperf)]
-        workloads = [w for w in workloads if w.participants == "ftp" or iperf]
+        workloads = [w for w in workloads if w.participants != "iperf" or iperf]
+        by_kind = {"ftp": servers, "tls": [s for s in servers if s.tls], "iperf": iperf}
         results = {}
         for workload in workloads:
-            results[workload.key] = measure(workload, servers if workload.participants == "ftp" else iperf, ctx)
+            results[workload.key] = measure(workload, by_kind[workload.participants], ctx)
     finally:
         for process in reversed(started):
             process.stop()

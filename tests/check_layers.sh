@@ -5,7 +5,7 @@
 # last: app holds the mains of both executables.
 set -euo pipefail
 src=${1:-$(dirname "$0")/../src}
-layers=(platform "settings log filter accounts cache" protocol session transfer commands server console app)
+layers=(platform "settings log filter accounts cache tls" protocol session transfer commands server console app)
 declare -A rank
 for i in "${!layers[@]}"; do for folder in ${layers[$i]}; do rank[$folder]=$i; done; done
 status=0

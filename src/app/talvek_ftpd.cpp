@@ -79,6 +79,7 @@ int RunServer(const DaemonOptions& options, settings::RegistryStore& store, cons
   server::ServerEnvironment environment;
   environment.program_directory = directories.data;
   environment.filters_directory = directories.writable;
+  environment.settings_directory = store.file().parent_path();
   environment.program_name = platform::ExecutableName();
   environment.auto_start_switch = options.auto_start;
   environment.background_switch = options.background;

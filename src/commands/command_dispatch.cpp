@@ -4,12 +4,14 @@
 #include "commands/file_commands.h"
 #include "commands/login_commands.h"
 #include "commands/navigation_commands.h"
+#include "commands/security_commands.h"
 #include "commands/status_commands.h"
 #include "transfer/data_commands.h"
 
 namespace talvek::ftp {
 
 std::string RunCommand(Command command, CommandContext& context, std::string& argument) {
+  if (auto refusal = TlsPolicyRefusal(command, context)) return *refusal;
   switch (command) {
     case Command::Noop: return HandleNoop(context, argument);
     case Command::Syst: return HandleSyst(context, argument);
@@ -54,6 +56,9 @@ std::string RunCommand(Command command, CommandContext& context, std::string& ar
     case Command::Mdtm: return HandleMdtm(context, argument);
     case Command::Mfmt: return HandleMfmt(context, argument);
     case Command::Mlst: return HandleMlst(context, argument);
+    case Command::Auth: return HandleAuth(context, argument);
+    case Command::Pbsz: return HandlePbsz(context, argument);
+    case Command::Prot: return HandleProt(context, argument);
     default:
       // Commands whose handlers this build does not have yet.
       return Reply(502);

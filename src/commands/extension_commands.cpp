@@ -7,6 +7,7 @@
 
 #include "protocol/path_rules.h"
 #include "protocol/reply_table.h"
+#include "commands/security_commands.h"
 #include "session/session_root.h"
 #include "session/connection_record.h"
 #include "settings/reg_text.h"
@@ -83,7 +84,7 @@ std::string HandleFeat(CommandContext& context, std::string&) {
     if (feature.facts) reply += " " + transfer::FactNames(SelectedFacts(context.record), true);
     reply += "\r\n";
   }
-  return reply + "211 End";
+  return reply + TlsFeatures(context) + "211 End";
 }
 
 std::string HandleOpts(CommandContext& context, std::string& argument) {

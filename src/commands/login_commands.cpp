@@ -116,6 +116,9 @@ std::string HandleRein(CommandContext& context, std::string&) {
   record.logged_in = false;
   record.user_accepted = false;
   record.permissions = 0;
+  // An encrypted control connection stays so; the data protection starts over.
+  record.tls_pbsz = false;
+  record.data_protection.reset();
   context.connection.renameSource().clear();
   SetSessionRoot(record, settings.ftpRootDir);
   std::lock_guard lock(record.text_mutex);

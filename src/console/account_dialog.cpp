@@ -21,12 +21,6 @@ namespace talvek::console {
 namespace {
 constexpr int kMaxNameLength = 63, kMaxPasswordLength = 63, kMaxDirectoryLength = 255;
 
-template <typename Widget>
-Widget* Named(Widget* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
-
 QLineEdit* LimitedEdit(QWidget* parent, int limit, const char* name) {
   auto* edit = Named(new QLineEdit(parent), name);
   if (limit > 0) edit->setMaxLength(limit);

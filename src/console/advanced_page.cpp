@@ -21,12 +21,6 @@ namespace talvek::console {
 
 namespace {
 constexpr uint32_t kMaxPort = 65535;
-
-template <typename Widget>
-Widget* Named(Widget* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
 }  // namespace
 
 AdvancedPage::AdvancedPage(DialogPrompts& prompts, QWidget* parent)

@@ -24,6 +24,7 @@ struct NetworkIdentity {
   std::vector<std::string> local_addresses;
   std::string server_address;  // in use for this run
   bool default_ip_set = false;  // "DefaultIP" holds an address
+  std::string tls_fingerprint;  // of the certificate in force; "" while TLS is off (the TLS page)
 };
 
 class AdvancedPage : public QWidget {

@@ -12,7 +12,10 @@
 #include "console/general_page.h"
 #include "console/page_fields.h"
 #include "console/paths_page.h"
+#include "console/tls_page.h"
 #include "server/server.h"
+#include "server/tls_setup.h"
+#include "tls/tls_context.h"
 
 namespace talvek::console {
 
@@ -31,13 +34,15 @@ ConfigureDialog::ConfigureDialog(const settings::Settings& settings, const Netwo
       anonymous_(new AnonymousPage(prompts, tabs_)),
       general_(new GeneralPage(tabs_)),
       cache_(new CachePage(prompts, tabs_)),
-      advanced_(new AdvancedPage(prompts, tabs_)) {
+      advanced_(new AdvancedPage(prompts, tabs_)),
+      tls_(new TlsPage(prompts, tabs_)) {
   setWindowTitle(QStringLiteral("Configure Server"));
   tabs_->addTab(paths_, QStringLiteral("Paths"));
   tabs_->addTab(anonymous_, QStringLiteral("Anonymous FTP"));
   tabs_->addTab(general_, QStringLiteral("General"));
   tabs_->addTab(cache_, QStringLiteral("Cache"));
   tabs_->addTab(advanced_, QStringLiteral("Advanced"));
+  tabs_->addTab(tls_, QStringLiteral("TLS"));
   paths_->load(settings);
   anonymous_->load(settings);
   general_->load(settings);
@@ -47,6 +52,7 @@ ConfigureDialog::ConfigureDialog(const settings::Settings& settings, const Netwo
   net.setAddressText(identity.server_address);
   advanced_->load(net, identity);
   advanced_->loadNetwork(settings.network);
+  tls_->load(settings.tls, identity.tls_fingerprint);
 
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &ConfigureDialog::accept);
@@ -69,6 +75,10 @@ void ConfigureDialog::accept() {
     tabs_->setCurrentWidget(advanced_);
     return;
   }
+  if (!tls_->validate()) {
+    tabs_->setCurrentWidget(tls_);
+    return;
+  }
   QDialog::accept();
 }
 
@@ -79,6 +89,7 @@ void ConfigureDialog::storeInto(settings::Settings& settings) const {
   cache_->store(settings.cache);
   advanced_->store(settings.net);
   advanced_->storeNetwork(settings.network);
+  tls_->store(settings.tls);
 }
 
 ConfigureFlow::ConfigureFlow(server::Server& server, settings::RegistryStore& store, DialogPrompts& prompts)
@@ -89,11 +100,13 @@ std::unique_ptr<ConfigureDialog> ConfigureFlow::makeDialog(QWidget* parent) cons
   identity.local_addresses = server_.localAddresses();
   identity.server_address = server_.serverAddress();
   identity.default_ip_set = !settings::ReadDefaultIp(store_).empty();
+  if (auto tls = server_.tlsContext()) identity.tls_fingerprint = tls->fingerprint();
   return std::make_unique<ConfigureDialog>(server_.settings(), identity, prompts_, parent);
 }
 
 void ConfigureFlow::applyAccepted(const ConfigureDialog& dialog) {
   QWidget* parent = dialog.parentWidget();
+  settings::TlsSettings old_tls = server_.settings().tls;
   server_.updateSettings([&](settings::Settings& settings) {
     dialog.storeInto(settings);
     // The stored port counts only while "Always use this port" is set.
@@ -101,6 +114,7 @@ void ConfigureFlow::applyAccepted(const ConfigureDialog& dialog) {
   });
   settings::Settings current = server_.settings();
   server_.applyCacheSettings();
+  if (server::TlsCertificateChanged(old_tls, current.tls)) server_.setUpTls(current.tls);
   // The idle timer lives on the control thread's event loop. Handed over
   // without waiting (a busy control thread must not hold up the window), so
   // the work holds only the server, which outlives every flow.

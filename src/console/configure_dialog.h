@@ -1,4 +1,4 @@
-// The "Configure Server" sheet with its five pages, and the configure flow
+// The "Configure Server" sheet with its six pages, and the configure flow
 // that applies an accepted sheet to the running server and the settings
 // store. The flow borrows the server, the store and the prompts; the sheet
 // exists only while it is shown.
@@ -25,6 +25,7 @@ class CachePage;
 class DialogPrompts;
 class GeneralPage;
 class PathsPage;
+class TlsPage;
 
 class ConfigureDialog : public QDialog {
   Q_OBJECT
@@ -45,6 +46,7 @@ class ConfigureDialog : public QDialog {
   GeneralPage* general_;
   CachePage* cache_;
   AdvancedPage* advanced_;
+  TlsPage* tls_;
 };
 
 class ConfigureFlow {

@@ -20,14 +20,6 @@
 
 namespace talvek::console {
 
-namespace {
-template <typename Widget>
-Widget* Named(Widget* widget, const char* name) {
-  widget->setObjectName(QLatin1String(name));
-  return widget;
-}
-}  // namespace
-
 FilterEditor::FilterEditor(server::Server& server, DialogPrompts& prompts, QWidget* parent)
     : QDialog(parent),
       server_(server),

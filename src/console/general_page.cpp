@@ -26,12 +26,6 @@ QSpinBox* MakeSpin(QWidget* parent, const char* name, int low = 0, int high = st
   return spin;
 }
 
-template <typename Button>
-Button* Named(Button* button, const char* name) {
-  button->setObjectName(QLatin1String(name));
-  return button;
-}
-
 int SpinValue(uint32_t value) {
   return static_cast<int>(std::min<uint32_t>(value, std::numeric_limits<int>::max()));
 }

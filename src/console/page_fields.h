@@ -16,6 +16,13 @@ class QWidget;
 
 namespace talvek::console {
 
+// `widget` with its object name set (tests find fields by name).
+template <typename Widget>
+Widget* Named(Widget* widget, const char* name) {
+  widget->setObjectName(QLatin1String(name));
+  return widget;
+}
+
 // Settings texts are UTF-8 std::strings.
 QString ToQString(const std::string& text);
 std::string ToStdString(const QString& text);

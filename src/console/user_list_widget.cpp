@@ -33,8 +33,8 @@ void UserListWidget::refresh() {
   auto selected = selectedId();
   clear();
   ids_.clear();
-  for (const auto& [id, name] : desk_.connections()) {
-    addItem(Text(name));
+  for (const auto& [id, name, encrypted] : desk_.connections()) {
+    addItem(Text(encrypted ? name + " (TLS)" : name));
     ids_.push_back(id);
     if (id == selected) setCurrentRow(count() - 1);
   }

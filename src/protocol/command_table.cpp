@@ -29,6 +29,7 @@ constexpr Keyword kKeywords[] = {
     {"FEAT", Command::Feat}, {"OPTS", Command::Opts}, {"SIZE", Command::Size},
     {"MDTM", Command::Mdtm}, {"MFMT", Command::Mfmt}, {"MLST", Command::Mlst},
     {"MLSD", Command::Mlsd}, {"EPSV", Command::Epsv}, {"EPRT", Command::Eprt},
+    {"AUTH", Command::Auth}, {"PBSZ", Command::Pbsz}, {"PROT", Command::Prot},
 };
 
 }  // namespace

@@ -14,14 +14,14 @@ enum class Command : uint8_t {
   Retr, Port, Type, Pwd, Cwd, User, Pass, Acct, Cdup, Quit, Rein, Pasv, Stru, Mode,
   Stor, Stou, Appe, Allo, Rest, Rnfr, Rnto, Abor, Dele, Rmd, Mkd, List, Nlst, Site,
   Syst, Stat, Help, Noop, Macb, Xsts,
-  Feat, Opts, Size, Mdtm, Mfmt, Mlst, Mlsd, Epsv, Eprt,
+  Feat, Opts, Size, Mdtm, Mfmt, Mlst, Mlsd, Epsv, Eprt, Auth, Pbsz, Prot,
 };
 
 class CommandTable {
  public:
   static constexpr int kSlots = 211;
 
-  CommandTable();  // inserts the 49 keywords in their fixed order
+  CommandTable();  // inserts the 52 keywords in their fixed order
 
   // The handler for an upper-case keyword; nothing for unknown keywords.
   std::optional<Command> find(std::string_view keyword) const;

@@ -50,12 +50,15 @@ constexpr std::string_view kExtensions[] = {
     "MLSD Transmit the facts of the contents of a directory. Syntax MLSD <[directory name]>",
     "EPSV Signal server to enter extended passive mode. Syntax EPSV <[1][2][ALL]>",
     "EPRT Specify address and port for data transfers. Syntax EPRT |<1 or 2>|<address>|<port>|",
+    "AUTH Start TLS on the control connection. Syntax AUTH TLS",
+    "PBSZ Set the protection buffer size; 0 under TLS. Syntax PBSZ 0",
+    "PROT Set the data connections' protection: P private (TLS) or C clear. Syntax PROT <[P][C]>",
 };
 
 constexpr std::string_view kGeneralHelp =
     "Type \"Help <command>\"  to get help about specific commands. Supported commands:  RETR, "
     "STOR, USER, PASS, ACCT, CWD, CDUP, PORT, PASV, TYPE, MODE, STOU, APPE, REST, RNFR, RNTO,  "
-    "ABOR, DELE, RMD, MKD, LIST, NLST, SITE, SYST, STAT, HELP, NOOP, FEAT, OPTS, SIZE, MDTM, MFMT, MLST, MLSD, EPSV, EPRT";
+    "ABOR, DELE, RMD, MKD, LIST, NLST, SITE, SYST, STAT, HELP, NOOP, FEAT, OPTS, SIZE, MDTM, MFMT, MLST, MLSD, EPSV, EPRT, AUTH, PBSZ, PROT";
 
 std::string Trim(std::string_view text) {
   size_t begin = text.find_first_not_of(" \t\r");

@@ -31,11 +31,11 @@ std::shared_ptr<ConnectionRecord> OperatorDesk::find(ConnectionId id) const {
   return nullptr;
 }
 
-std::vector<std::pair<ConnectionId, std::string>> OperatorDesk::connections() const {
-  std::vector<std::pair<ConnectionId, std::string>> lines;
+std::vector<OperatorDesk::Line> OperatorDesk::connections() const {
+  std::vector<Line> lines;
   for (const auto& record : server_.registrySnapshot()) {
     GateHold hold(record->gate);
-    lines.emplace_back(record->id, record->displayName());
+    lines.push_back({record->id, record->displayName(), record->tls_control.load()});
   }
   return lines;
 }

@@ -42,8 +42,14 @@ class OperatorDesk {
  public:
   explicit OperatorDesk(Server& server) : server_(server) {}
 
-  // Id and display name of every registered connection, in registry order.
-  std::vector<std::pair<ConnectionId, std::string>> connections() const;
+  // One line of the user list.
+  struct Line {
+    ConnectionId id = 0;
+    std::string display_name;
+    bool encrypted = false;  // the control connection is under TLS
+  };
+  // Every registered connection, in registry order.
+  std::vector<Line> connections() const;
   // A copy of the connection; nothing once it has gone.
   std::optional<ConnectionSnapshot> snapshot(ConnectionId id) const;
   // Flip the monitor or the file lists switch (on the control thread).

@@ -18,6 +18,7 @@
 #include "protocol/socket_error_text.h"
 #include "platform/system_info.h"
 #include "transfer/data_commands.h"
+#include "server/tls_setup.h"
 #include "transfer/data_socket.h"
 
 namespace talvek::server {
@@ -71,6 +72,7 @@ void Server::initialise(const settings::Settings& loaded, const ServerEnvironmen
       view_.showMessage("Cannot open the log file " + current.logPath + ": " + std::strerror(error),
                         "Talvek FTP", MessageIcon::Warning);
   }
+  setUpTls(current.tls);
   runOnControlThread([this] { armIdleTimer(); });
   if (current.sendLogonMsg && !current.msgFilePath.empty()) logon_message_ = ftp::BuildLogonMessage(current.msgFilePath);
   if (environment.background_switch) updateSettings([](auto& s) { s.general.runInBackground = 1; });
@@ -167,6 +169,12 @@ void Server::endControlThread() {
 void Server::start() {
   auto current = settings();
   uint16_t port = static_cast<uint16_t>(current.net.port);
+  if (tls_unavailable_) {
+    view_.setStatusText("TLS is required but unavailable: not listening");
+    active_ = false;
+    finishStart({false, port, 0});
+    return;
+  }
   const std::string& bind_address = server_address_;
   control_listener_ = std::make_shared<ftp::ListenSocket>(context(), *this);
   if (int error = control_listener_->create(bind_address, port)) {
@@ -352,6 +360,7 @@ void Server::applySettings(const settings::Settings& fresh, const std::string& d
   settings::Settings old = settings();
   updateSettings([&](settings::Settings& current) { current = fresh; });
   applyCacheSettings();
+  if (TlsCertificateChanged(old.tls, fresh.tls)) setUpTls(fresh.tls);
   if (fresh.enableLog != old.enableLog || fresh.logPath != old.logPath) {
     log_thread_.close();
     if (fresh.enableLog && !fresh.logPath.empty())
@@ -383,6 +392,19 @@ void Server::restartListener() {
     ++start_requests_;
   }
   start();
+}
+
+void Server::setUpTls(const settings::TlsSettings& tls) {
+  TlsSetup setup = PrepareTls(tls, environment_.settings_directory);
+  for (auto& line : setup.events) logEvent(std::move(line));
+  tls_unavailable_ = setup.refuse_start;
+  std::lock_guard lock(tls_mutex_);
+  tls_context_ = std::move(setup.context);
+}
+
+std::shared_ptr<const tls::TlsContext> Server::tlsContext() const {
+  std::lock_guard lock(tls_mutex_);
+  return tls_context_;
 }
 
 void Server::reportAccountsLoad(const accounts::LoadResult& result) {

@@ -33,6 +33,9 @@
 namespace talvek::ftp {
 class ListenSocket;
 }
+namespace talvek::tls {
+class TlsContext;
+}
 
 namespace talvek::server {
 
@@ -58,6 +61,7 @@ using AddressChooser = std::function<std::string(const std::vector<std::string>&
 struct ServerEnvironment {
   std::filesystem::path program_directory;  // read-only data: the HELP ini
   std::filesystem::path filters_directory;  // Filters.txt; empty: the program directory
+  std::filesystem::path settings_directory;  // a generated TLS certificate; empty: in memory
   std::string program_name = "talvek-ftpd";
   bool auto_start_switch = false;  // "/s" on the command line
   bool background_switch = false;  // "/b" on the command line
@@ -152,6 +156,12 @@ class Server : public session::SessionHost {
   // address or ListenIPv6 restarts the listeners. The passive range and
   // address count from the next PASV or EPSV.
   void applySettings(const settings::Settings& fresh, const std::string& default_ip);
+  // Puts the TLS settings in force (see tls_setup.h) and logs what it did;
+  // sessions keep the context they began with. Any thread.
+  void setUpTls(const settings::TlsSettings& tls);
+  // The TLS context in force; null while TLS is off. Any thread.
+  std::shared_ptr<const tls::TlsContext> tlsContext() const override;
+  void userListChanged() override { view_.userListChanged(); }
   // The "230- " lines of the general logon message ("" when none).
   const std::string& logonMessage() const override { return logon_message_; }
 
@@ -234,6 +244,9 @@ class Server : public session::SessionHost {
   std::string logon_message_;
   accounts::AccountStore accounts_;
   std::string title_text_ = "Talvek FTP";
+  mutable std::mutex tls_mutex_;
+  std::shared_ptr<const tls::TlsContext> tls_context_;
+  std::atomic<bool> tls_unavailable_{false};  // required but not to be had: no listening
 
   std::atomic<bool> active_{false};
   std::atomic<uint16_t> listening_port_{0};

@@ -30,6 +30,10 @@ namespace talvek::platform {
 class ConfinedFs;
 }  // namespace talvek::platform
 
+namespace talvek::tls {
+struct DataProtection;
+}  // namespace talvek::tls
+
 namespace talvek::server {
 
 // Counts connection records in existence; a record increments it when made
@@ -140,6 +144,13 @@ struct ConnectionRecord {
   // The connection's own address, set once when accepted (IPv4 or IPv6).
   asio::ip::address peer_ip;
   UsageGate gate;
+
+  // Explicit FTPS: the control connection is encrypted (views read it);
+  // PBSZ came after AUTH TLS; data connections use TLS (PROT P) when
+  // data_protection is set. The last two on the control thread only.
+  std::atomic<bool> tls_control{false};
+  bool tls_pbsz = false;
+  std::shared_ptr<const tls::DataProtection> data_protection;
 
   // Read and written on the control thread only (removal resets them);
   // a transfer thread takes its own weak handle when it starts.

@@ -1,5 +1,7 @@
 #include "session/control_connection.h"
 
+#include <asio/dispatch.hpp>
+
 #include <utility>
 
 #include "session/command_context.h"
@@ -8,11 +10,14 @@
 #include "log/log_thread.h"
 #include "session/connection_record.h"
 #include "session/session_host.h"
+#include "tls/tls_filter.h"
 
 namespace talvek::ftp {
 
 ControlConnection::ControlConnection(asio::io_context& io, session::SessionHost& server)
     : AsyncSocket(io), server_(server), reply_timer_(io) {}
+
+ControlConnection::~ControlConnection() = default;
 
 void ControlConnection::start() {
   setSendStallLimit(server_.sendStallLimit());
@@ -21,10 +26,20 @@ void ControlConnection::start() {
 
 void ControlConnection::sendReply(std::string& text) {
   text += "\r\n";
-  send(text);
+  // Sealed on the control thread, in the order the replies go out: transfer
+  // threads send theirs too.
+  asio::dispatch(context(), [self = std::static_pointer_cast<ControlConnection>(shared_from_this()), text] {
+    self->send(self->tls_ ? self->tls_->seal(text) : text);
+  });
 }
 
-void ControlConnection::destroy() { closeAfterSending(); }
+void ControlConnection::destroy() {
+  // Under TLS the last bytes are close_notify: the client sees a clean end.
+  asio::dispatch(context(), [self = std::static_pointer_cast<ControlConnection>(shared_from_this())] {
+    if (self->tls_) self->send(self->tls_->closeNotify());
+    self->closeAfterSending();
+  });
+}
 
 void ControlConnection::OnReceive(int) {
   // Lines left over when receiving was last held go first.
@@ -40,8 +55,35 @@ void ControlConnection::OnReceive(int) {
     return;
   }
   if (received <= 0) return;
-  reader_.append(std::string_view(buffer, static_cast<size_t>(received)));
+  if (tls_)
+    receiveTls(*record, std::string_view(buffer, static_cast<size_t>(received)));
+  else
+    reader_.append(std::string_view(buffer, static_cast<size_t>(received)));
   processLines();
+}
+
+void ControlConnection::startTls() {
+  // RFC 4217: what the client sent after AUTH in clear text is not acted on.
+  reader_ = CommandLineReader();
+  tls_ = std::make_unique<tls::TlsFilter>(std::move(tls_pending_));
+}
+
+void ControlConnection::receiveTls(server::ConnectionRecord& record, std::string_view cipher) {
+  std::string plain, out;
+  auto state = tls_->feed(cipher, plain, out);
+  if (!out.empty()) send(std::move(out));
+  if (state == tls::TlsFilter::State::Open) {
+    reader_.append(plain);
+    if (!record.tls_control.exchange(true)) server_.userListChanged();
+    return;
+  }
+  if (state == tls::TlsFilter::State::Handshaking) return;
+  if (state == tls::TlsFilter::State::Failed)
+    server_.logEvent("TLS with " + record.displayName() + " failed: " + log::EscapeControlBytes(tls_->failure()));
+  auto shared = record_.lock();
+  if (!shared || removed_ || !record.admitted) return;
+  removed_ = true;
+  server_.remove(shared);
 }
 
 void ControlConnection::processLines() {
@@ -101,6 +143,7 @@ void ControlConnection::processCommand(const std::string& raw_line) {
     return;
   }
   answer(*record, reply, received_line);
+  if (tls_pending_) startTls();
 }
 
 void ControlConnection::answer(server::ConnectionRecord& record, std::string& reply,

@@ -18,6 +18,10 @@ struct ConnectionRecord;
 namespace talvek::session {
 class SessionHost;
 }  // namespace talvek::session
+namespace talvek::tls {
+class TlsContext;
+class TlsFilter;
+}  // namespace talvek::tls
 
 namespace talvek::ftp {
 
@@ -26,6 +30,7 @@ class ControlConnection : public platform::AsyncSocket {
   static constexpr size_t kReceiveBuffer = 2048;
 
   ControlConnection(asio::io_context& io, session::SessionHost& server);
+  ~ControlConnection() override;
   // Binds the connection to its record, once accepted.
   void attach(std::weak_ptr<server::ConnectionRecord> record) { record_ = std::move(record); }
 
@@ -42,6 +47,12 @@ class ControlConnection : public platform::AsyncSocket {
   // holds back that reply and every later command.
   void loginFailed();
 
+  // AUTH TLS: the handshake begins once the reply now being sent is out;
+  // bytes that came after the command in clear text are dropped.
+  void startTlsAfterReply(std::shared_ptr<const tls::TlsContext> context) { tls_pending_ = std::move(context); }
+  // The control connection's TLS (null before AUTH TLS); control thread.
+  const tls::TlsFilter* tls() const { return tls_.get(); }
+
   bool peerClosed() const { return peer_closed_; }
   std::string& renameSource() { return rename_source_; }
   session::SessionHost& server() { return server_; }
@@ -56,6 +67,10 @@ class ControlConnection : public platform::AsyncSocket {
   void processLines();
   // Sends the reply and writes the exchange to the monitor and the log.
   void answer(server::ConnectionRecord& record, std::string& reply, const std::string& received_line);
+  void startTls();
+  // Decrypts what arrived under TLS into the line reader; ends the
+  // connection when TLS fails or the client closes it.
+  void receiveTls(server::ConnectionRecord& record, std::string_view cipher);
 
   session::SessionHost& server_;
   std::weak_ptr<server::ConnectionRecord> record_;
@@ -63,6 +78,8 @@ class ControlConnection : public platform::AsyncSocket {
   std::string rename_source_;
   asio::steady_timer reply_timer_;
   std::chrono::milliseconds reply_delay_{0};
+  std::shared_ptr<const tls::TlsContext> tls_pending_;
+  std::unique_ptr<tls::TlsFilter> tls_;
   bool peer_closed_ = false;
   bool removed_ = false;
 };

@@ -27,6 +27,10 @@ struct CommandContext;
 class ListenSocket;
 }  // namespace talvek::ftp
 
+namespace talvek::tls {
+class TlsContext;
+}  // namespace talvek::tls
+
 namespace talvek::session {
 
 // What a named user's login loads into the connection record.
@@ -76,6 +80,10 @@ class SessionHost {
   // How long a client may leave its replies unread once its queue is full.
   virtual std::chrono::milliseconds sendStallLimit() const = 0;
   virtual void refreshTitle() = 0;
+  // A connection's line in the user list changed (its name, or TLS).
+  virtual void userListChanged() = 0;
+  // The TLS context in force; null while TLS is off.
+  virtual std::shared_ptr<const tls::TlsContext> tlsContext() const = 0;
   // An event line: to the log (when enabled) and the monitor.
   virtual void logEvent(std::string text) = 0;
   // A text for the log file only, when logging is on.

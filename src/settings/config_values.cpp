@@ -64,6 +64,7 @@ constexpr NumberRule kNumberRules[] = {
     {Rule::Seconds, 0, 60, "expected a number of seconds from 0 to 60"},
     {Rule::Count, 0, 1000, "expected a number from 0 to 1000"},
     {Rule::Minutes, 1, 10080, "expected a number of minutes from 1 to 10080"},
+    {Rule::TlsMode, 0, 2, "expected 0 (off), 1 (allowed) or 2 (required)"},
 };
 
 std::optional<uint32_t> CheckNumber(Rule rule, std::string_view input, std::string& problem) {
@@ -85,13 +86,19 @@ std::optional<uint32_t> CheckNumber(Rule rule, std::string_view input, std::stri
 
 std::optional<CheckedValue> CheckValue(Rule rule, std::string_view input, std::string& problem) {
   CheckedValue checked;
-  if (rule == Rule::Text || rule == Rule::Directory || rule == Rule::Address || rule == Rule::AnonRoot) {
+  if (rule == Rule::Text || rule == Rule::Directory || rule == Rule::Address || rule == Rule::AnonRoot ||
+      rule == Rule::FilePath) {
     if (regtext::HasControlCharacter(input)) {
       problem = "control characters are not allowed";
       return std::nullopt;
     }
     if (rule == Rule::Address && !input.empty() && !IsDottedIpv4(input)) {
       problem = "expected a dotted IPv4 address or an empty text";
+      return std::nullopt;
+    }
+    // The daemon may run from another directory than the one config ran in.
+    if (rule == Rule::FilePath && !input.empty() && input.front() != '/') {
+      problem = "expected an absolute path or an empty text";
       return std::nullopt;
     }
     if (rule == Rule::AnonRoot && input.size() > kMaxAnonymousRoot) {

@@ -23,6 +23,8 @@ enum class Rule {
   Count,      // 0 to 1000
   Minutes,    // 1 to 10080 (a week)
   AnyPort,    // 0 (any) to 65535
+  TlsMode,    // 0 off, 1 allowed, 2 required
+  FilePath,   // an absolute path, or empty
 };
 
 struct CheckedValue {

@@ -44,6 +44,10 @@ void LoadSettings(const RegistryStore& store, Settings& s) {
   s.network.passivePortMin = ReadNumber(store, "PassivePortMin", 0);
   s.network.passivePortMax = ReadNumber(store, "PassivePortMax", 0);
   s.network.passiveAddress = ReadText(store, "PassiveAddress");
+  s.tls.mode = ReadNumber(store, "TlsMode", 1);
+  s.tls.certificateFile = ReadText(store, "TlsCertificateFile");
+  s.tls.keyFile = ReadText(store, "TlsKeyFile");
+  s.tls.requireSessionReuse = ReadNumber(store, "TlsRequireSessionReuse", 0);
   s.cache = ReadBlock<CacheSettings>(store).value_or(CacheSettings::Defaults());
   ReadBlockInto(store, s.anonymous);
   ReadBlockInto(store, s.general);
@@ -71,6 +75,10 @@ void SaveSettings(RegistryStore& store, const Settings& s) {
   store.setDword(kSettingsKey, "PassivePortMin", s.network.passivePortMin);
   store.setDword(kSettingsKey, "PassivePortMax", s.network.passivePortMax);
   store.setString(kSettingsKey, "PassiveAddress", s.network.passiveAddress);
+  store.setDword(kSettingsKey, "TlsMode", s.tls.mode);
+  store.setString(kSettingsKey, "TlsCertificateFile", s.tls.certificateFile);
+  store.setString(kSettingsKey, "TlsKeyFile", s.tls.keyFile);
+  store.setDword(kSettingsKey, "TlsRequireSessionReuse", s.tls.requireSessionReuse);
   WriteBlock(store, s.cache);
   WriteBlock(store, s.anonymous);
   WriteBlock(store, s.general);

@@ -33,6 +33,14 @@ struct NetworkSettings {
   std::string passiveAddress;   // what PASV advertises; empty: the local address
 };
 
+// Explicit FTPS: off (0), allowed (1) or required before login and for
+// data (2); empty paths: a self-signed certificate made at start.
+struct TlsSettings {
+  uint32_t mode = 1;
+  std::string certificateFile, keyFile;
+  uint32_t requireSessionReuse = 0;  // data connections must resume the control session
+};
+
 struct Settings {
   CacheSettings cache = CacheSettings::Defaults();
   uint32_t enableLog = 0, sendLogonMsg = 0;
@@ -42,6 +50,7 @@ struct Settings {
   NetSettings net{};
   LoginThrottleSettings loginThrottle{};
   NetworkSettings network{};
+  TlsSettings tls{};
   uint32_t redirUploads = 0, graphBkColor = 16777215, graphForeColor = 0;
 };
 

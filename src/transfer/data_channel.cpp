@@ -17,8 +17,9 @@ constexpr int64_t kSendFileStep = 16 << 20;
 bool WouldBlock(int error) { return error == EAGAIN || error == EWOULDBLOCK; }
 }  // namespace
 
-IoResult DataChannel::wait(short events) {
+IoResult DataChannel::wait(short events, std::chrono::steady_clock::time_point deadline) {
   while (!aborted_.load()) {
+    if (std::chrono::steady_clock::now() >= deadline) return {IoStatus::Failed, ETIMEDOUT, 0};
     pollfd item{fd_, events, 0};
     int ready = ::poll(&item, 1, kPollMilliseconds);
     if (ready < 0) {
@@ -31,6 +32,7 @@ IoResult DataChannel::wait(short events) {
 }
 
 IoResult DataChannel::send(const char* data, size_t size) {
+  if (tls_) return tlsSend(data, size);
   IoResult result;
   while (static_cast<size_t>(result.bytes) < size) {
     if (aborted_.load()) return {IoStatus::Aborted, 0, result.bytes};
@@ -51,6 +53,7 @@ IoResult DataChannel::send(const char* data, size_t size) {
 }
 
 IoResult DataChannel::sendFile(int file, int64_t offset, int64_t count) {
+  if (tls_) return tlsSendFile(file, offset, count);
   IoResult result;
   off_t position = offset;
   while (result.bytes < count) {
@@ -74,6 +77,7 @@ IoResult DataChannel::sendFile(int file, int64_t offset, int64_t count) {
 }
 
 IoResult DataChannel::receive(char* buffer, size_t size) {
+  if (tls_) return tlsReceive(buffer, size);
   for (;;) {
     if (aborted_.load()) return {IoStatus::Aborted, 0, 0};
     ssize_t got = ::recv(fd_, buffer, size, 0);
@@ -87,6 +91,7 @@ IoResult DataChannel::receive(char* buffer, size_t size) {
 
 void DataChannel::close() {
   if (fd_ < 0) return;
+  if (tls_) tlsClose();
   ::close(fd_);
   fd_ = -1;
 }

@@ -120,8 +120,9 @@ void DataSocket::run(int fd, TransferJob job, const std::weak_ptr<DataSocket>& s
   {
     DataChannel channel(fd, aborted_);
     TransferRun run{server_, owner_, channel, job};
+    reply = StartDataTls(run);
     try {
-      switch (job.kind) {
+      if (!reply && !channel.aborted()) switch (job.kind) {
         case TransferKind::Retr: reply = RunDownload(run); break;
         case TransferKind::Stor:
         case TransferKind::Stou:

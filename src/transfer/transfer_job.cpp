@@ -21,6 +21,8 @@ TransferJob MakeJob(session::SessionHost& server, server::ConnectionRecord& reco
   job.file_lists = record.record_file_lists;
   job.restart_offset = record.restart_offset.load();
   job.cache = settings.cache;
+  job.protection = record.data_protection;
+  job.tls_handshake_ms = server.data_connection_timeout_ms.load();
   std::lock_guard lock(record.text_mutex);
   job.current_directory = record.current_directory;
   job.uploads_directory = record.uploads_directory;

@@ -19,6 +19,9 @@ struct ConnectionRecord;
 namespace talvek::session {
 class SessionHost;
 }  // namespace talvek::session
+namespace talvek::tls {
+struct DataProtection;
+}  // namespace talvek::tls
 
 namespace talvek::transfer {
 
@@ -40,6 +43,8 @@ struct TransferJob {
   std::string display_name;
   int64_t restart_offset = 0;
   settings::CacheSettings cache = settings::CacheSettings::Defaults();
+  std::shared_ptr<const tls::DataProtection> protection;  // PROT P: TLS on the data connection
+  int tls_handshake_ms = 30000;                           // how long its handshake may take
 };
 
 // Takes the copy; control thread.
@@ -67,5 +72,8 @@ std::optional<std::string> RunUpload(TransferRun& run);
 std::optional<std::string> RunList(TransferRun& run);
 std::optional<std::string> RunNameList(TransferRun& run);
 std::optional<std::string> RunMachineList(TransferRun& run);
+// Before the body under PROT P: the TLS handshake on the data connection;
+// the reply that refuses the transfer when it fails, else nothing.
+std::optional<std::string> StartDataTls(TransferRun& run);
 
 }  // namespace talvek::transfer

@@ -178,6 +178,7 @@ TEST(ProgramOptions, InstalledCopyImportsTheSharedDefaultsOnceAndWritesBesideThe
             "SendLogonMsg=0\nEnableLog=0\nGraphBkColor=16777215\nGraphForeColor=0\nNewInstall=0\n"
             "LoginFailDelaySeconds=0\nLoginBanFailures=0\nLoginBanWindowMinutes=10\nLoginBanMinutes=30\n"
             "ListenIPv6=1\nPassivePortMin=0\nPassivePortMax=0\nPassiveAddress=\n"
+            "TlsMode=1\nTlsCertificateFile=\nTlsKeyFile=\nTlsRequireSessionReuse=0\n"
             "GeneralSettings.RecordFileLists=1\nGeneralSettings.MonitorNew=0\nGeneralSettings.TimeoutIdle=1\n"
             "GeneralSettings.LimitPerAddress=1\nGeneralSettings.FilterEnabled=0\nGeneralSettings.RunInBackground=0\n"
             "GeneralSettings.AutoStart=1\nGeneralSettings.TimeoutMinutes=15\nGeneralSettings.MaxConnections=50\n"
@@ -243,4 +244,48 @@ TEST(ProgramOptions, ServiceManagerHearsReadinessAndLogFormatDecidesTimeStamps) 
 }
 
 }  // namespace
+// TLS at start: a self-signed pair made once beside the settings (the key
+// readable by its owner alone) whose fingerprint every start prints; a bad
+// certificate turns TLS off under TlsMode 1 and stops the start under 2.
+TEST(DaemonStart, TlsCertificateIsMadeOnceAndABadOneDecidedByTheMode) {
+  Sandbox box;
+  uint16_t port = box.prepareLoopback();
+  const std::vector<std::string> args = {"--root", box.root().string(), "--port", std::to_string(port)};
+  const std::string line = "TLS certificate SHA-256 fingerprint ";
+  auto directory = box.settingsFile().parent_path();
+  std::vector<std::string> fingerprints;
+  for (int start = 0; start < 2; ++start) {
+    Daemon daemon(box, args);
+    ASSERT_TRUE(daemon.waitForOutput("FTP Server ready")) << daemon.out();
+    std::string out = daemon.out();
+    EXPECT_EQ(Contains(out, "Generated a self-signed TLS certificate " + (directory / "tls-certificate.pem").string() +
+                                " and key " + (directory / "tls-key.pem").string()),
+              start == 0);
+    ASSERT_TRUE(Contains(out, line)) << out;
+    fingerprints.push_back(out.substr(out.find(line) + line.size(), 95));
+    StopWith(daemon, SIGTERM);
+  }
+  EXPECT_EQ(fingerprints[0], fingerprints[1]);
+  auto openssl = RunCommand("openssl x509 -noout -fingerprint -sha256 -in " + (directory / "tls-certificate.pem").string());
+  EXPECT_EQ(openssl.output, "sha256 Fingerprint=" + fingerprints[0] + "\n");
+  EXPECT_EQ(std::filesystem::status(directory / "tls-key.pem").permissions() & std::filesystem::perms::all,
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+
+  std::string bad = (box.path() / "bad.pem").string();
+  WriteFile(bad, "not a certificate");
+  ASSERT_TRUE(box.set("TlsCertificateFile", bad) && box.set("TlsKeyFile", bad) && box.set("TlsMode", "2"));
+  RunResult refused = box.run(args);
+  EXPECT_EQ(refused.status, 1);
+  EXPECT_TRUE(Contains(refused.out, "TLS is required (TlsMode 2) but unavailable: cannot read the certificate " + bad))
+      << refused.out;
+  ASSERT_TRUE(box.set("TlsMode", "1"));
+  Daemon daemon(box, args);
+  ASSERT_TRUE(daemon.waitForOutput("FTP Server ready")) << daemon.out();
+  EXPECT_TRUE(Contains(daemon.out(), "TLS is off: cannot read the certificate " + bad)) << daemon.out();
+  LineClient client;
+  ASSERT_TRUE(client.connect(port) && client.readReply() == kGreeting);
+  EXPECT_EQ(client.ask("AUTH TLS"), "502 Command not implemented");
+  StopWith(daemon, SIGTERM);
+}
+
 }  // namespace talvek::test

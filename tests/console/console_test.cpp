@@ -1014,8 +1014,9 @@ class ConsoleTest : public QObject {
                                     {"perUserSpin", 0}, {"dirCacheSizeEdit", "10"},
                                     {"fileCacheSizeEdit", "4294967295"}, {"ftpRootEdit", QString::fromStdString(root)},
                                     {"uploadsEdit", QString::fromStdString(root + "/up")}, {"portEdit", "2121"},
-                                    {"alwaysPortCheck", false}}));
+                                    {"alwaysPortCheck", false}, {"tlsRequiredRadio", true}, {"tlsReuseCheck", true}}));
     settings::Settings current = fixture.server().settings();
+    QCOMPARE(current.tls.mode * 10 + current.tls.requireSessionReuse, 21u);
     // Zeros stand for the defaults; paths end with a separator; the port
     // counts only with "Always use this port".
     const auto& general = current.general;
@@ -1056,6 +1057,7 @@ class ConsoleTest : public QObject {
     for (const auto& [field, value, message] : std::vector<std::tuple<const char*, QString, QString>>{
              {"overflowEdit", "150", "Please enter an integer between 0 and 100."},
              {"portEdit", "65536", "Please enter an integer between 1 and 65535."},
+             {"tlsKeyEdit", "key.pem", "Please enter absolute paths of both the certificate and the key, or neither."},
              {"portEdit", "none", ""}}) {
       DialogServer fixture;
       auto before = fixture.server().settings().cache;
@@ -1128,8 +1130,8 @@ class ConsoleTest : public QObject {
     auto dialog = ConfigureFlow(fixture.server(), fixture.store(), fixture.prompts).makeDialog(nullptr);
     dialog->resize(520, 520);
     dialog->show();
-    const char* names[] = {"paths", "anonymous", "general", "cache", "advanced"};
-    for (int i = 0; i < 5; ++i) {
+    const char* names[] = {"paths", "anonymous", "general", "cache", "advanced", "tls"};
+    for (int i = 0; i < 6; ++i) {
       dialog->pages()->setCurrentIndex(i);
       QCoreApplication::processEvents();
       QString file = QString::fromLocal8Bit(docs) + "/console-config-" + names[i] + ".png";

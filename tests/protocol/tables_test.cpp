@@ -30,7 +30,7 @@ TEST(HelpTable, BuiltInTextsUnlessAHelpFileReplacesThemUpToItsFirstGap) {
   EXPECT_EQ(general,
             "Type \"Help <command>\"  to get help about specific commands. Supported commands:  RETR, STOR, USER, "
             "PASS, ACCT, CWD, CDUP, PORT, PASV, TYPE, MODE, STOU, APPE, REST, RNFR, RNTO,  ABOR, DELE, RMD, MKD, "
-            "LIST, NLST, SITE, SYST, STAT, HELP, NOOP, FEAT, OPTS, SIZE, MDTM, MFMT, MLST, MLSD, EPSV, EPRT");
+            "LIST, NLST, SITE, SYST, STAT, HELP, NOOP, FEAT, OPTS, SIZE, MDTM, MFMT, MLST, MLSD, EPSV, EPRT, AUTH, PBSZ, PROT");
   for (auto [table, argument, text] : std::initializer_list<std::tuple<const HelpTable*, const char*, std::string>>{
            {&built_in, "stat", "STAT Transmit current server status information"},
            {&built_in, "RETR", "RETR Download a file from the server. Syntax: RETR <filename>"},

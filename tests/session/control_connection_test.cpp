@@ -27,7 +27,8 @@ TEST_F(ControlConnectionTest, GreetsAndAnswersStatusCommandsBeforeLogin) {
   auto client = fixture_.connect();
   const std::string k200 = "200 Command OK", k504 = "504 Command not implemented for that parameter",
                     k202 = "202 Command not implemented, superfluous on this server", k530 = "530 Not logged on";
-  const std::string feat = "211-Extensions supported:\r\n UTF8\r\n SIZE\r\n MDTM\r\n MFMT\r\n MLST ";
+  const std::string feat = "211-Extensions supported:\r\n UTF8\r\n SIZE\r\n MDTM\r\n MFMT\r\n MLST ",
+                    tls = " AUTH TLS\r\n PBSZ\r\n PROT\r\n", k503 = "503 Bad sequence of commands";
   for (const auto& [command, reply] : std::initializer_list<std::pair<const char*, std::string>>{
            {"noop", k200}, {"SYST", "215 UNIX"}, {"TYPE A N", k200}, {"TYPE I", k200}, {"TYPE L8", k200},
            {"TYPE i", k504}, {"TYPE E", k504}, {"MODE s", k504}, {"MODE S", k200}, {"STRU F", k200},
@@ -37,15 +38,21 @@ TEST_F(ControlConnectionTest, GreetsAndAnswersStatusCommandsBeforeLogin) {
            {"HELP", "214 " + std::string(HelpTable::generalHelp())},
            {"HELP size", "214 SIZE Transmit the size of a file in bytes. Syntax SIZE <filename>"},
            // The extensions a client asks about before it logs in.
-           {"FEAT", feat + "type*;size*;modify*;perm*;unique*;\r\n REST STREAM\r\n EPSV\r\n EPRT\r\n211 End"},
+           {"FEAT", feat + "type*;size*;modify*;perm*;unique*;\r\n REST STREAM\r\n EPSV\r\n EPRT\r\n" + tls + "211 End"},
            {"OPTS utf8 on", k200}, {"OPTS UTF8 OFF", k504},
            {"OPTS MODE Z", "501 Syntax error in parameters or arguments"},
            {"OPTS MLST Size;TYPE;bogus;", "200 MLST OPTS type;size;"}, {"OPTS MLST", "200 MLST OPTS"},
            {"OPTS MLST modify;", "200 MLST OPTS modify;"},
-           {"FEAT", feat + "type;size;modify*;perm;unique;\r\n REST STREAM\r\n EPSV\r\n EPRT\r\n211 End"},
+           {"FEAT", feat + "type;size;modify*;perm;unique;\r\n REST STREAM\r\n EPSV\r\n EPRT\r\n" + tls + "211 End"},
+           {"AUTH GSSAPI", k504}, {"PBSZ 0", k503}, {"PROT P", k503},
+           {"HELP prot", "214 PROT Set the data connections' protection: P private (TLS) or C clear. Syntax PROT <[P][C]>"},
            {"SIZE a.txt", k530}, {"MDTM a.txt", k530}, {"MFMT 20000101000000 a.txt", k530}, {"MLST a.txt", k530},
            {"MLSD", k530}})
     EXPECT_EQ(client->ask(command), reply) << command;
+  // TlsMode 0: no TLS offered or accepted.
+  fixture_.server().updateSettings([](settings::Settings& s) { s.tls.mode = 0; });
+  EXPECT_EQ(client->ask("AUTH TLS"), "502 Command not implemented");
+  EXPECT_EQ(client->ask("FEAT").value_or("").find("AUTH"), std::string::npos);
 }
 
 struct Framing {

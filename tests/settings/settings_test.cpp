@@ -187,6 +187,9 @@ TEST_F(ConfigCommandTest, EveryRefusalReportsAndLeavesStoreAndFileUnchanged) {
        "config: invalid value for PassivePortMin: PassivePortMin is above PassivePortMax\n"},
       {{"set", "PassiveAddress", "::1"},
        "config: invalid value for PassiveAddress: expected a dotted IPv4 address or an empty text\n"},
+      {{"set", "TlsMode", "3"}, "config: invalid value for TlsMode: expected 0 (off), 1 (allowed) or 2 (required)\n"},
+      {{"set", "TlsKeyFile", "key.pem"},
+       "config: invalid value for TlsKeyFile: expected an absolute path or an empty text\n"},
   };
   for (const Case& c : cases) {
     Outcome o = Config(store, c.args);

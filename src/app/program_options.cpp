@@ -28,8 +28,8 @@ std::string UsageText(Program program) {
              "       talvek-ftpd [--settings FILE] accounts list | add NAME [options] | modify NAME [options] |\n"
              "                   remove NAME   (options: --password P --home DIR --uploads DIR\n"
              "                   --redirect-uploads --logon-message FILE --perms rwd)\n"
-             "       talvek-ftpd [--program-dir DIR] filter list | add PATTERN | remove PATTERN |\n"
-             "                   enable | disable | mode block|allow\n"
+             "       talvek-ftpd [--settings FILE] [--program-dir DIR] filter list | add PATTERN |\n"
+             "                   remove PATTERN | enable | disable | mode block|allow\n"
              "       talvek-ftpd [--settings FILE] reload   (the running daemon re-reads its files)";
   return usage + "\n       " + name + " --help | --version\n";
 }

@@ -29,6 +29,8 @@ struct DiskStamp {
   uint64_t inode = 0;
   int64_t size = 0;
   int64_t modified_ns = 0;
+  // A restored modification time still moves this one.
+  int64_t changed_ns = 0;
   bool operator==(const DiskStamp&) const = default;
 };
 DiskStamp StampOf(const struct stat& info);

@@ -32,6 +32,12 @@ DiskStamp StampOf(const struct stat& info) {
           int64_t{info.st_ctim.tv_sec} * 1'000'000'000 + info.st_ctim.tv_nsec};
 }
 
+bool CacheStore::stampContents(int fd, DiskStamp& stamp) {
+  auto changes = watch_.changesOf(fd);
+  if (changes) stamp.contents = *changes;
+  return changes.has_value();
+}
+
 CachedBytes CacheStore::lookup(const std::string& key, const DiskStamp& current) {
   if (busy_.load()) return nullptr;
   std::lock_guard lock(mutex_);

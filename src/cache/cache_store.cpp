@@ -28,7 +28,14 @@ int64_t NowNs() {
 
 DiskStamp StampOf(const struct stat& info) {
   return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino), static_cast<int64_t>(info.st_size),
-          int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec};
+          int64_t{info.st_mtim.tv_sec} * 1'000'000'000 + info.st_mtim.tv_nsec,
+          int64_t{info.st_ctim.tv_sec} * 1'000'000'000 + info.st_ctim.tv_nsec};
+}
+
+bool CacheStore::stampContents(int fd, DiskStamp& stamp) {
+  auto changes = watch_.changesOf(fd);
+  if (changes) stamp.contents = *changes;
+  return changes.has_value();
 }
 
 CachedBytes CacheStore::lookup(const std::string& key, const DiskStamp& current) {

@@ -15,6 +15,8 @@
 
 #include <sys/stat.h>
 
+#include "platform/directory_watch.h"
+
 namespace talvek::cache {
 
 using CachedBytes = std::shared_ptr<const std::string>;
@@ -29,6 +31,10 @@ struct DiskStamp {
   uint64_t inode = 0;
   int64_t size = 0;
   int64_t modified_ns = 0;
+  // A restored modification time still moves this one.
+  int64_t changed_ns = 0;
+  // For a listing: the changes its directory's watch had seen (stampContents).
+  uint64_t contents = 0;
   bool operator==(const DiskStamp&) const = default;
 };
 DiskStamp StampOf(const struct stat& info);
@@ -60,6 +66,11 @@ class CacheStore {
   // false when refused (larger than the limit, no room could be made, or
   // the stamp so recent that a change right after it could keep its time).
   bool add(const std::string& key, CachedBytes data, uint32_t tag, const DiskStamp& stamp = {});
+  // For a listing of the open directory `fd`: puts into `stamp` what has
+  // changed inside it (a write to one of its files leaves the directory's
+  // own time alone); false when it cannot be watched, and then the listing
+  // must not be cached.
+  bool stampContents(int fd, DiskStamp& stamp);
   // Evicts least-hit entries until used + room <= limit; false when room
   // exceeds the limit.
   bool evict(uint64_t room);
@@ -110,6 +121,7 @@ class CacheStore {
   uint64_t used_ = 0;
   uint32_t count_ = 0;
   uint32_t overflow_percent_ = 25;
+  platform::DirectoryWatch watch_;
 };
 
 }  // namespace talvek::cache

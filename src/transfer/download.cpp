@@ -67,7 +67,7 @@ std::optional<std::string> RunDownload(TransferRun& run) {
   auto& file_cache = server.fileCache();
 
   // The file is opened beneath the root first: the cached copy is used only
-  // while the opened file still has the size, time and inode it was made from.
+  // while the opened file still has the size, times and inode it was made from.
   auto file = job.root->open(path, O_RDONLY);
   struct stat info {};
   if (file.ok() && ::fstat(file.value.get(), &info) != 0) file.error = errno;

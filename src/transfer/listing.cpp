@@ -57,12 +57,14 @@ std::optional<std::string> RunList(TransferRun& run) {
     struct stat info {};
     if (directory.ok() && ::fstat(directory.value.get(), &info) == 0) {
       cache::DiskStamp stamp = cache::StampOf(info);
-      text = cache.lookup(key, stamp);
+      // The listing shows its files' sizes and times too, which the directory's stamp does not.
+      bool watched = cache.stampContents(directory.value.get(), stamp);
+      if (watched) text = cache.lookup(key, stamp);
       platform::DirStream entries(text ? nullptr : ::fdopendir(directory.value.get()));
       if (entries) {
         directory.value.release();  // the stream owns it now
         text = std::make_shared<const std::string>(LongListing(ReadEntries(*job.root, entries.get(), *listed, "")));
-        read_from = stamp;
+        if (watched) read_from = stamp;
       }
     }
   } else if (job.root) {

@@ -61,15 +61,17 @@ TEST_F(CacheStoreTest, StampedLookupsHitOnlyWhileTheDiskIsAsItWas) {
   DiskStamp made{1, 2, 10, 1'000'000'000'000'000'000};
   ASSERT_TRUE(cache_.add("/f", Block(10), kFileTag, made));
   EXPECT_TRUE(cache_.lookup("/f", made));
-  // Another inode, size or time: a miss, and the stale copy is gone.
+  // Another inode, size, time, change time or change seen inside: a miss,
+  // and the stale copy is gone.
   for (DiskStamp changed : {DiskStamp{1, 3, 10, made.modified_ns}, DiskStamp{1, 2, 11, made.modified_ns},
-                            DiskStamp{1, 2, 10, made.modified_ns + 1}}) {
+                            DiskStamp{1, 2, 10, made.modified_ns + 1}, DiskStamp{1, 2, 10, made.modified_ns, 1},
+                            DiskStamp{1, 2, 10, made.modified_ns, 0, 1}}) {
     ASSERT_TRUE(cache_.add("/f", Block(10), kFileTag, made));
     EXPECT_FALSE(cache_.lookup("/f", changed));
     EXPECT_EQ(cache_.count(), 0u);
   }
   EXPECT_EQ(cache_.hits(), 1u);
-  EXPECT_EQ(cache_.misses(), 3u);
+  EXPECT_EQ(cache_.misses(), 5u);
   // A copy of a state changed a moment ago could hide a change within the same tick.
   timespec now{};
   ::clock_gettime(CLOCK_REALTIME, &now);

@@ -68,10 +68,14 @@ TEST_F(DownloadTest, TheFileCacheServesACopyOnlyWhileTheFileIsUnchanged) {
   std::filesystem::rename(root_.path() / "next.txt", root_.path() / "small.txt");
   EXPECT_EQ(fetch(*client, "RETR small.txt"), "THIRD!!");
   EXPECT_EQ(fetch(*client, "RETR small.txt"), "THIRD!!");
+  // New bytes in the same inode with size and time put back, as `cp -p` leaves them.
+  root_.write("small.txt", "FOURTH!");
+  SetModified(root_.path() / "small.txt", kLongAgo);
+  EXPECT_EQ(fetch(*client, "RETR small.txt"), "FOURTH!");
   EXPECT_EQ(cache.hits(), 3u);
-  EXPECT_EQ(cache.misses(), 4u);
+  EXPECT_EQ(cache.misses(), 5u);
   ASSERT_TRUE(client->command("XSTS"));
-  EXPECT_EQ(client->readReply(), "214- Server status:\r\n214- Users connected: 1\r\n214 Files transferred: 7");
+  EXPECT_EQ(client->readReply(), "214- Server status:\r\n214- Users connected: 1\r\n214 Files transferred: 8");
   EXPECT_EQ(client->readLine(), "");
   // Files above a quarter of the cache are streamed, not cached.
   fixture_.server().updateSettings([](auto& s) { s.cache.fileCacheKB = 4; });

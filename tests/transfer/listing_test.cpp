@@ -80,6 +80,16 @@ TEST_F(ListingTest, TheDirectoryCacheServesACopyOnlyWhileTheDirectoryIsUnchanged
   EXPECT_EQ(cache.hits(), 3u);
   EXPECT_EQ(cache.misses(), 3u);
   EXPECT_EQ(cache.count(), 1u);
+  // Changed in place, or its old time put back: the directory's own time
+  // stays, the listing still follows.
+  root_.write("readme.txt", std::string(99, 'r'));
+  EXPECT_NE(fetch(*client, "LIST").find(" group         99 "), std::string::npos);
+  root_.write("readme.txt", std::string(1234, 'R'));
+  SetModified(root_.path() / "readme.txt", LocalTime(2001, 6, 5));
+  EXPECT_EQ(fetch(*client, "LIST"), again);
+  EXPECT_EQ(fetch(*client, "LIST"), again);
+  EXPECT_EQ(cache.hits(), 4u);
+  EXPECT_EQ(cache.misses(), 5u);
   // With caching off nothing is stored.
   fixture_.server().updateSettings([](auto& s) { s.cache.cacheDirs = 0; });
   cache.clear();

@@ -11,7 +11,7 @@ void Server::idleSweep(std::time_t now) {
     std::string text;
     {
       GateHold hold(record->gate);
-      std::time_t last = record->last_activity.load();
+      std::time_t last = record->shared.last_activity.load();
       long idle_minutes = static_cast<long>((now - last) / 60);
       if (idle_minutes <= static_cast<long>(limit_minutes)) continue;
       text = log::FormatLocalTime(now) + " : Host " + record->displayName() +

@@ -84,7 +84,7 @@ std::optional<std::string> RunMachineList(TransferRun& run) {
   if (!directory && job.root->stat(ftp::JoinPath(job.working, job.argument)).error == ENOENT) opened.error = ENOENT;
   if (!opened.ok()) return ftp::FileErrorReply(ftp::FileErrorCauseFromErrno(opened.error));
   auto owner = run.record.lock();
-  uint8_t facts = kAllFacts & ~(owner ? owner->hidden_facts.load() : 0);
+  uint8_t facts = kAllFacts & ~(owner ? owner->shared.hidden_facts.load() : 0);
   owner.reset();
   std::string text;
   for (const auto& entry : ReadEntries(*job.root, opened.value.get(), *directory, ""))

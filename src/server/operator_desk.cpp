@@ -34,7 +34,6 @@ std::shared_ptr<ConnectionRecord> OperatorDesk::find(ConnectionId id) const {
 std::vector<OperatorDesk::Line> OperatorDesk::connections() const {
   std::vector<Line> lines;
   for (const auto& record : server_.registrySnapshot()) {
-    GateHold hold(record->gate);
     lines.push_back({record->identity.id, record->displayName(), record->shared.tls_control.load()});
   }
   return lines;
@@ -43,15 +42,14 @@ std::vector<OperatorDesk::Line> OperatorDesk::connections() const {
 std::optional<ConnectionSnapshot> OperatorDesk::snapshot(ConnectionId id) const {
   auto record = find(id);
   if (!record) return std::nullopt;
-  // The switches are read on the control thread, where they change, before
-  // the gate is taken: a removal waiting for the gate holds up that thread.
+  // The switches change on the control thread: read there, the copy shows a
+  // toggle queued before it.
   auto read = [record] {
     return Switches{record->shared.monitor.load(), record->shared.record_file_lists.load()};
   };
   // A control thread that does not answer in time: the values as seen here.
   Switches switches = server_.callOnControlThread<Switches>(read, kFlagWait).value_or(read());
   ConnectionSnapshot user;
-  GateHold hold(record->gate);
   user.id = id;
   user.monitor = switches.monitor;
   user.file_lists = switches.file_lists;

@@ -23,11 +23,6 @@
 
 namespace talvek::server {
 
-namespace {
-// How long removal waits for readers of a record to let go of it.
-constexpr auto kGateWait = std::chrono::milliseconds(3000);
-}  // namespace
-
 Server::Server(OperatorView& view)
     : view_(view) {
   counter_.changed = [this] { refreshTitle(); };
@@ -283,7 +278,6 @@ void Server::closeOldestFromAddress(const std::string& peer_address) {
   {
     std::lock_guard lock(registry_mutex_);
     for (const auto& record : registry_) {
-      GateHold hold(record->gate);
       if (record->identity.peer_address == peer_address) {
         oldest = record;
         break;
@@ -312,7 +306,6 @@ void Server::remove(const std::shared_ptr<ConnectionRecord>& record) {
     control.control_connection->destroy();
     control.control_connection.reset();
   }
-  record->gate.waitFor(kGateWait);
   if (control.passive_listener) {
     control.passive_listener->close();
     control.passive_listener.reset();
@@ -440,7 +433,6 @@ bool Server::refusedByFilter(const settings::Settings& current, const std::strin
 void Server::recheckFilter() {
   auto current = settings();
   for (const auto& record : registrySnapshot()) {
-    GateHold hold(record->gate);
     if (refusedByFilter(current, record->identity.peer_address)) disconnect(record);
   }
 }
@@ -454,7 +446,6 @@ void Server::reloadFilterList() {
 
 void Server::disconnectAnonymousUsers() {
   for (const auto& record : registrySnapshot()) {
-    GateHold hold(record->gate);
     std::string user = record->texts.lock()->user_name;
     bool anonymous = user.size() == 9 && std::equal(user.begin(), user.end(), "anonymous",
                                                     [](char a, char b) { return std::tolower(a) == b; });

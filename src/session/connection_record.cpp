@@ -20,20 +20,6 @@ ConnectionIdentity MakeIdentity(ConnectionCounter& counter, const std::optional<
 }
 }  // namespace
 
-void UsageGate::acquire() {
-  std::lock_guard lock(mutex_);
-  holders_.fetch_add(1);
-  idle_.reset();
-}
-
-void UsageGate::release() {
-  std::lock_guard lock(mutex_);
-  if (holders_.fetch_sub(1) <= 1) {
-    holders_.store(0);
-    idle_.set();
-  }
-}
-
 ConnectionRecord::ConnectionRecord(ConnectionCounter& counter, const RecordDefaults& defaults,
                                    std::optional<asio::ip::address> peer_ip, uint16_t peer_port)
     : identity(MakeIdentity(counter, peer_ip, peer_port)), counter_(counter) {

@@ -2,7 +2,7 @@
 // rights, directories and transfer state. Created by the control listener
 // for every accepted connection, held by the registry from admission to
 // removal (shared_ptr); other threads hold a shared_ptr or weak_ptr of
-// their own while they read it.
+// their own while they read it, so removal never waits for a reader.
 //
 // Every field sits where its thread rule says: `identity` never changes;
 // `shared` holds atomics any thread may read; `texts` is reachable only
@@ -21,7 +21,6 @@
 #include <asio/ip/address.hpp>
 
 #include "platform/guarded.h"
-#include "platform/manual_reset_event.h"
 
 namespace talvek::ftp {
 class ControlConnection;
@@ -48,36 +47,6 @@ struct ConnectionCounter {
   std::atomic<int> count{0};
   std::function<void()> changed;
   std::atomic<uint64_t> last_id{0};  // the id of the newest record
-};
-
-// Readers on other threads acquire it while they use the record; removal
-// waits (bounded) until none holds it.
-class UsageGate {
- public:
-  void acquire();
-  void release();
-  bool waitFor(std::chrono::milliseconds timeout) { return idle_.waitFor(timeout); }
-  int holders() const { return holders_.load(); }
-
- private:
-  std::mutex mutex_;
-  std::atomic<int> holders_{0};
-  platform::ManualResetEvent idle_{true};
-};
-
-// Holds a record's usage gate for a scope.
-class GateHold {
- public:
-  explicit GateHold(UsageGate& gate) : gate_(&gate) { gate_->acquire(); }
-  ~GateHold() {
-    if (gate_) gate_->release();
-  }
-  GateHold(GateHold&& other) noexcept : gate_(other.gate_) { other.gate_ = nullptr; }
-  GateHold(const GateHold&) = delete;
-  GateHold& operator=(const GateHold&) = delete;
-
- private:
-  UsageGate* gate_;
 };
 
 // What a new record copies from the settings.
@@ -192,7 +161,6 @@ struct ConnectionRecord {
   PublishedState shared;
   platform::Guarded<SessionTexts> texts;
   ControlState control;
-  UsageGate gate;
 
   // Marks activity now (commands and transfer blocks); any thread.
   void touch() { shared.last_activity.store(std::time(nullptr)); }

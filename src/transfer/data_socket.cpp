@@ -19,12 +19,7 @@ constexpr auto kFinishWait = std::chrono::milliseconds(5000);
 }  // namespace
 
 DataSocket::DataSocket(asio::io_context& io, session::SessionHost& server, std::weak_ptr<server::ConnectionRecord> owner)
-    : AsyncSocket(io), server_(server), owner_(std::move(owner)), connect_timer_(io) {
-  if (auto record = owner_.lock()) {
-    record->gate.acquire();
-    holds_gate_ = true;
-  }
-}
+    : AsyncSocket(io), server_(server), owner_(std::move(owner)), connect_timer_(io) {}
 
 DataSocket::~DataSocket() {
   aborted_.store(true);
@@ -33,12 +28,6 @@ DataSocket::~DataSocket() {
   // records go (see the header).
   if (thread_.joinable()) thread_.join();
   if (fd_ >= 0) ::close(fd_);
-  releaseGate();
-}
-
-void DataSocket::releaseGate() {
-  if (!holds_gate_.exchange(false)) return;
-  if (auto record = owner_.lock()) record->gate.release();
 }
 
 void DataSocket::setTransfer(std::string argument, TransferKind kind) {
@@ -164,9 +153,8 @@ void DisposeDataSocket(session::SessionHost& server, const std::weak_ptr<DataSoc
   bool remove_owner = socket->removesOwner();
   if (!socket->markDisposed()) return;
   auto record = socket->owner().lock();
-  bool idle = socket->finish(kFinishWait);
+  socket->finish(kFinishWait);
   socket->closeNow();
-  if (idle) socket->releaseGate();
   if (record && record->control.data_socket == socket) {
     record->control.data_socket.reset();
     record->control.transfer_pending = false;

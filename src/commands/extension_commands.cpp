@@ -32,7 +32,7 @@ constexpr Feature kFeatures[] = {
 };
 
 uint8_t SelectedFacts(const server::ConnectionRecord& record) {
-  return transfer::kAllFacts & ~record.shared.hidden_facts.load();
+  return transfer::kAllFacts & ~record.control.hidden_facts;
 }
 
 // What a fact command found: the entry a client's path names and where it
@@ -96,7 +96,7 @@ std::string HandleOpts(CommandContext& context, std::string& argument) {
   if (EqualsIgnoringCase(command, "UTF8")) return Reply(EqualsIgnoringCase(value, "ON") ? 200 : 504);
   if (EqualsIgnoringCase(command, "MLST")) {
     uint8_t selected = transfer::ParseFactNames(value);
-    context.record.shared.hidden_facts.store(static_cast<uint8_t>(transfer::kAllFacts & ~selected));
+    context.record.control.hidden_facts = static_cast<uint8_t>(transfer::kAllFacts & ~selected);
     std::string names = transfer::FactNames(selected);
     return "200 MLST OPTS" + (names.empty() ? "" : " " + names);
   }

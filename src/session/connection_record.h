@@ -83,7 +83,6 @@ struct PublishedState {
   // Progress of the running transfer, written by its thread, for STAT.
   std::atomic<int64_t> transfer_done{0};
   std::atomic<int64_t> transfer_total{0};
-  std::atomic<uint8_t> hidden_facts{0};  // facts OPTS MLST left out of MLST and MLSD
   // The control connection is encrypted (the user list shows it).
   std::atomic<bool> tls_control{false};
   // The operator's switches: the exchange goes to the monitor; completed
@@ -115,6 +114,7 @@ struct ControlState {
   bool logged_in = false;
   uint8_t permissions = 0;  // 1 read, 2 write, 4 delete
   bool redirect_uploads = false;
+  uint8_t hidden_facts = 0;  // facts OPTS MLST left out of MLST and MLSD
   std::string host_name;  // from the reverse lookup, escaped; empty when none
   // Local directory paths ending with "/": the root is the FTP root until a
   // login sets the user's (and again after REIN). Every file operation goes

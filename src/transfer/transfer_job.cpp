@@ -1,6 +1,7 @@
 #include "transfer/transfer_job.h"
 
 #include "log/log_thread.h"
+#include "protocol/listing_format.h"
 #include "session/session_root.h"
 #include "session/connection_record.h"
 #include "session/session_host.h"
@@ -16,6 +17,7 @@ TransferJob MakeJob(session::SessionHost& server, server::ConnectionRecord& reco
   job.root = ftp::SessionRoot(server, record);
   if (job.root) job.working = ftp::WorkingDirectory(*job.root, record);
   job.permissions = record.control.permissions;
+  job.facts = kAllFacts & ~record.control.hidden_facts;
   job.redirect_uploads = record.control.redirect_uploads;
   job.monitor = record.shared.monitor.load();
   job.file_lists = record.shared.record_file_lists.load();

@@ -14,7 +14,6 @@
 #include <ctime>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 

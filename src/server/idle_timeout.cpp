@@ -12,7 +12,7 @@ void Server::idleSweep(std::time_t now) {
     long idle_minutes = static_cast<long>((now - last) / 60);
     if (idle_minutes <= static_cast<long>(limit_minutes)) continue;
     std::string text = log::FormatLocalTime(now) + " : Host " + record->displayName() +
-           " disconnected on timeout\r\n(Last activity at " + log::FormatLocalTime(last) + ")\r\n\r\n";
+                       " disconnected on timeout\r\n(Last activity at " + log::FormatLocalTime(last) + ")\r\n\r\n";
     remove(record);
     handToLog(text);
     appendMonitor(text);

@@ -32,7 +32,7 @@ constexpr Feature kFeatures[] = {
 };
 
 uint8_t SelectedFacts(const server::ConnectionRecord& record) {
-  return transfer::kAllFacts & ~record.hidden_facts.load();
+  return transfer::kAllFacts & ~record.control.hidden_facts;
 }
 
 // What a fact command found: the entry a client's path names and where it
@@ -55,8 +55,8 @@ Found Refused(std::string reply) {
 Found Find(CommandContext& context, const std::string& argument, uint8_t right) {
   Found found;
   auto& record = context.record;
-  if (!record.logged_in) return Refused(Reply(530));
-  if ((record.permissions & right) == 0) return Refused(FileErrorReply(kAccessDenied));
+  if (!record.control.logged_in) return Refused(Reply(530));
+  if ((record.control.permissions & right) == 0) return Refused(FileErrorReply(kAccessDenied));
   found.root = SessionRoot(context.server, record);
   if (!found.root) return Refused(FileErrorReply(kAccessDenied));
   auto path = ClientPathBelowRoot(WorkingDirectory(*found.root, record), argument);
@@ -96,7 +96,7 @@ std::string HandleOpts(CommandContext& context, std::string& argument) {
   if (EqualsIgnoringCase(command, "UTF8")) return Reply(EqualsIgnoringCase(value, "ON") ? 200 : 504);
   if (EqualsIgnoringCase(command, "MLST")) {
     uint8_t selected = transfer::ParseFactNames(value);
-    context.record.hidden_facts.store(static_cast<uint8_t>(transfer::kAllFacts & ~selected));
+    context.record.control.hidden_facts = static_cast<uint8_t>(transfer::kAllFacts & ~selected);
     std::string names = transfer::FactNames(selected);
     return "200 MLST OPTS" + (names.empty() ? "" : " " + names);
   }
@@ -116,7 +116,7 @@ std::string HandleMdtm(CommandContext& context, std::string& argument) {
 }
 
 std::string HandleMfmt(CommandContext& context, std::string& argument) {
-  if (!context.record.logged_in) return Reply(530);
+  if (!context.record.control.logged_in) return Reply(530);
   size_t space = argument.find(' ');
   auto when = transfer::ParseFactTime(std::string_view(argument).substr(0, space));
   if (!when || space == std::string::npos) return Reply(501);
@@ -133,7 +133,7 @@ std::string HandleMlst(CommandContext& context, std::string& argument) {
   if (!found.refusal.empty()) return found.refusal;
   std::string shown = argument.empty() ? "/" + found.path : argument;
   std::string facts = transfer::EntryFacts(transfer::EntryOf(shown, found.info), SelectedFacts(context.record),
-                                           context.record.permissions);
+                                           context.record.control.permissions);
   return "250-Listing " + shown + "\r\n " + facts + " " + shown + "\r\n250 End";
 }
 

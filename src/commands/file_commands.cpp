@@ -21,11 +21,10 @@ constexpr uint8_t kDelete = 4;
 const char kNoDeletePermission[] = "550 You do not have delete permission on this server";
 const char kDeleteFailed[] = "450 Delete operation failed";
 
-bool Has(const CommandContext& context, uint8_t bit) { return (context.record.permissions & bit) != 0; }
+bool Has(const CommandContext& context, uint8_t bit) { return (context.record.control.permissions & bit) != 0; }
 
 std::string CurrentDirectory(const server::ConnectionRecord& record) {
-  std::lock_guard lock(record.text_mutex);
-  return record.current_directory;
+  return record.texts.lock()->current_directory;
 }
 
 // Where a command acts: the session's root and the argument as a path below

@@ -43,14 +43,11 @@ std::string BuildLogonMessage(const std::filesystem::path& file) {
 
 std::string HandleUser(CommandContext& context, std::string& argument) {
   auto settings = context.server.settings();
-  {
-    std::lock_guard lock(context.record.text_mutex);
-    context.record.user_name = argument;
-  }
+  context.record.texts.lock()->user_name = argument;
   bool known = (AnonymousAllowed(settings) && IsAnonymousName(argument)) ||
                context.server.accountExists(argument);
   if (!known) return Reply(530);
-  context.record.user_accepted = true;
+  context.record.control.user_accepted = true;
   return Reply(331);
 }
 
@@ -64,18 +61,19 @@ std::string HandlePass(CommandContext& context, std::string& argument) {
 
 static std::string TryLogin(CommandContext& context, std::string& argument) {
   auto& record = context.record;
-  if (!record.user_accepted) return Reply(530);
+  auto& control = record.control;
+  if (!control.user_accepted) return Reply(530);
   auto settings = context.server.settings();
   std::string user;
   {
-    std::lock_guard lock(record.text_mutex);
-    record.password = argument;
-    user = record.user_name;
+    auto texts = record.texts.lock();
+    texts->password = argument;
+    user = texts->user_name;
   }
   // Whatever this attempt gives, the rights and the rename pending of an
   // earlier login end here; only a successful login grants new ones.
-  record.logged_in = false;
-  record.permissions = 0;
+  control.logged_in = false;
+  control.permissions = 0;
   context.connection.renameSource().clear();
   std::string reply;
   if (AnonymousAllowed(settings) && IsAnonymousName(user)) {
@@ -84,11 +82,10 @@ static std::string TryLogin(CommandContext& context, std::string& argument) {
     if (root.empty()) root = settings.ftpRootDir;
     // No root at all would make "/" the root: nobody logs in until one is set.
     if (root.empty()) return Reply(530);
-    record.logged_in = true;
-    record.permissions = settings.anonymous.rights & 7;
+    control.logged_in = true;
+    control.permissions = settings.anonymous.rights & 7;
     SetSessionRoot(record, root);
-    std::lock_guard lock(record.text_mutex);
-    record.redirect_uploads = true;
+    control.redirect_uploads = true;
   } else {
     auto login = context.server.checkAccount(user, argument);
     if (!login) return Reply(530);
@@ -98,12 +95,11 @@ static std::string TryLogin(CommandContext& context, std::string& argument) {
       reply = context.server.logonMessage();
     std::string home = login->home_directory;
     if (home.empty()) return Reply(530);
-    record.logged_in = true;
-    record.permissions = login->permissions & 7;
+    control.logged_in = true;
+    control.permissions = login->permissions & 7;
     SetSessionRoot(record, home);
-    std::lock_guard lock(record.text_mutex);
-    record.uploads_directory = login->uploads_directory;
-    record.redirect_uploads = login->redirect_uploads;
+    control.uploads_directory = login->uploads_directory;
+    control.redirect_uploads = login->redirect_uploads;
   }
   context.server.refreshTitle();
   return reply + Reply(230);
@@ -111,19 +107,20 @@ static std::string TryLogin(CommandContext& context, std::string& argument) {
 
 std::string HandleRein(CommandContext& context, std::string&) {
   auto& record = context.record;
+  auto& control = record.control;
   auto settings = context.server.settings();
-  record.data_port = static_cast<uint16_t>(settings.net.port);
-  record.logged_in = false;
-  record.user_accepted = false;
-  record.permissions = 0;
+  control.data_port = static_cast<uint16_t>(settings.net.port);
+  control.logged_in = false;
+  control.user_accepted = false;
+  control.permissions = 0;
   // An encrypted control connection stays so; the data protection starts over.
-  record.tls_pbsz = false;
-  record.data_protection.reset();
+  control.tls_pbsz = false;
+  control.data_protection.reset();
   context.connection.renameSource().clear();
   SetSessionRoot(record, settings.ftpRootDir);
-  std::lock_guard lock(record.text_mutex);
-  record.user_name.clear();
-  record.password.clear();
+  auto texts = record.texts.lock();
+  texts->user_name.clear();
+  texts->password.clear();
   return Reply(220);
 }
 

@@ -36,11 +36,7 @@ std::string HandleCwd(CommandContext& context, std::string& argument) {
     return "250 / is current working directory";
   }
   std::string ftp_root = context.server.settings().ftpRootDir;
-  std::string current;
-  {
-    std::lock_guard lock(context.record.text_mutex);
-    current = context.record.current_directory;
-  }
+  std::string current = context.record.texts.lock()->current_directory;
   if (!CheckPath(argument, current, ftp_root)) return NoSuchDirectory(argument);
   // Below the working directory first, then below the root; PWD shows paths
   // below the FTP root, so a user whose root lies deeper may use those too.
@@ -68,8 +64,8 @@ std::string HandleCdup(CommandContext& context, std::string& argument) {
 
 std::string HandlePwd(CommandContext& context, std::string&) {
   std::string ftp_root = context.server.settings().ftpRootDir;
-  std::lock_guard lock(context.record.text_mutex);
-  return "257 \"" + DisplayedPath(context.record.current_directory, ftp_root) + "\" is current working directory";
+  std::string current = context.record.texts.lock()->current_directory;
+  return "257 \"" + DisplayedPath(current, ftp_root) + "\" is current working directory";
 }
 
 }  // namespace talvek::ftp

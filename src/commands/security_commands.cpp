@@ -34,8 +34,8 @@ std::string HandleAuth(CommandContext& context, std::string& argument) {
       !EqualsIgnoringCase(argument, "SSL"))
     return Reply(504);
   if (Encrypted(context)) return Reply(503);
-  context.record.tls_pbsz = false;
-  context.record.data_protection.reset();
+  context.record.control.tls_pbsz = false;
+  context.record.control.data_protection.reset();
   context.connection.startTlsAfterReply(std::move(tls_context));
   return kAuthAccepted;
 }
@@ -45,15 +45,15 @@ std::string HandlePbsz(CommandContext& context, std::string& argument) {
   if (argument.empty() || argument.size() > 10 || argument.find_first_not_of("0123456789") != std::string::npos)
     return Reply(501);
   // Stream mode under TLS has no buffer size: any size is answered with 0.
-  context.record.tls_pbsz = true;
+  context.record.control.tls_pbsz = true;
   return kPbszAccepted;
 }
 
 std::string HandleProt(CommandContext& context, std::string& argument) {
-  auto& record = context.record;
-  if (!Encrypted(context) || !record.tls_pbsz) return Reply(503);
+  auto& control = context.record.control;
+  if (!Encrypted(context) || !control.tls_pbsz) return Reply(503);
   if (EqualsIgnoringCase(argument, "C")) {
-    record.data_protection.reset();
+    control.data_protection.reset();
     return kProtClear;
   }
   if (EqualsIgnoringCase(argument, "S") || EqualsIgnoringCase(argument, "E")) return kProtUnsupported;
@@ -63,7 +63,7 @@ std::string HandleProt(CommandContext& context, std::string& argument) {
   if (!protection->context) return kProtUnsupported;
   protection->session_context = context.connection.tls()->sessionContext();
   protection->require_reuse = context.server.settings().tls.requireSessionReuse != 0;
-  record.data_protection = std::move(protection);
+  control.data_protection = std::move(protection);
   return kProtPrivate;
 }
 
@@ -75,7 +75,7 @@ std::optional<std::string> TlsPolicyRefusal(Command command, CommandContext& con
   if (!login && !transfer) return std::nullopt;
   if (context.server.settings().tls.mode != 2) return std::nullopt;
   if (login && !Encrypted(context)) return kTlsFirst;
-  if (transfer && context.record.logged_in && !context.record.data_protection) return kProtPFirst;
+  if (transfer && context.record.control.logged_in && !context.record.control.data_protection) return kProtPFirst;
   return std::nullopt;
 }
 

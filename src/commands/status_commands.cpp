@@ -30,14 +30,9 @@ std::string HandleStru(CommandContext&, std::string& argument) {
 
 std::string HandleStat(CommandContext& context, std::string&) {
   auto& record = context.record;
-  if (!record.data_connected.load()) return Reply(202);
-  std::string argument;
-  {
-    std::lock_guard lock(record.text_mutex);
-    argument = record.transfer_argument;
-  }
-  return "213 File " + argument + " : " + std::to_string(record.transfer_done.load()) + " of " +
-         std::to_string(record.transfer_total.load()) + " bytes transfered";
+  if (!record.control.data_connected) return Reply(202);
+  return "213 File " + record.control.transfer_argument + " : " + std::to_string(record.shared.transfer_done.load()) +
+         " of " + std::to_string(record.shared.transfer_total.load()) + " bytes transfered";
 }
 
 std::string HandleXsts(CommandContext& context, std::string&) {

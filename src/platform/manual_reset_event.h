@@ -1,5 +1,4 @@
-// An event that stays signalled until reset, with a bounded wait: the
-// building block of a connection record's usage gate.
+// An event that stays signalled until reset, with a bounded wait.
 #pragma once
 
 #include <chrono>

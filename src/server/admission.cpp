@@ -61,15 +61,9 @@ void SystemReverseLookup(asio::io_context& io, const std::string& address,
 }  // namespace
 
 void Server::admit(const std::shared_ptr<ConnectionRecord>& record) {
-  std::string address;
-  uint16_t port = 0;
-  bool known = record->control_connection && record->control_connection->peerName(address, port);
-  {
-    std::lock_guard lock(record->text_mutex);
-    record->peer_address = known ? address : std::string();
-    record->peer_port = port;
-  }
-  if (!known) {
+  // The peer's address was fixed when it was accepted; none when unknown.
+  const std::string& address = record->identity.peer_address;
+  if (address.empty()) {
     continueAdmission(record, {});
     return;
   }
@@ -79,27 +73,23 @@ void Server::admit(const std::shared_ptr<ConnectionRecord>& record) {
 }
 
 void Server::continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name) {
-  auto connection = record->control_connection;
+  auto& control = record->control;
+  auto connection = control.control_connection;
   if (!connection || connection->peerClosed() || !connection->isOpen() || !control_listener_) {
     // The client left, or the server stopped, while it was being looked up.
     if (connection) connection->destroy();
-    record->control_connection.reset();
+    control.control_connection.reset();
     return;
   }
-  std::string peer_address;
-  std::string display_name;
-  {
-    std::lock_guard lock(record->text_mutex);
-    // The name comes from whoever runs the client's reverse zone: log-safe only escaped.
-    record->host_name = log::EscapeControlBytes(host_name);
-    record->display_name = host_name.empty() ? record->peer_address : record->host_name;
-    peer_address = record->peer_address;
-    display_name = record->display_name;
-  }
+  const std::string& peer_address = record->identity.peer_address;
+  // The name comes from whoever runs the client's reverse zone: log-safe only escaped.
+  control.host_name = log::EscapeControlBytes(host_name);
+  std::string display_name = host_name.empty() ? peer_address : control.host_name;
+  record->texts.lock()->display_name = display_name;
   auto current = settings();
   auto refuse = [&](const std::string& reply, bool closing) {
     connection->sendReply(std::string(reply));
-    record->closing = closing;
+    control.closing = closing;
     post([this, record] { closeConnection(record, false); });
   };
 
@@ -127,12 +117,12 @@ void Server::continueAdmission(const std::shared_ptr<ConnectionRecord>& record, 
     refuse("421 Maximum allowable connections exceeded", false);
     return;
   }
-  if (!record->closing) {
+  if (!control.closing) {
     registerRecord(record);
     connection->start();
     logEvent(" New connection: " + peer_address);
   }
-  record->admitted = true;
+  control.admitted = true;
 }
 
 std::chrono::milliseconds Server::noteFailedLogin(const std::string& address) {

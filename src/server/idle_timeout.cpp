@@ -8,15 +8,11 @@ void Server::idleSweep(std::time_t now) {
   uint32_t limit_minutes = settings().general.timeoutMinutes;
   // Every connection registered when the sweep starts is looked at once.
   for (const auto& record : registrySnapshot()) {
-    std::string text;
-    {
-      GateHold hold(record->gate);
-      std::time_t last = record->last_activity.load();
-      long idle_minutes = static_cast<long>((now - last) / 60);
-      if (idle_minutes <= static_cast<long>(limit_minutes)) continue;
-      text = log::FormatLocalTime(now) + " : Host " + record->displayName() +
-             " disconnected on timeout\r\n(Last activity at " + log::FormatLocalTime(last) + ")\r\n\r\n";
-    }
+    std::time_t last = record->shared.last_activity.load();
+    long idle_minutes = static_cast<long>((now - last) / 60);
+    if (idle_minutes <= static_cast<long>(limit_minutes)) continue;
+    std::string text = log::FormatLocalTime(now) + " : Host " + record->displayName() +
+                       " disconnected on timeout\r\n(Last activity at " + log::FormatLocalTime(last) + ")\r\n\r\n";
     remove(record);
     handToLog(text);
     appendMonitor(text);

@@ -27,15 +27,14 @@ void ChangeOnControlThread(Server& server, std::weak_ptr<ConnectionRecord> recor
 
 std::shared_ptr<ConnectionRecord> OperatorDesk::find(ConnectionId id) const {
   for (auto& record : server_.registrySnapshot())
-    if (record->id == id) return record;
+    if (record->identity.id == id) return record;
   return nullptr;
 }
 
 std::vector<OperatorDesk::Line> OperatorDesk::connections() const {
   std::vector<Line> lines;
   for (const auto& record : server_.registrySnapshot()) {
-    GateHold hold(record->gate);
-    lines.push_back({record->id, record->displayName(), record->tls_control.load()});
+    lines.push_back({record->identity.id, record->displayName(), record->shared.tls_control.load()});
   }
   return lines;
 }
@@ -43,39 +42,43 @@ std::vector<OperatorDesk::Line> OperatorDesk::connections() const {
 std::optional<ConnectionSnapshot> OperatorDesk::snapshot(ConnectionId id) const {
   auto record = find(id);
   if (!record) return std::nullopt;
-  // The switches are read on the control thread, where they change, before
-  // the gate is taken: a removal waiting for the gate holds up that thread.
-  auto read = [record] { return Switches{record->monitor, record->record_file_lists}; };
+  // The switches change on the control thread: read there, the copy shows a
+  // toggle queued before it.
+  auto read = [record] {
+    return Switches{record->shared.monitor.load(), record->shared.record_file_lists.load()};
+  };
   // A control thread that does not answer in time: the values as seen here.
   Switches switches = server_.callOnControlThread<Switches>(read, kFlagWait).value_or(read());
   ConnectionSnapshot user;
-  GateHold hold(record->gate);
   user.id = id;
   user.monitor = switches.monitor;
   user.file_lists = switches.file_lists;
-  user.connected_since = record->connected_since;
-  user.last_activity = record->last_activity.load();
-  user.peer_address = record->peer_ip.to_string();
-  std::lock_guard lock(record->text_mutex);
-  user.display_name = record->display_name;
-  user.current_directory = record->current_directory;
-  user.uploads_list = record->uploads_list;
-  user.downloads_list = record->downloads_list;
-  user.last_command_line = record->last_command_line;
-  user.user_name = record->user_name;
-  user.password = record->password;
+  user.connected_since = record->identity.connected_since;
+  user.last_activity = record->shared.last_activity.load();
+  user.peer_address = record->identity.peer_ip.to_string();
+  auto texts = record->texts.lock();
+  user.display_name = texts->display_name;
+  user.current_directory = texts->current_directory;
+  user.uploads_list = texts->uploads_list;
+  user.downloads_list = texts->downloads_list;
+  user.last_command_line = texts->last_command_line;
+  user.user_name = texts->user_name;
+  user.password = texts->password;
   return user;
 }
 
 void OperatorDesk::toggleMonitor(ConnectionId id) {
   if (auto record = find(id))
-    ChangeOnControlThread(server_, record, [](ConnectionRecord& live) { live.monitor = !live.monitor; });
+    ChangeOnControlThread(server_, record,
+                          [](ConnectionRecord& live) { live.shared.monitor = !live.shared.monitor.load(); });
 }
 
 void OperatorDesk::toggleFileLists(ConnectionId id) {
   if (auto record = find(id))
     ChangeOnControlThread(server_, record,
-                          [](ConnectionRecord& live) { live.record_file_lists = !live.record_file_lists; });
+                          [](ConnectionRecord& live) {
+                            live.shared.record_file_lists = !live.shared.record_file_lists.load();
+                          });
 }
 
 void OperatorDesk::disconnect(ConnectionId id) {

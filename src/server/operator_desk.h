@@ -1,6 +1,6 @@
 // The operator's pull side of the server: copies of the registered
 // connections and the commands on one of them, named by id, so a front end
-// never holds a record, its gate or the control thread's event loop. Any
+// never holds a record or the control thread's event loop. Any
 // thread but the control thread (a copy waits, bounded, for it).
 #pragma once
 

@@ -23,11 +23,6 @@
 
 namespace talvek::server {
 
-namespace {
-// How long removal waits for readers of a record to let go of it.
-constexpr auto kGateWait = std::chrono::milliseconds(3000);
-}  // namespace
-
 Server::Server(OperatorView& view)
     : view_(view) {
   counter_.changed = [this] { refreshTitle(); };
@@ -112,8 +107,9 @@ void Server::endTransfers() {
   std::vector<std::shared_ptr<transfer::DataSocket>> sockets;
   {
     std::lock_guard lock(registry_mutex_);
+    // The control thread has ended: its state is this thread's now.
     for (const auto& record : registry_)
-      if (record->data_socket) sockets.push_back(std::move(record->data_socket));
+      if (record->control.data_socket) sockets.push_back(std::move(record->control.data_socket));
   }
   // Each socket aborts its transfer and joins the thread as it goes.
   sockets.clear();
@@ -250,12 +246,12 @@ void Server::disconnect(std::weak_ptr<ConnectionRecord> record) {
 
 void Server::closeConnection(const std::shared_ptr<ConnectionRecord>& record, bool registered) {
   std::lock_guard lock(control_thread_.lock());
-  if (record->control_connection) record->control_connection->destroy();
+  if (record->control.control_connection) record->control.control_connection->destroy();
   if (registered) {
     remove(record);
   } else {
     // Never registered: dropping the last owner destroys the record.
-    record->control_connection.reset();
+    record->control.control_connection.reset();
   }
 }
 
@@ -273,7 +269,7 @@ bool Server::perAddressLimitReached(const std::string& peer_address) {
   std::lock_guard lock(registry_mutex_);
   int count = 0;
   for (const auto& record : registry_)
-    if (record->peerAddress() == peer_address) ++count;
+    if (record->identity.peer_address == peer_address) ++count;
   return count >= limit;
 }
 
@@ -282,8 +278,7 @@ void Server::closeOldestFromAddress(const std::string& peer_address) {
   {
     std::lock_guard lock(registry_mutex_);
     for (const auto& record : registry_) {
-      GateHold hold(record->gate);
-      if (record->peerAddress() == peer_address) {
+      if (record->identity.peer_address == peer_address) {
         oldest = record;
         break;
       }
@@ -296,28 +291,28 @@ void Server::remove(const std::shared_ptr<ConnectionRecord>& record) {
   std::unique_lock lock(registry_mutex_);
   auto item = std::find(registry_.begin(), registry_.end(), record);
   if (item == registry_.end()) return;  // already removed
-  if (record->data_socket) {
+  auto& control = record->control;
+  if (control.data_socket) {
     // A transfer runs: it is aborted, and its end removes the connection.
-    record->data_socket->removeOwnerWhenClosed();
+    control.data_socket->removeOwnerWhenClosed();
     lock.unlock();
-    transfer::PostDisposal(*this, record->data_socket);
+    transfer::PostDisposal(*this, control.data_socket);
     return;
   }
-  uint32_t slot = record->slot_number.load();
+  uint32_t slot = record->shared.slot_number.load();
   registry_.erase(item);
   registry_shrunk_.notify_all();
-  if (record->control_connection) {
-    record->control_connection->destroy();
-    record->control_connection.reset();
+  if (control.control_connection) {
+    control.control_connection->destroy();
+    control.control_connection.reset();
   }
-  record->gate.waitFor(kGateWait);
-  if (record->passive_listener) {
-    record->passive_listener->close();
-    record->passive_listener.reset();
+  if (control.passive_listener) {
+    control.passive_listener->close();
+    control.passive_listener.reset();
   }
   for (const auto& other : registry_) {
-    uint32_t number = other->slot_number.load();
-    if (number > slot) other->slot_number.store(number - 1);
+    uint32_t number = other->shared.slot_number.load();
+    if (number > slot) other->shared.slot_number.store(number - 1);
   }
   std::string name = record->displayName();
   lock.unlock();
@@ -438,8 +433,7 @@ bool Server::refusedByFilter(const settings::Settings& current, const std::strin
 void Server::recheckFilter() {
   auto current = settings();
   for (const auto& record : registrySnapshot()) {
-    GateHold hold(record->gate);
-    if (refusedByFilter(current, record->peerAddress())) disconnect(record);
+    if (refusedByFilter(current, record->identity.peer_address)) disconnect(record);
   }
 }
 
@@ -452,12 +446,7 @@ void Server::reloadFilterList() {
 
 void Server::disconnectAnonymousUsers() {
   for (const auto& record : registrySnapshot()) {
-    GateHold hold(record->gate);
-    std::string user;
-    {
-      std::lock_guard lock(record->text_mutex);
-      user = record->user_name;
-    }
+    std::string user = record->texts.lock()->user_name;
     bool anonymous = user.size() == 9 && std::equal(user.begin(), user.end(), "anonymous",
                                                     [](char a, char b) { return std::tolower(a) == b; });
     if (anonymous) disconnect(record);

@@ -5,30 +5,31 @@
 
 namespace talvek::server {
 
-void UsageGate::acquire() {
-  std::lock_guard lock(mutex_);
-  holders_.fetch_add(1);
-  idle_.reset();
-}
-
-void UsageGate::release() {
-  std::lock_guard lock(mutex_);
-  if (holders_.fetch_sub(1) <= 1) {
-    holders_.store(0);
-    idle_.set();
+namespace {
+ConnectionIdentity MakeIdentity(ConnectionCounter& counter, const std::optional<asio::ip::address>& peer_ip,
+                                uint16_t peer_port) {
+  ConnectionIdentity identity;
+  identity.id = counter.last_id.fetch_add(1) + 1;
+  if (peer_ip) {
+    identity.peer_ip = *peer_ip;
+    identity.peer_address = peer_ip->to_string();
+    identity.peer_port = peer_port;
   }
+  identity.connected_since = std::time(nullptr);
+  return identity;
 }
+}  // namespace
 
-ConnectionRecord::ConnectionRecord(ConnectionCounter& counter, const RecordDefaults& defaults)
-    : id(counter.last_id.fetch_add(1) + 1), counter_(counter) {
-  record_file_lists = defaults.record_file_lists;
-  monitor = defaults.monitor;
-  data_port = defaults.data_port;
-  current_directory = defaults.current_directory;
-  uploads_directory = defaults.uploads_directory;
-  connected_since = std::time(nullptr);
-  last_activity.store(connected_since);
-  slot_number.store(static_cast<uint32_t>(counter_.count.fetch_add(1) + 1));
+ConnectionRecord::ConnectionRecord(ConnectionCounter& counter, const RecordDefaults& defaults,
+                                   std::optional<asio::ip::address> peer_ip, uint16_t peer_port)
+    : identity(MakeIdentity(counter, peer_ip, peer_port)), counter_(counter) {
+  shared.record_file_lists.store(defaults.record_file_lists);
+  shared.monitor.store(defaults.monitor);
+  shared.last_activity.store(identity.connected_since);
+  shared.slot_number.store(static_cast<uint32_t>(counter_.count.fetch_add(1) + 1));
+  texts.lock()->current_directory = defaults.current_directory;
+  control.data_port = defaults.data_port;
+  control.uploads_directory = defaults.uploads_directory;
 }
 
 ConnectionRecord::~ConnectionRecord() {

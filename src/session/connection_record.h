@@ -1,8 +1,12 @@
 // The one shared description of a connected client: its address, login,
 // rights, directories and transfer state. Created by the control listener
 // for every accepted connection, held by the registry from admission to
-// removal (shared_ptr); other threads hold a weak_ptr and the usage gate
-// while they read it.
+// removal (shared_ptr); other threads hold a shared_ptr or weak_ptr of
+// their own while they read it, so removal never waits for a reader.
+//
+// Every field sits where its thread rule says: `identity` never changes;
+// `shared` holds atomics any thread may read; `texts` is reachable only
+// under its lock; `control` belongs to the control thread alone.
 #pragma once
 
 #include <atomic>
@@ -10,12 +14,12 @@
 #include <ctime>
 #include <functional>
 #include <memory>
-#include <mutex>
+#include <optional>
 #include <string>
 
 #include <asio/ip/address.hpp>
 
-#include "platform/manual_reset_event.h"
+#include "platform/guarded.h"
 
 namespace talvek::ftp {
 class ControlConnection;
@@ -44,36 +48,6 @@ struct ConnectionCounter {
   std::atomic<uint64_t> last_id{0};  // the id of the newest record
 };
 
-// Readers on other threads acquire it while they use the record; removal
-// waits (bounded) until none holds it.
-class UsageGate {
- public:
-  void acquire();
-  void release();
-  bool waitFor(std::chrono::milliseconds timeout) { return idle_.waitFor(timeout); }
-  int holders() const { return holders_.load(); }
-
- private:
-  std::mutex mutex_;
-  std::atomic<int> holders_{0};
-  platform::ManualResetEvent idle_{true};
-};
-
-// Holds a record's usage gate for a scope.
-class GateHold {
- public:
-  explicit GateHold(UsageGate& gate) : gate_(&gate) { gate_->acquire(); }
-  ~GateHold() {
-    if (gate_) gate_->release();
-  }
-  GateHold(GateHold&& other) noexcept : gate_(other.gate_) { other.gate_ = nullptr; }
-  GateHold(const GateHold&) = delete;
-  GateHold& operator=(const GateHold&) = delete;
-
- private:
-  UsageGate* gate_;
-};
-
 // What a new record copies from the settings.
 struct RecordDefaults {
   bool record_file_lists = false;
@@ -83,90 +57,114 @@ struct RecordDefaults {
   std::string uploads_directory;  // "UploadsDir"
 };
 
-struct ConnectionRecord {
-  ConnectionRecord(ConnectionCounter& counter, const RecordDefaults& defaults);
-  ~ConnectionRecord();
-  ConnectionRecord(const ConnectionRecord&) = delete;
-  ConnectionRecord& operator=(const ConnectionRecord&) = delete;
+// Fixed when the connection is accepted; any thread reads it without a lock.
+struct ConnectionIdentity {
+  // Names the connection to the operator; unique per counter, never reused.
+  uint64_t id = 0;
+  // The connection's own address (IPv4 or IPv6) and its text; unspecified
+  // and empty when the peer's name could not be had. Limits, the filter and
+  // bans use it, never the host a PORT names.
+  asio::ip::address peer_ip;
+  std::string peer_address;
+  uint16_t peer_port = 0;
+  std::time_t connected_since = 0;
+};
 
-  int32_t pending_transfer_kind = 0;
-  uint32_t peer_port = 0;
-  uint8_t permissions = 0;  // 1 read, 2 write, 4 delete
-  std::atomic<bool> transfer_pending{false};
-  std::atomic<bool> data_connected{false};
-  bool record_file_lists = false;
-  bool user_accepted = false;
-  bool logged_in = false;
-  bool monitor = false;
-  bool passive = false;
-  bool epsv_all = false;  // after EPSV ALL only EPSV sets up data connections
-  bool closing = false;
-  bool admitted = false;
-  bool redirect_uploads = false;
-  uint16_t data_port = 21;
+// Read on any thread. Written on the control thread unless noted.
+struct PublishedState {
+  // Position in the registry, dense from 1 (removal renumbers it).
   std::atomic<uint32_t> slot_number{0};
-  std::atomic<int64_t> restart_offset{0};  // REST; a completed download clears it
-  std::atomic<uint8_t> hidden_facts{0};    // facts OPTS MLST left out of MLST and MLSD
-  // Counts transfer commands, so a late time-out can tell its own wait.
-  uint32_t transfer_serial = 0;
-  // Progress of the running transfer, for STAT.
+  // Commands and transfer blocks (transfer threads too) refresh it; the
+  // idle sweep and operator views read it.
+  std::atomic<std::time_t> last_activity{0};
+  // REST; a completed download (on its transfer thread) clears it.
+  std::atomic<int64_t> restart_offset{0};
+  // Progress of the running transfer, written by its thread, for STAT.
   std::atomic<int64_t> transfer_done{0};
   std::atomic<int64_t> transfer_total{0};
-  std::time_t connected_since = 0;
-  std::atomic<std::time_t> last_activity{0};
+  // The control connection is encrypted (the user list shows it).
+  std::atomic<bool> tls_control{false};
+  // The operator's switches: the exchange goes to the monitor; completed
+  // transfers are added to the file lists.
+  std::atomic<bool> monitor{false};
+  std::atomic<bool> record_file_lists{false};
+};
 
-  // Text fields; transfer threads and operator views read them under
-  // `text_mutex`, the control thread writes them under it.
-  mutable std::mutex text_mutex;
-  std::string transfer_argument;
+// Texts operator views and transfer threads read; only under their lock.
+struct SessionTexts {
+  std::string display_name;  // the host name, else the peer address
+  // The working directory: a local path ending with "/" below the root.
+  std::string current_directory;
+  // Completed transfers (transfer threads append to them).
   std::string uploads_list = "Uploads:\r\n";
   std::string downloads_list = "Downloads:\r\n";
   std::string last_command_line;
   std::string user_name;
   std::string password;
-  // Local directory paths ending with "/": the working directory always
-  // lies below the root, which is the FTP root until a login sets the
-  // user's (and again after REIN). Every file operation goes through
-  // `root_fs`, the root opened when it was set.
-  std::string current_directory;
-  std::string uploads_directory;
+};
+
+// The control thread's own state: nothing else reads or writes it (after
+// that thread has ended, the server may clear what is left). What a
+// transfer needs it copies into its job on the control thread.
+struct ControlState {
+  bool admitted = false;
+  bool closing = false;
+  bool user_accepted = false;
+  bool logged_in = false;
+  uint8_t permissions = 0;  // 1 read, 2 write, 4 delete
+  bool redirect_uploads = false;
+  uint8_t hidden_facts = 0;  // facts OPTS MLST left out of MLST and MLSD
+  std::string host_name;  // from the reverse lookup, escaped; empty when none
+  // Local directory paths ending with "/": the root is the FTP root until a
+  // login sets the user's (and again after REIN). Every file operation goes
+  // through `root_fs`, the root opened when it was set.
   std::string root_directory;
+  std::string uploads_directory;
   std::shared_ptr<const platform::ConfinedFs> root_fs;
-  std::string peer_address;
-  std::string host_name;
-  std::string display_name;
-  // The host the last PORT named, empty before any; limits, the filter and
-  // bans use the peer address, the connection's own.
+
+  // Data connection set-up.
+  bool passive = false;
+  bool epsv_all = false;  // after EPSV ALL only EPSV sets up data connections
+  uint16_t data_port = 21;
+  // The host the last PORT named, empty before any.
   std::string port_host;
+  // From a transfer command's acceptance until its data socket is disposed.
+  bool transfer_pending = false;
+  bool data_connected = false;
+  // A transfer command waiting for its passive data connection.
+  int32_t pending_transfer_kind = 0;
+  std::string transfer_argument;
+  // Counts transfer commands, so a late time-out can tell its own wait.
+  uint32_t transfer_serial = 0;
 
-  // Names the connection to the operator; unique per counter, never reused.
-  const uint64_t id;
-  // The connection's own address, set once when accepted (IPv4 or IPv6).
-  asio::ip::address peer_ip;
-  UsageGate gate;
-
-  // Explicit FTPS: the control connection is encrypted (views read it);
-  // PBSZ came after AUTH TLS; data connections use TLS (PROT P) when
-  // data_protection is set. The last two on the control thread only.
-  std::atomic<bool> tls_control{false};
+  // Explicit FTPS: PBSZ came after AUTH TLS; data connections use TLS
+  // (PROT P) when data_protection is set.
   bool tls_pbsz = false;
   std::shared_ptr<const tls::DataProtection> data_protection;
 
-  // Read and written on the control thread only (removal resets them);
-  // a transfer thread takes its own weak handle when it starts.
+  // Removal resets them; a transfer takes its own weak handles when it starts.
   std::shared_ptr<transfer::DataSocket> data_socket;
   std::shared_ptr<ftp::ControlConnection> control_connection;
   std::shared_ptr<ftp::ListenSocket> passive_listener;
+};
 
-  // Marks activity now (commands and transfer blocks).
-  void touch() { last_activity.store(std::time(nullptr)); }
+struct ConnectionRecord {
+  // `peer_ip` is nothing when the accepted socket has no peer name.
+  ConnectionRecord(ConnectionCounter& counter, const RecordDefaults& defaults,
+                   std::optional<asio::ip::address> peer_ip = std::nullopt, uint16_t peer_port = 0);
+  ~ConnectionRecord();
+  ConnectionRecord(const ConnectionRecord&) = delete;
+  ConnectionRecord& operator=(const ConnectionRecord&) = delete;
+
+  const ConnectionIdentity identity;
+  PublishedState shared;
+  platform::Guarded<SessionTexts> texts;
+  ControlState control;
+
+  // Marks activity now (commands and transfer blocks); any thread.
+  void touch() { shared.last_activity.store(std::time(nullptr)); }
   std::string displayName() const {
-    std::lock_guard lock(text_mutex);
-    return display_name;
-  }
-  std::string peerAddress() const {
-    std::lock_guard lock(text_mutex);
-    return peer_address;
+    return texts.with([](const SessionTexts& t) { return t.display_name; });
   }
 
  private:

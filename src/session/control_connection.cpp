@@ -49,7 +49,7 @@ void ControlConnection::OnReceive(int) {
   int received = receive(buffer, sizeof buffer);
   auto record = record_.lock();
   if (!record) return;
-  if (!record->admitted) {
+  if (!record->control.admitted) {
     // Admission has not finished: nothing is dispatched yet.
     if (received > 0) sendReply(Reply(451));
     return;
@@ -74,14 +74,14 @@ void ControlConnection::receiveTls(server::ConnectionRecord& record, std::string
   if (!out.empty()) send(std::move(out));
   if (state == tls::TlsFilter::State::Open) {
     reader_.append(plain);
-    if (!record.tls_control.exchange(true)) server_.userListChanged();
+    if (!record.shared.tls_control.exchange(true)) server_.userListChanged();
     return;
   }
   if (state == tls::TlsFilter::State::Handshaking) return;
   if (state == tls::TlsFilter::State::Failed)
     server_.logEvent("TLS with " + record.displayName() + " failed: " + log::EscapeControlBytes(tls_->failure()));
   auto shared = record_.lock();
-  if (!shared || removed_ || !record.admitted) return;
+  if (!shared || removed_ || !record.control.admitted) return;
   removed_ = true;
   server_.remove(shared);
 }
@@ -106,12 +106,12 @@ void ControlConnection::processCommand(const std::string& raw_line) {
   record->touch();
 
   std::string received_line;
-  if (record->monitor) {
+  if (record->shared.monitor.load()) {
     std::string display_name;
     {
-      std::lock_guard lock(record->text_mutex);
-      record->last_command_line = parsed->line;
-      display_name = record->display_name;
+      auto texts = record->texts.lock();
+      texts->last_command_line = parsed->line;
+      display_name = texts->display_name;
     }
     received_line =
         log::NowText() + " : Received " + log::EscapeControlBytes(parsed->line) + " from " + display_name;
@@ -149,7 +149,7 @@ void ControlConnection::processCommand(const std::string& raw_line) {
 void ControlConnection::answer(server::ConnectionRecord& record, std::string& reply,
                                const std::string& received_line) {
   sendReply(reply);
-  if (record.monitor) {
+  if (record.shared.monitor.load()) {
     record.touch();
     std::string responded =
         "\r\n" + log::NowText() + " : Responded " + log::EscapeControlBytes(reply, true) + "\r\n";
@@ -168,7 +168,7 @@ void ControlConnection::OnSendStalled() {
   // The client does not read its replies: it goes, and its queue with it.
   closeNow();
   auto record = record_.lock();
-  if (!record || removed_ || !record->admitted) return;
+  if (!record || removed_ || !record->control.admitted) return;
   removed_ = true;
   server_.remove(record);
 }
@@ -180,7 +180,7 @@ void ControlConnection::OnClose(int) {
   // registered until a sweep finds it.
   peer_closed_ = true;
   auto record = record_.lock();
-  if (!record || removed_ || !record->admitted || record->closing) return;
+  if (!record || removed_ || !record->control.admitted || record->control.closing) return;
   removed_ = true;
   server_.remove(record);
 }

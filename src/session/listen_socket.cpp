@@ -31,12 +31,14 @@ void ListenSocket::acceptControlConnection() {
   // accept never counts a connection.
   auto connection = std::make_shared<ControlConnection>(context(), server_);
   if (!accept(*connection)) return;
-  auto record = std::make_shared<server::ConnectionRecord>(server_.counter(), server_.recordDefaults());
-  record->control_connection = connection;
-  connection->attach(record);
   std::error_code error;
   auto peer = connection->socket().remote_endpoint(error);
-  if (!error) record->peer_ip = peer.address();
+  std::optional<asio::ip::address> peer_ip;
+  if (!error) peer_ip = peer.address();
+  auto record = std::make_shared<server::ConnectionRecord>(server_.counter(), server_.recordDefaults(), peer_ip,
+                                                           error ? 0 : peer.port());
+  record->control.control_connection = connection;
+  connection->attach(record);
   server_.admit(record);
 }
 

@@ -31,14 +31,11 @@ std::shared_ptr<server::ConnectionRecord> Shared(ftp::CommandContext& context) {
 // EPRT naming another host would let a client aim the server at third parties.
 std::optional<asio::ip::tcp::endpoint> ActiveTarget(const server::ConnectionRecord& record) {
   std::error_code error;
-  std::string named;
-  {
-    std::lock_guard lock(record.text_mutex);
-    named = record.port_host.empty() ? record.peer_address : record.port_host;
-  }
+  const auto& control = record.control;
+  const std::string& named = control.port_host.empty() ? record.identity.peer_address : control.port_host;
   auto host = asio::ip::make_address(named, error);
-  if (error || record.data_port == 0 || host != record.peer_ip) return std::nullopt;
-  return asio::ip::tcp::endpoint(host, record.data_port);
+  if (error || control.data_port == 0 || host != record.identity.peer_ip) return std::nullopt;
+  return asio::ip::tcp::endpoint(host, control.data_port);
 }
 
 // How many ports of the passive range one PASV or EPSV tries before it gives up.
@@ -84,17 +81,17 @@ const std::string kPortOnIpv6 = "522 Network protocol not supported, use EPRT";
 // Sets up the passive listener of a PASV or EPSV: its port, or 0 with
 // `refusal` set.
 uint16_t StartPassive(ftp::CommandContext& context, std::string& local_address, std::string& refusal) {
-  auto& record = context.record;
+  auto& control = context.record.control;
   auto& server = context.server;
-  if (record.data_connected && record.data_socket) DisposeDataSocket(server, record.data_socket);
+  if (control.data_connected && control.data_socket) DisposeDataSocket(server, control.data_socket);
   if (server.settings().net.disablePasv) {
     refusal = ftp::Reply(502);
     return 0;
   }
-  if (record.passive_listener) {
-    record.passive_listener->close();
-    record.passive_listener.reset();
-    record.transfer_pending = false;
+  if (control.passive_listener) {
+    control.passive_listener->close();
+    control.passive_listener.reset();
+    control.transfer_pending = false;
   }
   auto shared = Shared(context);
   uint16_t control_port = 0;
@@ -107,8 +104,8 @@ uint16_t StartPassive(ftp::CommandContext& context, std::string& local_address, 
     refusal = ftp::Reply(425);
     return 0;
   }
-  record.passive = true;
-  record.passive_listener = listener;
+  control.passive = true;
+  control.passive_listener = listener;
   return listener->port();
 }
 
@@ -116,18 +113,20 @@ uint16_t StartPassive(ftp::CommandContext& context, std::string& local_address, 
 void ArmPendingTimeout(session::SessionHost& server, const std::shared_ptr<server::ConnectionRecord>& record) {
   auto timer = std::make_shared<asio::steady_timer>(server.context());
   timer->expires_after(std::chrono::milliseconds(server.data_connection_timeout_ms.load()));
-  uint32_t serial = record->transfer_serial;
+  uint32_t serial = record->control.transfer_serial;
   std::weak_ptr<server::ConnectionRecord> weak = record;
   timer->async_wait([timer, weak, serial](const std::error_code& error) {
-    auto owner = weak.lock();
-    if (error || !owner || owner->transfer_serial != serial) return;
-    if (!owner->transfer_pending || owner->data_connected) return;
-    owner->transfer_pending = false;
-    if (owner->passive_listener) {
-      owner->passive_listener->close();
-      owner->passive_listener.reset();
+    auto live = weak.lock();
+    if (error || !live) return;
+    auto& owner = live->control;
+    if (owner.transfer_serial != serial) return;
+    if (!owner.transfer_pending || owner.data_connected) return;
+    owner.transfer_pending = false;
+    if (owner.passive_listener) {
+      owner.passive_listener->close();
+      owner.passive_listener.reset();
     }
-    if (owner->control_connection) owner->control_connection->sendReply(ftp::Reply(425));
+    if (owner.control_connection) owner.control_connection->sendReply(ftp::Reply(425));
   });
 }
 
@@ -151,24 +150,21 @@ std::string UniqueNameFor(std::time_t when) {
 }
 
 std::string HandlePort(ftp::CommandContext& context, std::string& argument) {
-  if (context.record.epsv_all) return kAfterEpsvAll;
+  if (context.record.control.epsv_all) return kAfterEpsvAll;
   // PORT can only name an IPv4 address.
-  if (context.record.peer_ip.is_v6()) return kPortOnIpv6;
+  if (context.record.identity.peer_ip.is_v6()) return kPortOnIpv6;
   ftp::PortTarget target = ftp::ParsePortArgument(argument);
-  auto& record = context.record;
-  {
-    std::lock_guard lock(record.text_mutex);
-    record.port_host = target.host;
-  }
-  record.data_port = target.port;
-  record.passive = false;
+  auto& control = context.record.control;
+  control.port_host = target.host;
+  control.data_port = target.port;
+  control.passive = false;
   return ftp::Reply(200);
 }
 
 std::string HandlePasv(ftp::CommandContext& context, std::string&) {
-  if (context.record.epsv_all) return kAfterEpsvAll;
+  if (context.record.control.epsv_all) return kAfterEpsvAll;
   // PASV can only name an IPv4 address.
-  if (context.record.peer_ip.is_v6()) return kPasvOnIpv6;
+  if (context.record.identity.peer_ip.is_v6()) return kPasvOnIpv6;
   std::string local_address, refusal;
   uint16_t port = StartPassive(context, local_address, refusal);
   if (port == 0) return refusal;
@@ -183,11 +179,11 @@ std::string HandlePasv(ftp::CommandContext& context, std::string&) {
 }
 
 std::string HandleEpsv(ftp::CommandContext& context, std::string& argument) {
-  auto& record = context.record;
-  std::string family = record.peer_ip.is_v6() ? "2" : "1";
+  auto& control = context.record.control;
+  std::string family = context.record.identity.peer_ip.is_v6() ? "2" : "1";
   if (argument.size() == 3 && (argument[0] | 0x20) == 'a' && (argument[1] | 0x20) == 'l' &&
       (argument[2] | 0x20) == 'l') {
-    record.epsv_all = true;
+    control.epsv_all = true;
     return kEpsvAllReply;
   }
   if (argument == "1" || argument == "2") {
@@ -202,27 +198,24 @@ std::string HandleEpsv(ftp::CommandContext& context, std::string& argument) {
 }
 
 std::string HandleEprt(ftp::CommandContext& context, std::string& argument) {
-  auto& record = context.record;
-  if (record.epsv_all) return kAfterEpsvAll;
+  auto& control = context.record.control;
+  if (control.epsv_all) return kAfterEpsvAll;
   ftp::ExtendedPortTarget target = ftp::ParseEprtArgument(argument);
   if (target.refusal == 522) return kEprtFamilies;
   if (target.refusal != 0) return ftp::Reply(501);
-  {
-    std::lock_guard lock(record.text_mutex);
-    record.port_host = target.host;
-  }
-  record.data_port = target.port;
-  record.passive = false;
+  control.port_host = target.host;
+  control.data_port = target.port;
+  control.passive = false;
   return ftp::Reply(200);
 }
 
 std::string HandleRest(ftp::CommandContext& context, std::string& argument) {
-  context.record.restart_offset = LeadingNumber(argument);
+  context.record.shared.restart_offset = LeadingNumber(argument);
   return ftp::Reply(350);
 }
 
 std::string HandleAbor(ftp::CommandContext& context, std::string&) {
-  if (auto& socket = context.record.data_socket) {
+  if (auto& socket = context.record.control.data_socket) {
     socket->abort();
     PostDisposal(context.server, socket);
   }
@@ -230,22 +223,22 @@ std::string HandleAbor(ftp::CommandContext& context, std::string&) {
 }
 
 std::string HandleRetr(ftp::CommandContext& context, std::string& argument) {
-  if ((context.record.permissions & kRead) == 0) return ftp::Reply(550);
+  if ((context.record.control.permissions & kRead) == 0) return ftp::Reply(550);
   return StartTransfer(context, argument, TransferKind::Retr);
 }
 
 std::string HandleStor(ftp::CommandContext& context, std::string& argument) {
-  if ((context.record.permissions & kWrite) == 0) return ftp::Reply(532);
+  if ((context.record.control.permissions & kWrite) == 0) return ftp::Reply(532);
   return StartTransfer(context, argument, TransferKind::Stor);
 }
 
 std::string HandleAppe(ftp::CommandContext& context, std::string& argument) {
-  if ((context.record.permissions & kDelete) == 0) return ftp::Reply(532);
+  if ((context.record.control.permissions & kDelete) == 0) return ftp::Reply(532);
   return StartTransfer(context, argument, TransferKind::Appe);
 }
 
 std::string HandleStou(ftp::CommandContext& context, std::string&) {
-  if ((context.record.permissions & kWrite) == 0) return ftp::Reply(532);
+  if ((context.record.control.permissions & kWrite) == 0) return ftp::Reply(532);
   // The time names the file; the upload creates it exclusively and, when
   // the name is taken, a suffixed one, and its reply names what it made.
   std::string name = UniqueNameFor(std::time(nullptr));
@@ -253,45 +246,41 @@ std::string HandleStou(ftp::CommandContext& context, std::string&) {
 }
 
 std::string HandleList(ftp::CommandContext& context, std::string& argument) {
-  if ((context.record.permissions & kRead) == 0) return ftp::Reply(450);
+  if ((context.record.control.permissions & kRead) == 0) return ftp::Reply(450);
   DropListOptions(argument);
   return StartTransfer(context, argument, TransferKind::List);
 }
 
 std::string HandleNlst(ftp::CommandContext& context, std::string& argument) {
-  if ((context.record.permissions & kRead) == 0) return ftp::Reply(450);
+  if ((context.record.control.permissions & kRead) == 0) return ftp::Reply(450);
   DropListOptions(argument);
   return StartTransfer(context, argument, TransferKind::Nlst);
 }
 
 std::string HandleMlsd(ftp::CommandContext& context, std::string& argument) {
-  if (!context.record.logged_in) return ftp::Reply(530);
-  if ((context.record.permissions & kRead) == 0) return ftp::FileErrorReply(ftp::kAccessDenied);
+  if (!context.record.control.logged_in) return ftp::Reply(530);
+  if ((context.record.control.permissions & kRead) == 0) return ftp::FileErrorReply(ftp::kAccessDenied);
   return StartTransfer(context, argument, TransferKind::Mlsd);
 }
 
 std::string StartTransfer(ftp::CommandContext& context, std::string& argument, TransferKind kind) {
-  auto& record = context.record;
+  auto& control = context.record.control;
   auto& server = context.server;
-  std::string current;
-  {
-    std::lock_guard lock(record.text_mutex);
-    current = record.current_directory;
-  }
+  std::string current = context.record.texts.lock()->current_directory;
   if (!ftp::CheckPath(argument, current, server.settings().ftpRootDir))
     return "501 Directory " + argument + " does not exist";
   // One transfer at a time per connection.
-  if (record.transfer_pending) return ftp::Reply(425);
-  ++record.transfer_serial;
-  bool connected = record.data_connected;
-  if (!connected && !record.passive) {
-    auto target = ActiveTarget(record);
+  if (control.transfer_pending) return ftp::Reply(425);
+  ++control.transfer_serial;
+  bool connected = control.data_connected;
+  if (!connected && !control.passive) {
+    auto target = ActiveTarget(context.record);
     auto shared = Shared(context);
     if (!target || !shared) return ftp::Reply(425);
-    if (record.data_socket) DisposeDataSocket(server, record.data_socket);
+    if (control.data_socket) DisposeDataSocket(server, control.data_socket);
     auto socket = std::make_shared<DataSocket>(server.context(), server, shared);
-    record.data_socket = socket;
-    record.transfer_pending = true;
+    control.data_socket = socket;
+    control.transfer_pending = true;
     socket->setTransfer(argument, kind);
     socket->startActive(*target, std::chrono::milliseconds(server.data_connection_timeout_ms.load()));
     return ftp::Reply(150);
@@ -299,20 +288,17 @@ std::string StartTransfer(ftp::CommandContext& context, std::string& argument, T
   if (!connected) {
     auto shared = Shared(context);
     if (!shared) return ftp::Reply(425);
-    record.pending_transfer_kind = static_cast<int32_t>(kind);
-    {
-      std::lock_guard lock(record.text_mutex);
-      record.transfer_argument = argument;
-    }
-    record.transfer_pending = true;
+    control.pending_transfer_kind = static_cast<int32_t>(kind);
+    control.transfer_argument = argument;
+    control.transfer_pending = true;
     ArmPendingTimeout(server, shared);
     return ftp::Reply(150);
   }
-  if (record.passive && record.data_socket && !record.data_socket->started()) {
+  if (control.passive && control.data_socket && !control.data_socket->started()) {
     // The reply is queued before the thread's own final reply can be.
-    record.transfer_pending = true;
-    record.data_socket->setTransfer(argument, kind);
-    record.data_socket->startNow();
+    control.transfer_pending = true;
+    control.data_socket->setTransfer(argument, kind);
+    control.data_socket->startNow();
     return ftp::Reply(125);
   }
   return ftp::Reply(425);
@@ -325,26 +311,22 @@ void AcceptDataConnection(session::SessionHost& server, const std::shared_ptr<se
   std::string address;
   uint16_t port = 0;
   // Only the client itself may take its data connection.
-  if (!socket->peerName(address, port) || address != record->peer_ip.to_string()) {
+  if (!socket->peerName(address, port) || address != record->identity.peer_ip.to_string()) {
     socket->closeNow();
     return;
   }
   socket->adoptAccepted();
-  if (record->data_socket) DisposeDataSocket(server, record->data_socket);
-  record->data_socket = socket;
-  record->data_connected = true;
-  if (record->transfer_pending) {
-    std::string argument;
-    {
-      std::lock_guard lock(record->text_mutex);
-      argument = record->transfer_argument;
-    }
-    socket->setTransfer(argument, static_cast<TransferKind>(record->pending_transfer_kind));
+  auto& control = record->control;
+  if (control.data_socket) DisposeDataSocket(server, control.data_socket);
+  control.data_socket = socket;
+  control.data_connected = true;
+  if (control.transfer_pending) {
+    socket->setTransfer(control.transfer_argument, static_cast<TransferKind>(control.pending_transfer_kind));
     socket->startNow();
   }
   // One PASV admits exactly one data connection.
   listener.close();
-  if (record->passive_listener.get() == &listener) record->passive_listener.reset();
+  if (control.passive_listener.get() == &listener) control.passive_listener.reset();
 }
 
 }  // namespace talvek::transfer

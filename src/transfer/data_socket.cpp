@@ -19,12 +19,7 @@ constexpr auto kFinishWait = std::chrono::milliseconds(5000);
 }  // namespace
 
 DataSocket::DataSocket(asio::io_context& io, session::SessionHost& server, std::weak_ptr<server::ConnectionRecord> owner)
-    : AsyncSocket(io), server_(server), owner_(std::move(owner)), connect_timer_(io) {
-  if (auto record = owner_.lock()) {
-    record->gate.acquire();
-    holds_gate_ = true;
-  }
-}
+    : AsyncSocket(io), server_(server), owner_(std::move(owner)), connect_timer_(io) {}
 
 DataSocket::~DataSocket() {
   aborted_.store(true);
@@ -33,12 +28,6 @@ DataSocket::~DataSocket() {
   // records go (see the header).
   if (thread_.joinable()) thread_.join();
   if (fd_ >= 0) ::close(fd_);
-  releaseGate();
-}
-
-void DataSocket::releaseGate() {
-  if (!holds_gate_.exchange(false)) return;
-  if (auto record = owner_.lock()) record->gate.release();
 }
 
 void DataSocket::setTransfer(std::string argument, TransferKind kind) {
@@ -84,14 +73,15 @@ void DataSocket::OnConnect(int error_code) {
     failToConnect();
     return;
   }
-  record->data_connected = true;
+  record->control.data_connected = true;
   startNow();
 }
 
 void DataSocket::failToConnect() {
   // The client has had 150; it learns that no data will come.
   auto record = owner_.lock();
-  if (record && record->control_connection && !disposed_) record->control_connection->sendReply(ftp::Reply(425));
+  if (record && record->control.control_connection && !disposed_)
+    record->control.control_connection->sendReply(ftp::Reply(425));
   PostDisposal(server_, std::static_pointer_cast<DataSocket>(shared_from_this()));
 }
 
@@ -100,14 +90,14 @@ void DataSocket::startNow() {
   auto record = owner_.lock();
   if (!record) return;
   TransferJob job = MakeJob(server_, *record, kind_, argument_);
-  record->transfer_done = 0;
-  record->transfer_total = 0;
+  record->shared.transfer_done = 0;
+  record->shared.transfer_total = 0;
   finished_.reset();
   int fd = fd_;
   fd_ = -1;
   // The thread keeps its own handle on the control connection: removal
   // resets the record's pointer on the control thread meanwhile.
-  std::weak_ptr<ftp::ControlConnection> connection = record->control_connection;
+  std::weak_ptr<ftp::ControlConnection> connection = record->control.control_connection;
   std::weak_ptr<DataSocket> self = std::static_pointer_cast<DataSocket>(shared_from_this());
   thread_ = std::thread([this, fd, self, connection, job = std::move(job)]() mutable {
     run(fd, std::move(job), self, connection);
@@ -163,14 +153,13 @@ void DisposeDataSocket(session::SessionHost& server, const std::weak_ptr<DataSoc
   bool remove_owner = socket->removesOwner();
   if (!socket->markDisposed()) return;
   auto record = socket->owner().lock();
-  bool idle = socket->finish(kFinishWait);
+  socket->finish(kFinishWait);
   socket->closeNow();
-  if (idle) socket->releaseGate();
-  if (record && record->data_socket == socket) {
-    record->data_socket.reset();
-    record->transfer_pending = false;
-    record->data_connected = false;
-    record->passive = false;
+  if (record && record->control.data_socket == socket) {
+    record->control.data_socket.reset();
+    record->control.transfer_pending = false;
+    record->control.data_connected = false;
+    record->control.passive = false;
   }
   socket.reset();
   if (remove_owner && record) server.remove(record);

@@ -1,8 +1,7 @@
 // The data connection of one client for one transfer. Made on the control
 // thread by an active transfer command or a passive accept and owned by the
-// connection record (shared_ptr); it holds a use of the record's usage gate
-// until its disposal. Once connected it hands its descriptor to a transfer thread
-// of its own, which it joins before it goes; the thread refers to the
+// connection record (shared_ptr). Once connected it hands its descriptor
+// to a transfer thread of its own, which it joins before it goes; the thread refers to the
 // socket and the record only weakly, so the socket is destroyed on the
 // control thread (disposal), or by the server once that thread has ended.
 #pragma once
@@ -45,10 +44,6 @@ class DataSocket : public platform::AsyncSocket {
   // Waits (bounded) for the thread to end, then joins it if it has; true
   // when no transfer thread runs any more.
   bool finish(std::chrono::milliseconds limit);
-  // Gives back the use of the record's gate, once. Disposal calls it: a
-  // pending notification may keep the socket alive past its disposal, and a
-  // removal on the control thread must not wait for that.
-  void releaseGate();
 
   // --- any thread ---
   void abort() { aborted_.store(true); }
@@ -76,7 +71,6 @@ class DataSocket : public platform::AsyncSocket {
   std::weak_ptr<server::ConnectionRecord> owner_;
   std::atomic<bool> aborted_{false};
   std::atomic<bool> remove_owner_{false};
-  std::atomic<bool> holds_gate_{false};
   bool disposed_ = false;
   TransferKind kind_ = TransferKind::List;
   std::string argument_;

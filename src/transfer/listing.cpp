@@ -9,7 +9,6 @@
 #include "cache/cache_store.h"
 #include "protocol/path_rules.h"
 #include "protocol/reply_table.h"
-#include "session/connection_record.h"
 #include "session/session_host.h"
 #include "transfer/data_channel.h"
 #include "protocol/listing_format.h"
@@ -85,13 +84,10 @@ std::optional<std::string> RunMachineList(TransferRun& run) {
   auto opened = directory ? job.root->openDir(*directory) : platform::FsResult<platform::DirStream>{nullptr, ENOTDIR};
   if (!directory && job.root->stat(ftp::JoinPath(job.working, job.argument)).error == ENOENT) opened.error = ENOENT;
   if (!opened.ok()) return ftp::FileErrorReply(ftp::FileErrorCauseFromErrno(opened.error));
-  auto owner = run.record.lock();
-  uint8_t facts = kAllFacts & ~(owner ? owner->hidden_facts.load() : 0);
-  owner.reset();
   std::string text;
   for (const auto& entry : ReadEntries(*job.root, opened.value.get(), *directory, ""))
     if (entry.name != "." && entry.name != "..")
-      text += EntryFacts(entry, facts, job.permissions) + " " + entry.name + "\r\n";
+      text += EntryFacts(entry, job.facts, job.permissions) + " " + entry.name + "\r\n";
   return Finish(run, SendListing(run, text), "listing");
 }
 

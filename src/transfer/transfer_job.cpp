@@ -1,6 +1,7 @@
 #include "transfer/transfer_job.h"
 
 #include "log/log_thread.h"
+#include "protocol/listing_format.h"
 #include "session/session_root.h"
 #include "session/connection_record.h"
 #include "session/session_host.h"
@@ -15,25 +16,26 @@ TransferJob MakeJob(session::SessionHost& server, server::ConnectionRecord& reco
   job.argument = argument;
   job.root = ftp::SessionRoot(server, record);
   if (job.root) job.working = ftp::WorkingDirectory(*job.root, record);
-  job.permissions = record.permissions;
-  job.redirect_uploads = record.redirect_uploads;
-  job.monitor = record.monitor;
-  job.file_lists = record.record_file_lists;
-  job.restart_offset = record.restart_offset.load();
+  job.permissions = record.control.permissions;
+  job.facts = kAllFacts & ~record.control.hidden_facts;
+  job.redirect_uploads = record.control.redirect_uploads;
+  job.monitor = record.shared.monitor.load();
+  job.file_lists = record.shared.record_file_lists.load();
+  job.restart_offset = record.shared.restart_offset.load();
   job.cache = settings.cache;
-  job.protection = record.data_protection;
+  job.protection = record.control.data_protection;
   job.tls_handshake_ms = server.data_connection_timeout_ms.load();
-  std::lock_guard lock(record.text_mutex);
-  job.current_directory = record.current_directory;
-  job.uploads_directory = record.uploads_directory;
-  job.display_name = record.display_name;
+  job.uploads_directory = record.control.uploads_directory;
+  auto texts = record.texts.lock();
+  job.current_directory = texts->current_directory;
+  job.display_name = texts->display_name;
   return job;
 }
 
 void TransferRun::progress(int64_t done, int64_t total) {
   if (auto owner = record.lock()) {
-    owner->transfer_done.store(done);
-    owner->transfer_total.store(total);
+    owner->shared.transfer_done.store(done);
+    owner->shared.transfer_total.store(total);
   }
 }
 
@@ -44,13 +46,13 @@ void TransferRun::touch() {
 void TransferRun::addToList(bool uploads, const std::string& path) {
   if (!job.file_lists) return;
   if (auto owner = record.lock()) {
-    std::lock_guard lock(owner->text_mutex);
-    (uploads ? owner->uploads_list : owner->downloads_list) += log::EscapeControlBytes(path) + "\r\n";
+    auto texts = owner->texts.lock();
+    (uploads ? texts->uploads_list : texts->downloads_list) += log::EscapeControlBytes(path) + "\r\n";
   }
 }
 
 void TransferRun::clearRestartOffset() {
-  if (auto owner = record.lock()) owner->restart_offset.store(0);
+  if (auto owner = record.lock()) owner->shared.restart_offset.store(0);
 }
 
 }  // namespace talvek::transfer

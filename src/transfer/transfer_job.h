@@ -37,6 +37,7 @@ struct TransferJob {
   std::shared_ptr<const platform::ConfinedFs> root;  // the session's; nothing when it cannot be opened
   std::string working;                                // the working directory below the root
   uint8_t permissions = 0;
+  uint8_t facts = 0;  // what MLSD shows of each entry (OPTS MLST chooses)
   bool redirect_uploads = false;
   bool monitor = false;
   bool file_lists = false;

@@ -99,7 +99,7 @@ QAction* Item(QMenu& menu, const QString& text) {
 // Both switches as the control thread sees them.
 std::pair<bool, bool> Switches(server::Server& server, const std::shared_ptr<server::ConnectionRecord>& record) {
   auto seen = server.callOnControlThread<std::pair<bool, bool>>(
-      [record] { return std::make_pair(record->monitor, record->record_file_lists); });
+      [record] { return std::make_pair(record->shared.monitor.load(), record->shared.record_file_lists.load()); });
   return seen.value_or(std::make_pair(false, false));
 }
 
@@ -646,8 +646,8 @@ class ConsoleTest : public QObject {
     QString information = Shown("\r\nHost name: " + kClientName +
                                 "\r\nIP Address: 127.0.0.1\r\nLogon: anonymous\r\nPassword: guest@example.test"
                                 "\r\nWorking dir: " + one.fixture.root().dir() +
-                                "\r\nConnected since: " + LocalTimeText(one.record->connected_since) +
-                                "\r\nLast activity: " + LocalTimeText(one.record->last_activity) +
+                                "\r\nConnected since: " + LocalTimeText(one.record->identity.connected_since) +
+                                "\r\nLast activity: " + LocalTimeText(one.record->shared.last_activity) +
                                 "\r\nLast command: RETR a.txt\r\n\r\n");
     QCOMPARE(window->text(), information);
     QVERIFY(one.client->ask("NOOP"));

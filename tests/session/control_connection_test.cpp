@@ -112,9 +112,9 @@ TEST_F(ControlConnectionTest, UnreadRepliesHoldReceivingAndAStalledClientIsClose
     bool held = false;
     fixture_.server().runOnControlThread([&] {
       auto records = fixture_.server().registrySnapshot();
-      if (records.empty() || !records.front()->control_connection) return;
-      held = records.front()->control_connection->receiveHeld();
-      queued = records.front()->control_connection->queuedBytes();
+      if (records.empty() || !records.front()->control.control_connection) return;
+      held = records.front()->control.control_connection->receiveHeld();
+      queued = records.front()->control.control_connection->queuedBytes();
     });
     return held;
   };

@@ -46,7 +46,7 @@ TEST_F(DataConnectionTest, EachCommandAsksForItsRight) {
            {kWrite, "OPTS MLST perm;", "200 MLST OPTS perm;"},
            {kWrite | kDelete, "MLST a.txt", "250-Listing a.txt\r\n perm=r; a.txt\r\n250 End"},
            {kWrite | kDelete, "MLST pub", "250-Listing pub\r\n perm=el; pub\r\n250 End"}}) {
-    changeRecord([&, missing = missing](auto& record) { record.permissions = 7 & ~missing; });
+    changeRecord([&, missing = missing](auto& record) { record.control.permissions = 7 & ~missing; });
     EXPECT_EQ(client->ask(command), reply) << command << " without " << int(missing);
   }
   EXPECT_EQ(root_.read("a.txt"), "x");
@@ -104,13 +104,13 @@ TEST_F(DataConnectionTest, AborMidTransferEndsItWithTheOneReply) {
     if (!upload) {
       EXPECT_LT(data.readAll().value_or(std::string(32 << 20, 'b')).size(), 32u << 20);
     }
-    EXPECT_TRUE(WaitUntil([&] { return !record->data_socket; }));
+    EXPECT_TRUE(WaitUntil([&] { return askRecord([](auto& record) { return !record.control.data_socket; }); }));
   }
   EXPECT_EQ(client->ask("NOOP"), "200 Command OK");
   EXPECT_EQ(root_.read("part.bin"), std::string(1000, 'p'));
   EXPECT_EQ(fixture_.server().bytes_sent.load() + fixture_.server().bytes_received.load(), 0u);
-  std::lock_guard lock(record->text_mutex);
-  EXPECT_EQ(record->downloads_list + record->uploads_list, "Downloads:\r\nUploads:\r\n");
+  auto texts = record->texts.lock();
+  EXPECT_EQ(texts->downloads_list + texts->uploads_list, "Downloads:\r\nUploads:\r\n");
 }
 
 TEST_F(DataConnectionTest, StatDuringAPassiveTransferReportsItsProgressAndASecondGets425) {
@@ -120,7 +120,7 @@ TEST_F(DataConnectionTest, StatDuringAPassiveTransferReportsItsProgressAndASecon
   EXPECT_EQ(client->ask("RETR big.bin"), k150);
   auto data = ConnectData(port);
   auto record = fixture_.server().registrySnapshot().front();
-  ASSERT_TRUE(WaitUntil([&] { return record->transfer_done.load() > 0; }));
+  ASSERT_TRUE(WaitUntil([&] { return record->shared.transfer_done.load() > 0; }));
   std::string reply = client->ask("STAT").value_or("");
   EXPECT_EQ(reply.rfind("213 File big.bin : ", 0), 0u) << reply;
   EXPECT_NE(reply.find(" of 33554432 bytes transfered"), std::string::npos) << reply;
@@ -140,7 +140,7 @@ TEST_F(DataConnectionTest, TwoHundredTransfersLeaveNoDescriptorOrThreadBehind) {
   root_.write("a.txt", "abc");
   auto client = loggedIn();
   EXPECT_EQ(fetch(*client, "RETR a.txt"), "abc");
-  ASSERT_TRUE(WaitUntil([&] { return !fixture_.server().registrySnapshot().front()->data_socket; }));
+  ASSERT_TRUE(WaitUntil([&] { return askRecord([](auto& record) { return !record.control.data_socket; }); }));
   int descriptors = Entries("/proc/self/fd");
   int threads = Entries("/proc/self/task");
   ActiveListener listener;
@@ -151,7 +151,7 @@ TEST_F(DataConnectionTest, TwoHundredTransfersLeaveNoDescriptorOrThreadBehind) {
     ASSERT_EQ(listener.accept().readAll(), "abc");
     ASSERT_EQ(client->readReply(), k226);
   }
-  ASSERT_TRUE(WaitUntil([&] { return !fixture_.server().registrySnapshot().front()->data_socket; }));
+  ASSERT_TRUE(WaitUntil([&] { return askRecord([](auto& record) { return !record.control.data_socket; }); }));
   EXPECT_EQ(Entries("/proc/self/fd"), descriptors + 1);  // the active listener
   EXPECT_EQ(Entries("/proc/self/task"), threads);
 }

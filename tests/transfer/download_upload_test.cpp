@@ -23,8 +23,8 @@ TEST_F(DownloadTest, RetrSendsTheFileByteForByteAndCountsAndListsIt) {
   EXPECT_EQ(fetch(*client, "RETR missing", kNotFound), "");
   EXPECT_EQ(fixture_.server().bytes_sent.load(), content.size());
   auto record = fixture_.server().registrySnapshot().front();
-  std::lock_guard lock(record->text_mutex);
-  EXPECT_EQ(record->downloads_list, "Downloads:\r\n" + root_.dir() + "sub/data.bin\r\n" + root_.dir() + "empty\r\n");
+  EXPECT_EQ(record->texts.lock()->downloads_list,
+            "Downloads:\r\n" + root_.dir() + "sub/data.bin\r\n" + root_.dir() + "empty\r\n");
 }
 
 TEST_F(DownloadTest, RestSendsTheRestCountsTheWholeAndIsClearedAfter) {
@@ -41,7 +41,7 @@ TEST_F(DownloadTest, RestSendsTheRestCountsTheWholeAndIsClearedAfter) {
            {huge, "huge.bin", "tail"}}) {
     EXPECT_EQ(client->ask("REST " + std::to_string(offset)), "350 Requested file action pending further information");
     EXPECT_EQ(fetch(*client, std::string("RETR ") + file), expected);
-    EXPECT_EQ(fixture_.server().registrySnapshot().front()->restart_offset.load(), 0);
+    EXPECT_EQ(fixture_.server().registrySnapshot().front()->shared.restart_offset.load(), 0);
   }
   EXPECT_EQ(fixture_.server().bytes_sent.load(), 3000u + static_cast<uint64_t>(huge) + 4);
 }
@@ -133,10 +133,9 @@ TEST_F(UploadTest, RedirectedUploadsLandInTheUploadsDirectory) {
   root_.write("sub/x", "");
   auto client = loggedIn();
   changeRecord([&](auto& record) {
-    record.redirect_uploads = true;
-    std::lock_guard lock(record.text_mutex);
-    record.uploads_directory = uploads.dir();
-    record.current_directory = root_.dir() + "sub/";
+    record.control.redirect_uploads = true;
+    record.control.uploads_directory = uploads.dir();
+    record.texts.lock()->current_directory = root_.dir() + "sub/";
   });
   EXPECT_EQ(exchange(*client, "STOR r.txt", "redirected").replies, std::string("1xx\n") + k250);
   EXPECT_EQ(uploads.read("r.txt"), "redirected");

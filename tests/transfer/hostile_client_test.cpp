@@ -101,8 +101,7 @@ TEST_P(HostileClientTest, NoPathLeavesTheRootInAnyLoginState) {
       client->ask("RNFR in.txt");
       client->ask("RNTO " + path);
       client->ask("CDUP");
-      std::lock_guard lock(record->text_mutex);
-      EXPECT_TRUE(record->current_directory.starts_with(root)) << command << " " << path;
+      EXPECT_TRUE(record->texts.lock()->current_directory.starts_with(root)) << command << " " << path;
     }
     for (const char* command : {"SIZE ", "MDTM ", "MLST ", "MFMT 20000101000000 "}) {
       std::string reply = client->ask(command + path).value_or("<none>");
@@ -187,7 +186,7 @@ TEST_F(HostileCases, ALinkSwappedOutsideDuringAnUploadLeavesTheFileInside) {
   auto client = clientIn(State::LoggedIn);
   std::string pasv = client->ask("PASV").value_or("");
   DataPeer data = ConnectData(PassivePort(pasv));
-  ASSERT_TRUE(WaitUntil([&] { return fixture_.server().registrySnapshot().front()->data_connected.load(); }));
+  ASSERT_TRUE(WaitUntil([&] { return askRecord([](auto& record) { return record.control.data_connected; }); }));
   EXPECT_EQ(client->ask("STOR in-link/up.txt"), "125 Data connection already open; transfer starting");
   EXPECT_TRUE(data.sendAll("first "));
   ASSERT_TRUE(WaitUntil([&] { return fs::exists(root_.path() / "home/sub/up.txt"); }));

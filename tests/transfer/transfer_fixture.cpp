@@ -124,12 +124,11 @@ std::unique_ptr<LineClient> TransferTest::loggedIn(uint8_t permissions, const st
   auto client = fixture_.connect(address);
   EXPECT_TRUE(fixture_.waitForRegistered(1));
   changeRecord([&](server::ConnectionRecord& record) {
-    record.logged_in = true;
-    record.permissions = permissions;
-    std::lock_guard lock(record.text_mutex);
-    record.root_directory = root_.dir();
-    record.current_directory = root_.dir();
-    record.root_fs.reset();  // opened again from root_directory
+    record.control.logged_in = true;
+    record.control.permissions = permissions;
+    record.control.root_directory = root_.dir();
+    record.control.root_fs.reset();  // opened again from root_directory
+    record.texts.lock()->current_directory = root_.dir();
   });
   return client;
 }
@@ -141,6 +140,12 @@ void TransferTest::changeRecord(const std::function<void(server::ConnectionRecor
   ASSERT_TRUE(fixture_.server().runOnControlThread([&] { change(*record); }));
 }
 
+bool TransferTest::askRecord(const std::function<bool(server::ConnectionRecord&)>& question) {
+  auto records = fixture_.server().registrySnapshot();
+  if (records.empty()) return false;
+  return fixture_.server().callOnControlThread<bool>([&] { return question(*records.front()); }).value_or(false);
+}
+
 DataPeer TransferTest::passive(LineClient& client) {
   auto reply = client.ask("PASV").value_or("<none>");
   EXPECT_TRUE(reply.starts_with("227 Entering Passive Mode (127,0,0,1,") && reply.ends_with(")")) << reply;
@@ -148,8 +153,7 @@ DataPeer TransferTest::passive(LineClient& client) {
   EXPECT_TRUE(data.valid());
   // The server takes the connection on its own thread; wait so that the
   // next command finds it (125, not 150).
-  auto records = fixture_.server().registrySnapshot();
-  EXPECT_TRUE(!records.empty() && WaitUntil([&] { return records.front()->data_connected.load(); }));
+  EXPECT_TRUE(WaitUntil([&] { return askRecord([](auto& record) { return record.control.data_connected; }); }));
   return data;
 }
 

@@ -76,6 +76,8 @@ class TransferTest : public ::testing::Test {
   std::unique_ptr<LineClient> loggedIn(uint8_t permissions = 7, const std::string& address = "127.0.0.1");
   // Changes the one connection's record on the control thread.
   void changeRecord(const std::function<void(server::ConnectionRecord&)>& change);
+  // Asks the first connection's record on the control thread, whose state it reads.
+  bool askRecord(const std::function<bool(server::ConnectionRecord&)>& question);
   // PASV, then the data connection.
   DataPeer passive(LineClient& client);
   // One command on a fresh passive connection, sending `upload` for STOR,

@@ -140,6 +140,8 @@ TEST_F(DataConnectionTest, TwoHundredTransfersLeaveNoDescriptorOrThreadBehind) {
   root_.write("a.txt", "abc");
   auto client = loggedIn();
   EXPECT_EQ(fetch(*client, "RETR a.txt"), "abc");
+  // A listing runs on a worker, which the engine keeps for the next one.
+  EXPECT_EQ(fetch(*client, "NLST"), ".\r\n..\r\na.txt\r\n");
   ASSERT_TRUE(WaitUntil([&] { return !fixture_.server().registrySnapshot().front()->data_socket; }));
   int descriptors = Entries("/proc/self/fd");
   int threads = Entries("/proc/self/task");

@@ -27,6 +27,7 @@
 #include "session/connection_record.h"
 #include "server/login_throttle.h"
 #include "server/operator_view.h"
+#include "server/reverse_name_cache.h"
 #include "session/session_host.h"
 #include "settings/settings.h"
 #include "transfer/transfer_engine.h"
@@ -234,6 +235,7 @@ class Server : public session::SessionHost {
   OperatorView& view_;
   ConnectionCounter counter_;
   LoginThrottle login_throttle_;
+  ReverseNameCache reverse_names_;  // control thread
   filter::FilterList filter_list_;
   mutable std::mutex settings_mutex_;
   settings::Settings settings_;

@@ -115,7 +115,7 @@ struct ConnectionRecord {
   std::time_t connected_since = 0;
   std::atomic<std::time_t> last_activity{0};
 
-  // Text fields; transfer threads and operator views read them under
+  // Text fields; transfer workers and operator views read them under
   // `text_mutex`, the control thread writes them under it.
   mutable std::mutex text_mutex;
   std::string transfer_argument;
@@ -153,7 +153,7 @@ struct ConnectionRecord {
   std::shared_ptr<const tls::DataProtection> data_protection;
 
   // Read and written on the control thread only (removal resets them);
-  // a transfer thread takes its own weak handle when it starts.
+  // a transfer takes its own weak handle when it starts.
   std::shared_ptr<transfer::DataSocket> data_socket;
   std::shared_ptr<ftp::ControlConnection> control_connection;
   std::shared_ptr<ftp::ListenSocket> passive_listener;

@@ -108,7 +108,7 @@ TEST_F(LifetimeTest, ShutdownEndsATransferTheControlThreadCouldNotReach) {
   ASSERT_TRUE(peer.valid());
   ASSERT_TRUE(client->command("RETR big.bin"));
   ASSERT_EQ(client->readReply().value_or(""), "125 Data connection already open; transfer starting");
-  // The peer reads nothing: the transfer thread waits on a full socket.
+  // The peer reads nothing: the transfer worker waits on a full socket.
   auto busy = BlockControlThread(fixture_.server(), std::chrono::seconds(3));
   fixture_.server().shutdown();
   EXPECT_TRUE(peer.closedWithin(std::chrono::seconds(10)));

@@ -57,12 +57,16 @@ void AsyncSocket::serviceReceive() {
       return;
     }
     received_data_ = false;
+    short_read_ = false;
     OnReceive(0);
     if (peer_state_ != 0) {
       reportClose(peer_state_ == 1 ? 0 : last_error_);
       return;
     }
-    if (!received_data_ && !receiveHeld()) {
+    // Nothing came, or less than was asked for: the socket is drained, and
+    // waiting (which re-checks readiness) costs less than a read that finds
+    // nothing.
+    if ((!received_data_ || short_read_) && !receiveHeld()) {
       armReceive();
       return;
     }
@@ -85,6 +89,7 @@ int AsyncSocket::receive(char* buffer, size_t size) {
   size_t n = socket_.read_some(asio::buffer(buffer, size), error);
   if (!error) {
     received_data_ = n > 0;
+    short_read_ = n < size;
     return static_cast<int>(n);
   }
   if (error == asio::error::would_block || error == asio::error::try_again) return -1;

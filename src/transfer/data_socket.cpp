@@ -158,11 +158,14 @@ void DataSocket::startOnWorker(TransferJob job, std::shared_ptr<DownloadSource> 
   auto self = std::static_pointer_cast<DataSocket>(shared_from_this());
   std::weak_ptr<DataSocket> weak = self;
   bool queued = server_.transferEngine().submit(
-      [self, descriptor, job = std::move(job), source = std::move(source)]() mutable {
+      [self, descriptor, job = std::move(job), source = std::move(source)]() mutable -> std::function<void()> {
         auto reply = self->run(descriptor->release(), job, source.get());
+        source.reset();  // the file is closed before the transfer counts as ended
         // The socket is settled, and let go of, on the control thread.
-        auto& server = self->server_;
-        server.post([self = std::move(self), reply = std::move(reply)]() mutable { self->settle(std::move(reply)); });
+        return [self = std::move(self), reply = std::move(reply)]() mutable {
+          auto& server = self->server_;
+          server.post([self = std::move(self), reply = std::move(reply)]() mutable { self->settle(std::move(reply)); });
+        };
       },
       [weak] {
         if (auto socket = weak.lock()) socket->abort();
@@ -223,7 +226,9 @@ void DataSocket::writeStep(const std::shared_ptr<LoopSend>& send) {
         if (send->done < size) result.status = self->aborted() ? IoStatus::Aborted : IoStatus::Failed;
         if (result.status == IoStatus::Failed) result.error = error ? ErrnoOf(error) : EPIPE;
         self->closeNow();  // the data connection closes before the final reply goes out
-        self->settle(FinishDownload(scope, *send->source, result));
+        auto reply = FinishDownload(scope, *send->source, result);
+        send->source.reset();  // and the file before the transfer counts as ended
+        self->settle(std::move(reply));
       });
 }
 

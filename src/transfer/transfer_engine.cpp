@@ -22,7 +22,7 @@ size_t TransferEngine::bound() const {
 
 TransferEngine::~TransferEngine() { stop(); }
 
-bool TransferEngine::submit(std::function<void()> work, std::function<void()> abort) {
+bool TransferEngine::submit(Work work, std::function<void()> abort) {
   std::unique_lock lock(mutex_);
   if (stopping_) return false;
   queue_.push_back({std::move(work), std::move(abort)});
@@ -38,20 +38,27 @@ bool TransferEngine::submit(std::function<void()> work, std::function<void()> ab
 
 void TransferEngine::workerLoop() {
   std::unique_lock lock(mutex_);
+  ++idle_;
   for (;;) {
-    ++idle_;
     ready_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
-    --idle_;
     if (stopping_) return;
+    --idle_;
     Task task = std::move(queue_.front());
     queue_.pop_front();
     auto hook = running_.insert(running_.end(), std::move(task.abort));
     lock.unlock();
-    task.work();
-    // What the task captured goes before the next task is taken.
+    std::function<void()> announce = task.work();
+    // What the task captured goes before its end is announced.
     task.work = nullptr;
     lock.lock();
     running_.erase(hook);
+    ++idle_;
+    if (announce) {
+      lock.unlock();
+      announce();
+      announce = nullptr;
+      lock.lock();
+    }
   }
 }
 

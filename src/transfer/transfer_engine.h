@@ -29,10 +29,16 @@ class TransferEngine {
   TransferEngine(const TransferEngine&) = delete;
   TransferEngine& operator=(const TransferEngine&) = delete;
 
+  // What a task does; it returns what announces its end (may be empty),
+  // which the worker runs once it counts itself free again, so that work
+  // the announcement brings about finds this worker rather than starting
+  // another.
+  using Work = std::function<std::function<void()>()>;
+
   // Queues `work`; `abort` (may be empty) is called, from the stopping
   // thread, if the engine stops while `work` runs. False once stopped: the
   // work is dropped. Any thread.
-  bool submit(std::function<void()> work, std::function<void()> abort = {});
+  bool submit(Work work, std::function<void()> abort = {});
   // Aborts running work, drops queued work and joins the workers; idempotent.
   void stop();
 
@@ -44,7 +50,7 @@ class TransferEngine {
 
  private:
   struct Task {
-    std::function<void()> work;
+    Work work;
     std::function<void()> abort;
   };
   void workerLoop();

@@ -5,6 +5,8 @@
 #include <asio/write.hpp>
 #include <sys/socket.h>
 
+#include <vector>
+
 #include "platform/socket_error_code.h"
 
 namespace talvek::platform {
@@ -55,12 +57,16 @@ void AsyncSocket::serviceReceive() {
       return;
     }
     received_data_ = false;
+    short_read_ = false;
     OnReceive(0);
     if (peer_state_ != 0) {
       reportClose(peer_state_ == 1 ? 0 : last_error_);
       return;
     }
-    if (!received_data_ && !receiveHeld()) {
+    // Nothing came, or less than was asked for: the socket is drained, and
+    // waiting (which re-checks readiness) costs less than a read that finds
+    // nothing.
+    if ((!received_data_ || short_read_) && !receiveHeld()) {
       armReceive();
       return;
     }
@@ -83,6 +89,7 @@ int AsyncSocket::receive(char* buffer, size_t size) {
   size_t n = socket_.read_some(asio::buffer(buffer, size), error);
   if (!error) {
     received_data_ = n > 0;
+    short_read_ = n < size;
     return static_cast<int>(n);
   }
   if (error == asio::error::would_block || error == asio::error::try_again) return -1;
@@ -101,7 +108,12 @@ void AsyncSocket::send(std::string bytes) {
     self->queued_bytes_ += bytes.size();
     self->outgoing_.push_back(std::move(bytes));
     if (self->queued_bytes_ > kSendQueueLimit && !self->stall_armed_) self->armStallTimer();
-    if (!self->writing_) self->writeNext();
+    if (self->writing_) return;
+    // The write waits for the end of the current turn of the loop, so that
+    // replies made in it (a 125 and the 226 of a transfer finished at once)
+    // leave in one segment.
+    self->writing_ = true;
+    asio::post(self->io_, [self] { self->writeNext(); });
   });
 }
 
@@ -129,14 +141,19 @@ void AsyncSocket::resumeIfWaiting() {
 }
 
 void AsyncSocket::writeNext() {
+  if (!open_) return;
   if (outgoing_.empty()) {
     writing_ = false;
     if (closing_) finishClose();
     return;
   }
   writing_ = true;
-  asio::async_write(socket_, asio::buffer(outgoing_.front()),
-                    [self = shared_from_this()](const std::error_code& error, size_t) {
+  // Everything queued goes in one gathered write.
+  std::vector<asio::const_buffer> buffers;
+  buffers.reserve(outgoing_.size());
+  for (const auto& bytes : outgoing_) buffers.push_back(asio::buffer(bytes));
+  asio::async_write(socket_, buffers,
+                    [self = shared_from_this(), count = outgoing_.size()](const std::error_code& error, size_t) {
                       if (!self->open_) return;
                       if (error) {
                         self->outgoing_.clear();
@@ -145,8 +162,10 @@ void AsyncSocket::writeNext() {
                         if (self->closing_) self->finishClose();
                         return;
                       }
-                      self->queued_bytes_ -= self->outgoing_.front().size();
-                      self->outgoing_.pop_front();
+                      for (size_t i = 0; i < count; ++i) {
+                        self->queued_bytes_ -= self->outgoing_.front().size();
+                        self->outgoing_.pop_front();
+                      }
                       if (self->queued_bytes_ <= kSendQueueLimit) {
                         if (self->stall_armed_) {
                           self->stall_armed_ = false;

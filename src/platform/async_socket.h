@@ -97,6 +97,7 @@ class AsyncSocket : public std::enable_shared_from_this<AsyncSocket> {
   bool close_reported_ = false;
   bool at_urgent_mark_ = false;
   bool received_data_ = false;
+  bool short_read_ = false;  // the last read took less than it asked for
   int peer_state_ = 0;  // 0 open, 1 closed by peer, 2 error
   int last_error_ = 0;
 };

@@ -67,9 +67,17 @@ void Server::admit(const std::shared_ptr<ConnectionRecord>& record) {
     continueAdmission(record, {});
     return;
   }
+  auto now = ReverseNameCache::Clock::now();
+  if (auto name = reverse_names_.find(address, now)) {
+    continueAdmission(record, *name);
+    return;
+  }
   auto lookup = environment_.reverse_lookup ? environment_.reverse_lookup : SystemReverseLookup;
   // The record stays owned by this continuation until admission ends.
-  lookup(context(), address, [this, record](std::string name) { continueAdmission(record, name); });
+  lookup(context(), address, [this, record, address](std::string name) {
+    reverse_names_.store(address, name, ReverseNameCache::Clock::now());
+    continueAdmission(record, name);
+  });
 }
 
 void Server::continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name) {

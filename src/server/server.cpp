@@ -43,6 +43,7 @@ void Server::initialise(const settings::Settings& loaded, const ServerEnvironmen
   // A peer that goes away mid-write must cost an error code, not the process.
   std::signal(SIGPIPE, SIG_IGN);
   environment_ = environment;
+  transfer_engine_.limit(environment.transfer_workers);
   active_ = false;
   {
     std::lock_guard lock(settings_mutex_);
@@ -111,7 +112,9 @@ void Server::endTransfers() {
     for (const auto& record : registry_)
       if (record->control.data_socket) sockets.push_back(std::move(record->control.data_socket));
   }
-  // Each socket aborts its transfer and joins the thread as it goes.
+  // Running transfers see their abort; the engine joins its workers.
+  for (const auto& socket : sockets) socket->abort();
+  transfer_engine_.stop();
   sockets.clear();
 }
 

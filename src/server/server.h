@@ -27,8 +27,10 @@
 #include "session/connection_record.h"
 #include "server/login_throttle.h"
 #include "server/operator_view.h"
+#include "server/reverse_name_cache.h"
 #include "session/session_host.h"
 #include "settings/settings.h"
+#include "transfer/transfer_engine.h"
 
 namespace talvek::ftp {
 class ListenSocket;
@@ -70,6 +72,8 @@ struct ServerEnvironment {
   // Asked on a host with several addresses when default_ip is empty;
   // unset (the daemon): every address is used.
   AddressChooser choose_address;
+  // The bound of the transfer workers; 0: TransferEngine::kMaxWorkers.
+  size_t transfer_workers = 0;
 };
 
 class Server : public session::SessionHost {
@@ -183,6 +187,7 @@ class Server : public session::SessionHost {
   ConnectionCounter& counter() override { return counter_; }
   // Lookups of the file cache (hits and misses), reported by XSTS.
   uint64_t fileCacheLookups() const override { return uint64_t{file_cache_.hits()} + file_cache_.misses(); }
+  transfer::TransferEngine& transferEngine() override { return transfer_engine_; }
   // The directory-listing cache and the file cache.
   cache::CacheStore& directoryCache() override { return directory_cache_; }
   cache::CacheStore& fileCache() override { return file_cache_; }
@@ -222,13 +227,15 @@ class Server : public session::SessionHost {
   void reportAccountsLoad(const accounts::LoadResult& result);
   bool refusedByFilter(const settings::Settings& settings, const std::string& peer_address) const;
   void continueAdmission(const std::shared_ptr<ConnectionRecord>& record, const std::string& host_name);
-  // Once the control thread has ended: joins every transfer thread, so no
-  // record (nor this server) goes while a transfer still touches it.
+  // Once the control thread has ended: aborts every transfer and stops the
+  // engine, so no record (nor this server) goes while a transfer still
+  // touches it.
   void endTransfers();
 
   OperatorView& view_;
   ConnectionCounter counter_;
   LoginThrottle login_throttle_;
+  ReverseNameCache reverse_names_;  // control thread
   filter::FilterList filter_list_;
   mutable std::mutex settings_mutex_;
   settings::Settings settings_;
@@ -265,6 +272,7 @@ class Server : public session::SessionHost {
   std::shared_ptr<ftp::ListenSocket> control_listener_v6_;  // only beside control_listener_
 
   log::LogThread log_thread_;
+  transfer::TransferEngine transfer_engine_;  // stopped before the records go
   ftp::ControlThread control_thread_;  // its thread ends before the rest goes
   asio::steady_timer idle_timer_{control_thread_.context()};
   cache::CacheRefresh directory_refresh_{control_thread_.context(), directory_cache_};

@@ -74,12 +74,12 @@ struct ConnectionIdentity {
 struct PublishedState {
   // Position in the registry, dense from 1 (removal renumbers it).
   std::atomic<uint32_t> slot_number{0};
-  // Commands and transfer blocks (transfer threads too) refresh it; the
-  // idle sweep and operator views read it.
+  // Commands and transfer blocks refresh it; the idle sweep and operator
+  // views read it.
   std::atomic<std::time_t> last_activity{0};
-  // REST; a completed download (on its transfer thread) clears it.
+  // REST; a completed download (wherever it ran) clears it.
   std::atomic<int64_t> restart_offset{0};
-  // Progress of the running transfer, written by its thread, for STAT.
+  // Progress of the running transfer, written where it runs, for STAT.
   std::atomic<int64_t> transfer_done{0};
   std::atomic<int64_t> transfer_total{0};
   // The control connection is encrypted (the user list shows it).
@@ -90,12 +90,12 @@ struct PublishedState {
   std::atomic<bool> record_file_lists{false};
 };
 
-// Texts operator views and transfer threads read; only under their lock.
+// Texts operator views and transfers read; only under their lock.
 struct SessionTexts {
   std::string display_name;  // the host name, else the peer address
   // The working directory: a local path ending with "/" below the root.
   std::string current_directory;
-  // Completed transfers (transfer threads append to them).
+  // Completed transfers (transfers append to them).
   std::string uploads_list = "Uploads:\r\n";
   std::string downloads_list = "Downloads:\r\n";
   std::string last_command_line;

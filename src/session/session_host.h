@@ -31,6 +31,10 @@ namespace talvek::tls {
 class TlsContext;
 }  // namespace talvek::tls
 
+namespace talvek::transfer {
+class TransferEngine;
+}  // namespace talvek::transfer
+
 namespace talvek::session {
 
 // What a named user's login loads into the connection record.
@@ -95,6 +99,8 @@ class SessionHost {
   virtual cache::CacheStore& fileCache() = 0;
   // Lookups of the file cache (hits and misses), reported by XSTS.
   virtual uint64_t fileCacheLookups() const = 0;
+  // The workers that run transfers (defined by the transfer layer).
+  virtual transfer::TransferEngine& transferEngine() = 0;
 
   // Byte totals of all transfers.
   std::atomic<uint64_t> bytes_sent{0};

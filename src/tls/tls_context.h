@@ -1,7 +1,7 @@
 // The server's TLS setup: one OpenSSL context (TLS 1.2 and later, ECDHE
 // with AES-GCM or ChaCha20, no compression, no renegotiation) holding the
 // certificate and key, and the certificate's SHA-256 fingerprint. Made
-// once, then only read: the control thread and every transfer thread share
+// once, then only read: the control thread and every transfer worker share
 // it through shared_ptr, and each session holds its own reference.
 #pragma once
 

@@ -1,6 +1,6 @@
 // The TLS server end of one data connection over its non-blocking
 // descriptor. Calls never wait: each says whether it moved bytes or what
-// the descriptor must become ready for, and the caller (the transfer thread
+// the descriptor must become ready for, and the caller (a transfer worker
 // that owns the descriptor and this object) waits as it likes. The
 // descriptor stays the caller's to close.
 #pragma once

@@ -1,5 +1,5 @@
 // The byte pipe of one transfer: the data connection's descriptor, owned by
-// the transfer thread, with sends and receives that wait for readiness a
+// a transfer worker, with sends and receives that wait for readiness a
 // poll interval at a time and give up as soon as the transfer is aborted.
 #pragma once
 

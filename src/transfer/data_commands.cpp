@@ -1,7 +1,9 @@
 #include "transfer/data_commands.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 #include "session/control_connection.h"
 #include "session/listen_socket.h"
@@ -41,6 +43,20 @@ std::optional<asio::ip::tcp::endpoint> ActiveTarget(const server::ConnectionReco
 // How many ports of the passive range one PASV or EPSV tries before it gives up.
 constexpr uint32_t kMaxPassiveTries = 1000;
 
+// The kernel's range for ephemeral ports (its default when unreadable).
+std::pair<uint32_t, uint32_t> EphemeralRange() {
+  uint32_t low = 32768, high = 60999;
+  if (std::FILE* file = std::fopen("/proc/sys/net/ipv4/ip_local_port_range", "r")) {
+    unsigned a = 0, b = 0;
+    if (std::fscanf(file, "%u %u", &a, &b) == 2 && a > 0 && a <= b && b <= 65535) {
+      low = a;
+      high = b;
+    }
+    std::fclose(file);
+  }
+  return {low, high};
+}
+
 // A listening passive socket on `local_address` (where the client already
 // reaches us, not every interface), its port from the configured range;
 // null when none could be had.
@@ -53,7 +69,25 @@ std::shared_ptr<ftp::ListenSocket> OpenPassiveListener(session::SessionHost& ser
     if (listener->create(local_address, port) != 0 || listener->listen(5) != 0) return nullptr;
     return listener;
   };
-  if (network.passivePortMin == 0 && network.passivePortMax == 0) return open(0);
+  if (network.passivePortMin == 0 && network.passivePortMax == 0) {
+    // bind(0) searches the whole range under the kernel's bind lock and
+    // slows down as TIME_WAIT sockets pile up; naming a port costs one
+    // lookup. Odd ports are the ones Linux leaves to bind (connect takes
+    // even ones first), walked from where the last search ended.
+    static const auto range = EphemeralRange();
+    static std::atomic<uint32_t> next_odd{0};
+    uint32_t first = range.first | 1;
+    uint32_t count = range.second >= first ? (range.second - first) / 2 + 1 : 0;
+    uint32_t start = next_odd.fetch_add(1);
+    for (uint32_t step = 0; step < std::min(count, kMaxPassiveTries); ++step) {
+      uint32_t index = (start + step) % count;
+      if (auto listener = open(static_cast<uint16_t>(first + 2 * index))) {
+        next_odd.store(index + 1);
+        return listener;
+      }
+    }
+    return open(0);
+  }
   uint32_t low = network.passivePortMin ? network.passivePortMin : 1024;
   uint32_t high = network.passivePortMax ? std::min<uint32_t>(network.passivePortMax, 65535) : 65535;
   if (low > high) std::swap(low, high);  // a hand-edited file; config set refuses it

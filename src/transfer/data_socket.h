@@ -1,22 +1,23 @@
 // The data connection of one client for one transfer. Made on the control
 // thread by an active transfer command or a passive accept and owned by the
-// connection record (shared_ptr). Once connected it hands its descriptor
-// to a transfer thread of its own, which it joins before it goes; the thread refers to the
-// socket and the record only weakly, so the socket is destroyed on the
-// control thread (disposal), or by the server once that thread has ended.
+// connection record (shared_ptr). The connection stays on the event loop
+// until the transfer starts: a small download from memory is written there,
+// anything else hands the descriptor to a task of the server's transfer
+// engine. The body (on the loop or on a worker) holds the socket by
+// shared_ptr and, when done, settles it on the control thread and sends the
+// final reply; disposal never waits for it.
 #pragma once
 
 // Standard headers first: asio picks its allocator from what they define.
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
-#include <thread>
 
 #include <asio/steady_timer.hpp>
 
 #include "platform/async_socket.h"
-#include "platform/manual_reset_event.h"
 #include "transfer/transfer_job.h"
 
 namespace talvek::ftp {
@@ -25,36 +26,41 @@ class ControlConnection;
 
 namespace talvek::transfer {
 
+struct LoopSend;
+
 class DataSocket : public platform::AsyncSocket {
  public:
   DataSocket(asio::io_context& io, session::SessionHost& server, std::weak_ptr<server::ConnectionRecord> owner);
-  ~DataSocket() override;  // aborts and joins a running transfer thread
+  ~DataSocket() override;
 
   // --- control thread ---
   void setTransfer(std::string argument, TransferKind kind);
   // Connects out to the client's data port; the transfer starts on success.
   void startActive(const asio::ip::tcp::endpoint& peer, std::chrono::milliseconds timeout);
-  // Takes over the descriptor of an accepted connection.
-  void adoptAccepted();
-  // Starts the transfer thread with the stored argument and kind.
+  // An accepted connection: it waits on the loop, unread, for its transfer.
+  void adoptAccepted() {
+    holdReceive();
+    connected_ = true;
+  }
+  // Starts the transfer with the stored argument and kind.
   void startNow();
-  bool started() const { return thread_.joinable(); }
+  bool started() const { return started_; }
+  // A body (on the loop or a worker) has not settled yet.
+  bool running() const { return running_; }
   // Makes disposal run once; false when it already ran.
   bool markDisposed();
-  // Waits (bounded) for the thread to end, then joins it if it has; true
-  // when no transfer thread runs any more.
-  bool finish(std::chrono::milliseconds limit);
+  // True once, when the connection is to be removed with the transfer.
+  bool takeOwnerRemoval() { return remove_owner_.exchange(false); }
 
   // --- any thread ---
   void abort() { aborted_.store(true); }
   bool aborted() const { return aborted_.load(); }
-  // Set when the connection is removed while the transfer runs: disposal
-  // then removes the connection too.
+  // Set when the connection is removed while the transfer runs: the
+  // transfer's end then removes the connection too.
   void removeOwnerWhenClosed() {
     remove_owner_.store(true);
     abort();
   }
-  bool removesOwner() const { return remove_owner_.load(); }
   const std::weak_ptr<server::ConnectionRecord>& owner() const { return owner_; }
   TransferKind kind() const { return kind_; }
 
@@ -62,26 +68,37 @@ class DataSocket : public platform::AsyncSocket {
   void OnConnect(int error_code) override;
 
  private:
-  void run(int fd, TransferJob job, const std::weak_ptr<DataSocket>& self,
-           const std::weak_ptr<ftp::ControlConnection>& connection);
+  // The worker's body over the descriptor `fd`.
+  std::optional<std::string> run(int fd, TransferJob& job, DownloadSource* source);
+  void startOnWorker(TransferJob job, std::shared_ptr<DownloadSource> source);
+  // Writes the source's block from the event loop, then ends with 226.
+  void sendFromLoop(TransferJob job, std::shared_ptr<DownloadSource> source);
+  void writeStep(const std::shared_ptr<LoopSend>& send);
+  // Ends the transfer with `reply` from the control thread once the
+  // handler now running has answered.
+  void refuse(std::string reply);
+  // The body has ended (control thread): settles the socket, then replies.
+  void settle(std::optional<std::string> reply);
   void failToConnect();
   int takeDescriptor();
 
   session::SessionHost& server_;
   std::weak_ptr<server::ConnectionRecord> owner_;
+  std::weak_ptr<ftp::ControlConnection> connection_;  // taken when the transfer starts
   std::atomic<bool> aborted_{false};
   std::atomic<bool> remove_owner_{false};
   bool disposed_ = false;
+  bool started_ = false;
+  bool running_ = false;
+  bool connected_ = false;
   TransferKind kind_ = TransferKind::List;
   std::string argument_;
-  int fd_ = -1;  // the connection's descriptor until the thread takes it
-  platform::ManualResetEvent finished_{true};
-  std::thread thread_;
   asio::steady_timer connect_timer_;
 };
 
-// Ends the transfer of `socket` (bounded wait), detaches it from its record
-// and, when so marked, removes the connection. Control thread.
+// Aborts the transfer of `socket` and detaches it from its record; once no
+// body runs, removes the connection when so marked.
+// Never waits. Control thread.
 void DisposeDataSocket(session::SessionHost& server, const std::weak_ptr<DataSocket>& socket);
 // Queues DisposeDataSocket on the control thread; any thread.
 void PostDisposal(session::SessionHost& server, std::weak_ptr<DataSocket> socket);

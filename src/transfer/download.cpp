@@ -1,5 +1,7 @@
 // RETR: from the file cache, as a whole small file that then enters the
-// cache, or streamed from disk with sendfile from the restart offset.
+// cache, or streamed from disk from the restart offset. The file is opened
+// on the control thread for clear data connections (so small files can be
+// sent from the event loop) and by the worker after the handshake under TLS.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -56,14 +58,11 @@ std::string FileNameOf(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> RunDownload(TransferRun& run) {
-  const TransferJob& job = run.job;
-  auto& server = run.server;
-  if (run.channel.aborted()) return std::nullopt;
-  run.progress(0, 0);
+std::optional<std::string> OpenDownload(session::SessionHost& server, const TransferJob& job, DownloadSource& source,
+                                        int64_t read_limit) {
   if (!job.root) return ftp::FileErrorReply(ftp::kAccessDenied);
   std::string path = ftp::JoinPath(job.working, job.argument);
-  std::string full_path = job.root->root() + path;
+  source.full_path = job.root->root() + path;
   auto& file_cache = server.fileCache();
 
   // The file is opened beneath the root first: the cached copy is used only
@@ -76,53 +75,91 @@ std::optional<std::string> RunDownload(TransferRun& run) {
     LogFileError(server, file.error);
     return ftp::FileErrorReply(ftp::FileErrorCauseFromErrno(file.error));
   }
-  cache::DiskStamp stamp = cache::StampOf(info);
-  int64_t total = info.st_size;
+  source.file = std::move(file.value);
+  source.stamp = cache::StampOf(info);
+  source.total = info.st_size;
+  if (!job.argument.empty()) {
+    auto cached = file_cache.lookup(source.full_path, source.stamp);
+    if (cached && job.restart_offset == 0) {
+      source.block = std::move(cached);
+      source.cached = true;
+    }
+  }
+  if (!source.block && source.total <= read_limit && TakesWholeFileWay(job, source.total, file_cache)) {
+    source.block = ReadWhole(source.file.get(), source.total);
+    if (!source.block) {
+      LogFileError(server, errno);
+      return ftp::Reply(451);
+    }
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> RunDownload(TransferRun& run, DownloadSource* opened) {
+  const TransferJob& job = run.job;
+  if (run.channel.aborted()) return std::nullopt;
+  run.progress(0, 0);
+  DownloadSource own;
+  if (!opened) {
+    if (auto refusal = OpenDownload(run.server, job, own, 0)) return refusal;
+    opened = &own;
+  }
+  DownloadSource& source = *opened;
+  auto& file_cache = run.server.fileCache();
   IoResult sent;
-  cache::CachedBytes cached;
-  if (!job.argument.empty()) cached = file_cache.lookup(full_path, stamp);
-  if (cached && job.restart_offset == 0) {
-    total = static_cast<int64_t>(cached->size());
-    run.progress(0, total);
-    sent = run.channel.send(cached->data(), cached->size());
+  if (source.block && source.cached) {
+    run.progress(0, static_cast<int64_t>(source.block->size()));
+    sent = run.channel.send(source.block->data(), source.block->size());
   } else {
     int64_t offset = job.restart_offset;
-    if (offset > total || offset < 0) offset = 0;
-    run.progress(offset, total);
-    run.channel.onProgress([&run, done = offset, total](int64_t bytes) mutable {
+    if (offset > source.total || offset < 0) offset = 0;
+    run.progress(offset, source.total);
+    run.channel.onProgress([&run, done = offset, total = source.total](int64_t bytes) mutable {
       done += bytes;
       run.progress(done, total);
       run.touch();
     });
-    if (TakesWholeFileWay(job, total, file_cache)) {
-      auto block = ReadWhole(file.value.get(), total);
-      if (!block) {
-        LogFileError(server, errno);
+    if (!source.block && TakesWholeFileWay(job, source.total, file_cache)) {
+      source.block = ReadWhole(source.file.get(), source.total);
+      if (!source.block) {
+        LogFileError(run.server, errno);
         return ftp::Reply(451);
       }
-      sent = run.channel.send(block->data(), block->size());
-      // A file that changed while it was read is not kept.
-      if (sent.status == IoStatus::Ok && static_cast<int64_t>(block->size()) == total)
-        file_cache.add(full_path, block, cache::kFileTag, stamp);
+    }
+    if (source.block) {
+      sent = run.channel.send(source.block->data(), source.block->size());
     } else {
-      sent = run.channel.sendFile(file.value.get(), offset, total - offset);
+      sent = run.channel.sendFile(source.file.get(), offset, source.total - offset);
     }
     sent.bytes += offset;
   }
-  run.progress(sent.bytes, total);
-  run.touch();
+  return FinishDownload(run, source, sent);
+}
+
+std::optional<std::string> FinishDownload(TransferScope& scope, const DownloadSource& source, const IoResult& sent) {
+  auto& server = scope.server;
+  const TransferJob& job = scope.job;
+  // A copy read whole enters the cache once sent, unless the file changed while it was read.
+  if (sent.status == IoStatus::Ok && source.block && !source.cached &&
+      static_cast<int64_t>(source.block->size()) == source.total)
+    server.fileCache().add(source.full_path, source.block, cache::kFileTag, source.stamp);
+  int64_t total = source.block && source.cached ? static_cast<int64_t>(source.block->size()) : source.total;
+  scope.progress(sent.bytes, total);
+  scope.touch();
   if (sent.status == IoStatus::Aborted) return std::nullopt;  // ABOR has answered
   if (sent.status == IoStatus::Failed) {
     std::string reason = SocketFailureText(server, sent.error);
-    server.logEvent("Transfer of " + log::EscapeControlBytes(FileNameOf(full_path)) + " to " + job.display_name + " failed: " + reason);
+    server.logEvent("Transfer of " + log::EscapeControlBytes(FileNameOf(source.full_path)) + " to " + job.display_name +
+                    " failed: " + reason);
     return ftp::Reply(426);
   }
-  run.addToList(false, full_path);
-  run.clearRestartOffset();
+  scope.addToList(false, source.full_path);
+  scope.clearRestartOffset();
   server.bytes_sent.fetch_add(static_cast<uint64_t>(total));
   if (job.monitor)
-    LogCompletion(server, log::NowText() + " : Completed transfer of " + log::EscapeControlBytes(FileNameOf(full_path)) + " to " +
-                              job.display_name + "\r\n\r\n");
+    LogCompletion(server, log::NowText() + " : Completed transfer of " +
+                              log::EscapeControlBytes(FileNameOf(source.full_path)) + " to " + job.display_name +
+                              "\r\n\r\n");
   return ftp::Reply(226);
 }
 

@@ -32,18 +32,18 @@ TransferJob MakeJob(session::SessionHost& server, server::ConnectionRecord& reco
   return job;
 }
 
-void TransferRun::progress(int64_t done, int64_t total) {
+void TransferScope::progress(int64_t done, int64_t total) {
   if (auto owner = record.lock()) {
     owner->shared.transfer_done.store(done);
     owner->shared.transfer_total.store(total);
   }
 }
 
-void TransferRun::touch() {
+void TransferScope::touch() {
   if (auto owner = record.lock()) owner->touch();
 }
 
-void TransferRun::addToList(bool uploads, const std::string& path) {
+void TransferScope::addToList(bool uploads, const std::string& path) {
   if (!job.file_lists) return;
   if (auto owner = record.lock()) {
     auto texts = owner->texts.lock();
@@ -51,7 +51,7 @@ void TransferRun::addToList(bool uploads, const std::string& path) {
   }
 }
 
-void TransferRun::clearRestartOffset() {
+void TransferScope::clearRestartOffset() {
   if (auto owner = record.lock()) owner->shared.restart_offset.store(0);
 }
 

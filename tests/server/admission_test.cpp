@@ -129,6 +129,25 @@ TEST(FilterAdmission, TheFilterDecidesFirstAndNamesTheHost) {
   }
 }
 
+TEST(FilterAdmission, AnAddressIsLookedUpOnceAndItsNameReusedForLaterConnections) {
+  test::TempDir root, program;
+  program.write("Filters.txt", "^127\\.0\\.0\\.1$\r\n");
+  auto settings = test::LoopbackSettings(root.dir());
+  settings.general.filterEnabled = 1;
+  settings.general.blockListed = 1;
+  auto lookups = std::make_shared<std::atomic<int>>(0);
+  ServerEnvironment environment;
+  environment.program_directory = program.path();
+  environment.reverse_lookup = [lookups](asio::io_context&, const std::string&, std::function<void(std::string)> done) {
+    done("name-" + std::to_string(++*lookups));
+  };
+  ServerFixture fixture(settings, environment);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(fixture.open()->readReply(), "421 Host name-1 not permitted access to this server") << i;
+  EXPECT_EQ(fixture.open("127.0.0.2")->readReply(), kGreeting);
+  EXPECT_EQ(lookups->load(), 2);
+}
+
 TEST(LoginThrottle, FailedPasswordsAreDelayedThenBanTheAddress) {
   test::TempDir root;
   auto settings = test::LoopbackSettings(root.dir());

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <utility>
 
 #include "session/control_connection.h"
@@ -73,18 +74,16 @@ std::shared_ptr<ftp::ListenSocket> OpenPassiveListener(session::SessionHost& ser
     // bind(0) searches the whole range under the kernel's bind lock and
     // slows down as TIME_WAIT sockets pile up; naming a port costs one
     // lookup. Odd ports are the ones Linux leaves to bind (connect takes
-    // even ones first), walked from where the last search ended.
+    // even ones first), walked from a random one so that the next port
+    // cannot be guessed.
     static const auto range = EphemeralRange();
-    static std::atomic<uint32_t> next_odd{0};
+    thread_local std::minstd_rand random(std::random_device{}());
     uint32_t first = range.first | 1;
     uint32_t count = range.second >= first ? (range.second - first) / 2 + 1 : 0;
-    uint32_t start = next_odd.fetch_add(1);
+    uint32_t start = count ? static_cast<uint32_t>(random() % count) : 0;
     for (uint32_t step = 0; step < std::min(count, kMaxPassiveTries); ++step) {
       uint32_t index = (start + step) % count;
-      if (auto listener = open(static_cast<uint16_t>(first + 2 * index))) {
-        next_odd.store(index + 1);
-        return listener;
-      }
+      if (auto listener = open(static_cast<uint16_t>(first + 2 * index))) return listener;
     }
     return open(0);
   }

@@ -11,12 +11,18 @@ std::optional<std::string> ReverseNameCache::find(const std::string& address, Cl
 void ReverseNameCache::store(const std::string& address, std::string name, Clock::time_point now) {
   while (!order_.empty() && (order_.front().second <= now || names_.size() >= kMaxEntries)) {
     auto entry = names_.find(order_.front().first);
-    // A record of a name since stored again leaves the newer one alone.
-    if (entry != names_.end() && entry->second.expires == order_.front().second) names_.erase(entry);
+    if (entry != names_.end()) names_.erase(entry);
     order_.pop_front();
   }
+  auto [entry, added] = names_.try_emplace(address);
+  // Lookups of one address that overlapped: the first keeps its place in
+  // the order, so the order never holds more than one place per name.
+  if (!added) {
+    entry->second.name = std::move(name);
+    return;
+  }
   auto expires = now + kLifetime;
-  names_[address] = {std::move(name), expires};
+  entry->second = {std::move(name), expires};
   order_.emplace_back(address, expires);
 }
 

@@ -70,38 +70,30 @@ std::shared_ptr<ftp::ListenSocket> OpenPassiveListener(session::SessionHost& ser
     if (listener->create(local_address, port) != 0 || listener->listen(5) != 0) return nullptr;
     return listener;
   };
+  // Ports are tried from a random one of the range, so that the next one
+  // cannot be guessed and busy ones are passed over.
+  thread_local std::minstd_rand random(std::random_device{}());
+  auto walk = [&](uint32_t first, uint32_t count, uint32_t stride) -> std::shared_ptr<ftp::ListenSocket> {
+    uint32_t start = count ? static_cast<uint32_t>(random() % count) : 0;
+    for (uint32_t step = 0; step < std::min(count, kMaxPassiveTries); ++step)
+      if (auto listener = open(static_cast<uint16_t>(first + stride * ((start + step) % count)))) return listener;
+    return nullptr;
+  };
   if (network.passivePortMin == 0 && network.passivePortMax == 0) {
     // bind(0) searches the whole range under the kernel's bind lock and
     // slows down as TIME_WAIT sockets pile up; naming a port costs one
     // lookup. Odd ports are the ones Linux leaves to bind (connect takes
-    // even ones first), walked from a random one so that the next port
-    // cannot be guessed.
+    // even ones first).
     static const auto range = EphemeralRange();
-    thread_local std::minstd_rand random(std::random_device{}());
     uint32_t first = range.first | 1;
     uint32_t count = range.second >= first ? (range.second - first) / 2 + 1 : 0;
-    uint32_t start = count ? static_cast<uint32_t>(random() % count) : 0;
-    for (uint32_t step = 0; step < std::min(count, kMaxPassiveTries); ++step) {
-      uint32_t index = (start + step) % count;
-      if (auto listener = open(static_cast<uint16_t>(first + 2 * index))) return listener;
-    }
+    if (auto listener = walk(first, count, 2)) return listener;
     return open(0);
   }
   uint32_t low = network.passivePortMin ? network.passivePortMin : 1024;
   uint32_t high = network.passivePortMax ? std::min<uint32_t>(network.passivePortMax, 65535) : 65535;
   if (low > high) std::swap(low, high);  // a hand-edited file; config set refuses it
-  uint32_t count = high - low + 1;
-  // Successive requests start where the last one stopped, so busy ports are passed over quickly.
-  static std::atomic<uint32_t> next{0};
-  uint32_t start = next.fetch_add(1);
-  for (uint32_t step = 0; step < std::min(count, kMaxPassiveTries); ++step) {
-    auto port = static_cast<uint16_t>(low + (start + step) % count);
-    if (auto listener = open(port)) {
-      next.store(port - low + 1);
-      return listener;
-    }
-  }
-  return nullptr;
+  return walk(low, high - low + 1, 1);
 }
 
 // The replies of the extended commands and of the family rules (RFC 2428).

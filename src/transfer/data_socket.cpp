@@ -37,10 +37,6 @@ struct LoopSend {
 DataSocket::DataSocket(asio::io_context& io, session::SessionHost& server, std::weak_ptr<server::ConnectionRecord> owner)
     : AsyncSocket(io), server_(server), owner_(std::move(owner)), connect_timer_(io) {}
 
-DataSocket::~DataSocket() {
-  aborted_.store(true);
-}
-
 void DataSocket::setTransfer(std::string argument, TransferKind kind) {
   argument_ = std::move(argument);
   kind_ = kind;

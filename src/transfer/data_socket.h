@@ -31,7 +31,6 @@ struct LoopSend;
 class DataSocket : public platform::AsyncSocket {
  public:
   DataSocket(asio::io_context& io, session::SessionHost& server, std::weak_ptr<server::ConnectionRecord> owner);
-  ~DataSocket() override;
 
   // --- control thread ---
   void setTransfer(std::string argument, TransferKind kind);
@@ -62,7 +61,6 @@ class DataSocket : public platform::AsyncSocket {
     abort();
   }
   const std::weak_ptr<server::ConnectionRecord>& owner() const { return owner_; }
-  TransferKind kind() const { return kind_; }
 
  protected:
   void OnConnect(int error_code) override;
